@@ -1,0 +1,160 @@
+#include "embedded_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <new>
+#include <string.h>
+
+#include "handle_table.h"
+#include "shared.h"
+
+FILE* g_selfFile = nullptr;
+int32_t g_selfFileRefs = 0;
+
+static uint32_t ReadU32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t GetOverlayOffset() {
+    // The loaded headers are a copy of the file's first bytes; our own PE32 image has the
+    // standard 224-byte optional header, so the section table is 248 bytes in.
+    const unsigned char* image = reinterpret_cast<const unsigned char*>(
+        g_hInstance ? g_hInstance : GetModuleHandleW(nullptr));
+    const unsigned char* nt = image + ReadU32(image + 60);
+    const unsigned sections = static_cast<unsigned>(nt[6]) | static_cast<unsigned>(nt[7]) << 8;
+    const unsigned char* entry = nt + 248;
+    uint32_t end = 0;
+    for (unsigned i = 0; i < sections; ++i, entry += 40) {
+        const uint32_t candidate = ReadU32(entry + 16) + ReadU32(entry + 20);
+        if (candidate > end)
+            end = candidate;
+    }
+    return end;
+}
+
+EmbeddedCabFile* OpenEmbeddedCab() {
+    bool opened = false;
+    if (!g_selfFile) {
+        wchar_t path[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(nullptr, path, sizeof(path) / sizeof(path[0]));
+        if (n == 0 || n >= sizeof(path) / sizeof(path[0]))
+            return nullptr; // a truncated path would name another file
+        g_selfFile = _wfopen(path, L"rb");
+        if (!g_selfFile)
+            return nullptr;
+        opened = true;
+    }
+    EmbeddedCabFile* file = new (std::nothrow) EmbeddedCabFile;
+    if (!file) {
+        if (opened) {
+            fclose(g_selfFile);
+            g_selfFile = nullptr;
+        }
+        return nullptr;
+    }
+    ++g_selfFileRefs;
+    fseek(g_selfFile, 0, SEEK_END);
+    const long size = ftell(g_selfFile);
+    fseek(g_selfFile, 0, SEEK_SET);
+    file->reserved = 0;
+    file->position = 0;
+    file->length = static_cast<int32_t>(static_cast<uint32_t>(size) - GetOverlayOffset());
+    return file;
+}
+
+// Drops one embedded handle: frees the record and closes the stream with the last one.
+static void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
+    delete file;
+    if (--g_selfFileRefs <= 0 && g_selfFile) {
+        fclose(g_selfFile);
+        g_selfFile = nullptr;
+    }
+}
+
+static EmbeddedCabFile* EmbeddedFromHandle(INT_PTR hf) {
+    if (hf == 0 || hf == -1 || StreamState().map.Find(hf) < 0)
+        return nullptr;
+    return reinterpret_cast<EmbeddedCabFile*>(hf);
+}
+
+INT_PTR OpenCabFile(const char* name, int oflag, int pmode) {
+    if (!name)
+        return -1;
+    if (_stricmp(name, StreamState().cabName) == 0) {
+        EmbeddedCabFile* file = OpenEmbeddedCab();
+        return file ? reinterpret_cast<INT_PTR>(file) : -1;
+    }
+    if (oflag & _O_CREAT)
+        SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL); // lets a read-only file be replaced
+    return _open(name, oflag, pmode);
+}
+
+INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode) {
+    const INT_PTR h = OpenCabFile(name, oflag, pmode);
+    if (h == 0 || h == -1 || _stricmp(name, StreamState().cabName) != 0)
+        return h;
+    try {
+        StreamState().map.Set(h, 0);
+    } catch (const char*) {
+        // A full table: the library takes -1 as a failed open and goes on.
+        ReleaseEmbeddedCab(reinterpret_cast<EmbeddedCabFile*>(h));
+        return -1;
+    }
+    return h;
+}
+
+int ReadCabFile(INT_PTR hf, void* buf, UINT count) {
+    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
+    if (!file)
+        return _read(static_cast<int>(hf), buf, count);
+    if (file->position >= file->length)
+        return 0;
+    const int32_t remaining = file->length - file->position;
+    const int32_t n = static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count)
+                                                              : remaining;
+    fseek(g_selfFile, static_cast<long>(GetOverlayOffset() + static_cast<uint32_t>(file->position)),
+          SEEK_SET);
+    const int r = static_cast<int>(fread(buf, 1, static_cast<size_t>(n), g_selfFile));
+    if (r > 0)
+        file->position += r;
+    return r;
+}
+
+LONG SeekCabFile(INT_PTR hf, LONG distance, int origin) {
+    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
+    if (!file)
+        return _lseek(static_cast<int>(hf), distance, origin);
+    int32_t target;
+    switch (origin) {
+    case SEEK_SET:
+        target = distance;
+        break;
+    case SEEK_CUR:
+        target = static_cast<int32_t>(static_cast<uint32_t>(file->position) +
+                                      static_cast<uint32_t>(distance));
+        break;
+    case SEEK_END:
+        target = static_cast<int32_t>(static_cast<uint32_t>(file->length) +
+                                      static_cast<uint32_t>(distance));
+        break;
+    default:
+        errno = EBADF;
+        return -1;
+    }
+    if (target < 0 || target >= file->length) {
+        errno = EBADF;
+        return -1;
+    }
+    file->position = target;
+    return target;
+}
+
+int CloseCabFile(INT_PTR hf) {
+    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
+    if (!file)
+        return _close(static_cast<int>(hf));
+    ReleaseEmbeddedCab(file);
+    return 0;
+}

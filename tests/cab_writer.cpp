@@ -1,0 +1,63 @@
+#include "cab_writer.h"
+
+static void Put16(std::string* s, uint32_t v) {
+    s->push_back(static_cast<char>(v & 0xFF));
+    s->push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+static void Put32(std::string* s, uint32_t v) {
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
+std::string WriteCab(const std::vector<CabEntry>& files) {
+    const size_t kHeader = 36, kFolder = 8, kFileFixed = 16, kBlock = 32768;
+    std::string all;
+    for (const CabEntry& f : files)
+        all += f.data;
+    size_t fileTable = 0;
+    for (const CabEntry& f : files)
+        fileTable += kFileFixed + f.name.size() + 1;
+    const size_t blocks = (all.size() + kBlock - 1) / kBlock;
+    const size_t dataStart = kHeader + kFolder + fileTable;
+    const size_t total = dataStart + blocks * 8 + all.size();
+
+    std::string cab = "MSCF";
+    Put32(&cab, 0);
+    Put32(&cab, static_cast<uint32_t>(total));
+    Put32(&cab, 0);
+    Put32(&cab, static_cast<uint32_t>(kHeader + kFolder)); // coffFiles
+    Put32(&cab, 0);
+    cab.push_back(3); // version 1.3
+    cab.push_back(1);
+    Put16(&cab, 1);                                    // folders
+    Put16(&cab, static_cast<uint32_t>(files.size())); // files
+    Put16(&cab, 0);                                    // flags
+    Put16(&cab, 0x1234);                               // set id
+    Put16(&cab, 0);                                    // cabinet index
+
+    Put32(&cab, static_cast<uint32_t>(dataStart));
+    Put16(&cab, static_cast<uint32_t>(blocks));
+    Put16(&cab, 0); // no compression
+
+    uint32_t offset = 0;
+    for (const CabEntry& f : files) {
+        Put32(&cab, static_cast<uint32_t>(f.data.size()));
+        Put32(&cab, offset);
+        Put16(&cab, 0);
+        Put16(&cab, f.date);
+        Put16(&cab, f.time);
+        Put16(&cab, f.attribs);
+        cab += f.name;
+        cab.push_back('\0');
+        offset += static_cast<uint32_t>(f.data.size());
+    }
+    for (size_t at = 0; at < all.size(); at += kBlock) {
+        const size_t n = all.size() - at < kBlock ? all.size() - at : kBlock;
+        Put32(&cab, 0); // no checksum
+        Put16(&cab, static_cast<uint32_t>(n));
+        Put16(&cab, static_cast<uint32_t>(n));
+        cab.append(all, at, n);
+    }
+    return cab;
+}

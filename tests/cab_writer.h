@@ -1,0 +1,18 @@
+// Writes small uncompressed cabinets with names, dates and attribute words that no packing
+// tool produces.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CabEntry {
+    std::string name; // archived name, bytes as stored
+    std::string data;
+    uint16_t date = 0x5B8E; // 2025-12-14
+    uint16_t time = 0x6000; // 12:00:00
+    uint16_t attribs = 0x20;
+};
+
+// One folder, no compression, no checksums.
+std::string WriteCab(const std::vector<CabEntry>& files);

@@ -1,0 +1,384 @@
+// The extraction driver with the platform's real cabinet library and real cabinets.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cab_writer.h"
+#include "cabrun.h"
+#include "embedded_file.h"
+#include "extractor.h"
+#include "shared.h"
+#include "test_util.h"
+
+namespace {
+
+std::string Fixture(const char* name) { return ReadBytes(ExeDir() + "\\fixtures\\" + name); }
+
+std::vector<std::string> Names(const CabRunResult& r) {
+    std::vector<std::string> names;
+    for (const ProgressLine& p : r.progress)
+        names.push_back(p.fileName);
+    return names;
+}
+
+// The test executable carries embedded.cab; extract it in this process.
+TEST(DriverTest, ExtractsTheEmbeddedCabinetInProcess) {
+    g_hInstance = GetModuleHandleW(nullptr);
+    g_selfFile = nullptr;
+    g_selfFileRefs = 0;
+    TempDir dir("inproc");
+    const std::string dest = dir / "out";
+    CreateDirectoryA(dest.c_str(), nullptr);
+    {
+        CabExtractor ex(nullptr); // progress goes to this thread's queue
+        ASSERT_TRUE(LoadCabinetLibrary(&ex));
+        EXPECT_TRUE(ExtractAll(&ex, dest.c_str()));
+        EXPECT_EQ(GetCabErrorMessage(&ex, nullptr), 0);
+    }
+    int progress = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE)) {
+        FreeProgressInfo(reinterpret_cast<ProgressInfo*>(msg.wParam));
+        ++progress;
+    }
+    EXPECT_EQ(progress, 3);
+    EXPECT_EQ(g_selfFileRefs, 0);
+    EXPECT_EQ(g_selfFile, nullptr);
+    EXPECT_EQ(ListTree(dest), (std::vector<std::string>{"data\\", "data\\deep\\",
+                                                         "data\\deep\\zeros.bin",
+                                                         "data\\random.bin", "hello.txt"}));
+    EXPECT_EQ(ReadBytes(dest + "\\data\\deep\\zeros.bin"), std::string(64 * 1024, '\0'));
+    EXPECT_EQ(ReadBytes(dest + "\\hello.txt").substr(0, 32), "Hello from the embedded cabinet.");
+}
+
+TEST(DriverTest, TrailingBackslashOrNotGivesTheSameOutput) {
+    const std::string cab = Fixture("tree.cab");
+    for (const char* suffix : {"", "\\"}) {
+        TempDir dir("tree");
+        const std::string dest = dir / "out";
+        CabRunResult r = RunCab(cab, dir.path(), dest + suffix);
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1) << r.message;
+        EXPECT_EQ(ListTree(dest),
+                  (std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\c.txt", "a\\sibling.txt",
+                                            "readme.txt", "x\\", "x\\y.bin"}));
+        EXPECT_EQ(ReadBytes(dest + "\\a\\b\\c.txt"), "three levels down\r\n");
+        ASSERT_EQ(r.progress.size(), 4u);
+        const ProgressLine* nested = nullptr;
+        const ProgressLine* top = nullptr;
+        for (const ProgressLine& p : r.progress) {
+            if (p.fileName == "c.txt")
+                nested = &p;
+            if (p.fileName == "readme.txt")
+                top = &p;
+        }
+        ASSERT_TRUE(nested && top);
+        EXPECT_EQ(nested->archiveDir, "a\\b\\");
+        EXPECT_EQ(nested->outputDir, dest + "\\a\\b\\");
+        EXPECT_EQ(nested->outputPath, dest + "\\a\\b\\c.txt");
+        EXPECT_EQ(nested->size, 19);
+        EXPECT_EQ(top->archiveDir, "");
+        EXPECT_EQ(top->outputDir, dest + "\\");
+        EXPECT_EQ(top->outputPath, dest + "\\readme.txt");
+    }
+}
+
+TEST(DriverTest, NullOrEmptyDestinationExtractsIntoTheCurrentFolder) {
+    for (const char* dest : {"-", ""}) {
+        TempDir dir("cwd");
+        CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1) << r.message;
+        EXPECT_TRUE(PathExists(dir / "a\\b\\c.txt")) << "dest '" << dest << "'";
+        EXPECT_TRUE(PathExists(dir / "readme.txt"));
+        EXPECT_FALSE(PathExists("C:\\readme.txt"));
+    }
+}
+
+TEST(DriverTest, AttributesAreMaskedAndTimesStampedAsLocalTime) {
+    struct Case {
+        const char* name;
+        uint16_t attribs;
+        DWORD expectedLow3; // Wine always adds the archive bit, so compare read-only/hidden/system
+    } cases[] = {
+        {"ra.txt", 0xA1, 0x01}, {"hidden.txt", 0x02, 0x02}, {"sys.txt", 0x04, 0x04},
+        {"all.txt", 0x27, 0x07}, {"plain.txt", 0x20, 0x00}, {"exec.txt", 0x40, 0x00},
+        {"utf.txt", 0x80, 0x00},
+    };
+    std::vector<CabEntry> files;
+    for (const Case& c : cases) {
+        CabEntry e;
+        e.name = c.name;
+        e.data = std::string("data of ") + c.name;
+        e.attribs = c.attribs;
+        e.date = static_cast<uint16_t>(((2019 - 1980) << 9) | (7 << 5) | 14); // 2019-07-14
+        e.time = static_cast<uint16_t>((13 << 11) | (45 << 5) | (30 / 2));      // 13:45:30
+        files.push_back(e);
+    }
+    TempDir dir("attr");
+    CabRunResult r = RunCab(WriteCab(files), dir.path(), dir / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    for (const Case& c : cases) {
+        const std::string path = dir / "out\\" + c.name;
+        ASSERT_NE(Attributes(path), INVALID_FILE_ATTRIBUTES) << c.name;
+        EXPECT_EQ(Attributes(path) & 0x07, c.expectedLow3) << c.name;
+        EXPECT_EQ(Attributes(path) & 0x40, 0u) << c.name;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+        for (FILETIME utc : {data.ftLastWriteTime, data.ftCreationTime}) {
+            FILETIME local;
+            SYSTEMTIME st;
+            FileTimeToLocalFileTime(&utc, &local);
+            FileTimeToSystemTime(&local, &st);
+            EXPECT_EQ(st.wYear, 2019);
+            EXPECT_EQ(st.wMonth, 7);
+            EXPECT_EQ(st.wDay, 14);
+            EXPECT_EQ(st.wHour, 13);
+            EXPECT_EQ(st.wMinute, 45);
+            EXPECT_EQ(st.wSecond, 30);
+        }
+    }
+    for (const ProgressLine& p : r.progress) {
+        if (p.fileName == "ra.txt") {
+            EXPECT_EQ(p.attributes, 0xA1u); // the record carries the word unmasked
+        }
+    }
+}
+
+TEST(DriverTest, ExistingReadOnlyFileIsReplaced) {
+    TempDir dir("ro");
+    const std::string dest = dir / "out";
+    CreateDirectoryA(dest.c_str(), nullptr);
+    WriteBytes(dest + "\\readme.txt", "an older and longer version of the file");
+    SetFileAttributesA((dest + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    EXPECT_EQ(ReadBytes(dest + "\\readme.txt"), "top level\r\n");
+    EXPECT_EQ(Attributes(dest + "\\readme.txt") & 0x07, 0u);
+}
+
+TEST(DriverTest, OutputPathThatIsAFolderFailsWithTargetFileError) {
+    TempDir dir("folder");
+    const std::string dest = dir / "out";
+    CreateDirectoryA(dest.c_str(), nullptr);
+    CreateDirectoryA((dest + "\\readme.txt").c_str(), nullptr);
+    CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.code, 8); // not "User aborted": the pending cause wins
+    EXPECT_EQ(r.message, "Failure writing to target file");
+}
+
+TEST(DriverTest, DamagedCabinetsReportTheLibrarysError) {
+    // Break the first MSZIP block's "CK" signature: the library cannot decode it.
+    std::string corrupt = Fixture("tree.cab");
+    const size_t firstBlock = static_cast<unsigned char>(corrupt[36]) |
+                              static_cast<unsigned char>(corrupt[37]) << 8;
+    ASSERT_EQ(corrupt.substr(firstBlock + 8, 2), "CK");
+    corrupt[firstBlock + 8] = 'X';
+    std::string notCab = "NOTACABINET" + std::string(2000, 'x');
+    struct Case {
+        const char* what;
+        std::string cab;
+        int code;
+    } cases[] = {
+        {"corrupt data", corrupt, 4},
+        {"not a cabinet", notCab, 2},
+        {"nothing appended", "", 2},
+    };
+    for (const Case& c : cases) {
+        TempDir dir("damaged");
+        CabRunResult r = RunCab(c.cab, dir.path(), dir / "out");
+        ASSERT_TRUE(r.finished) << c.what << r.raw;
+        EXPECT_EQ(r.ok, 0) << c.what;
+        EXPECT_EQ(r.code, c.code) << c.what;
+        CabExtractor ex(nullptr);
+        ex.erf.erfOper = c.code;
+        EXPECT_EQ(r.message, CabErrorText(c.code)) << c.what;
+    }
+}
+
+TEST(DriverTest, CancellationSkipsLaterFilesButOffersEveryOne) {
+    const std::string cab = Fixture("cancel.cab");
+    {
+        TempDir dir("cancel");
+        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--cancel-at 2");
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1) << r.message;
+        EXPECT_EQ(r.progress.size(), 20u); // a progress message for every file, skipped or not
+        EXPECT_TRUE(PathExists(dir / "out\\01-first.txt"));
+        ASSERT_TRUE(PathExists(dir / "out\\02-large.bin")); // the file being written completes
+        EXPECT_EQ(ReadBytes(dir / "out\\02-large.bin").size(), 24u * 1024 * 1024);
+        EXPECT_EQ(ListTree(dir / "out").size(), 2u);
+    }
+    {
+        TempDir dir("cancel0");
+        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--cancel-at 0");
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1);
+        EXPECT_EQ(r.progress.size(), 20u);
+        EXPECT_TRUE(ListTree(dir / "out").empty());
+    }
+}
+
+TEST(DriverTest, NamesThatLeaveTheDestinationWriteNothingOutside) {
+    const char* names[] = {
+        "..\\evil.txt", "a\\..\\..\\evil.txt", "a/../../evil.txt", "\\ot\\evil.txt",
+        "/ot/evil.txt", "C:\\ot\\evil.txt",    "c:evil.txt",       "good.txt:evil",
+        "\\\\localhost\\C$\\ot\\evil.txt",     ".. \\evil.txt",
+    };
+    for (const char* name : names) {
+        TempDir dir("evil");
+        std::vector<CabEntry> files(2);
+        files[0].name = "first.txt";
+        files[0].data = "fine";
+        files[1].name = name;
+        files[1].data = "should never be written";
+        CabRunResult r = RunCab(WriteCab(files), dir.path(), dir / "out");
+        ASSERT_TRUE(r.finished) << name << r.raw;
+        EXPECT_EQ(r.ok, 0) << name;
+        EXPECT_EQ(r.code, 8) << name;
+        EXPECT_EQ(r.message, "Failure writing to target file");
+        EXPECT_EQ(ListTree(dir.path()),
+                  (std::vector<std::string>{"out\\", "out\\first.txt", "run.exe"}))
+            << name;
+        EXPECT_FALSE(PathExists("C:\\ot\\evil.txt")) << name;
+        EXPECT_FALSE(PathExists("C:\\evil.txt")) << name;
+    }
+}
+
+TEST(DriverTest, OverLongPathsAreRefusedWithoutOverrun) {
+    TempDir dir("long");
+    const std::string deepDest = dir.path() + "\\" + std::string(200, 'd');
+    struct Case {
+        std::string dest;
+        std::string name;
+    } cases[] = {
+        {deepDest, std::string(30, 'a') + "\\" + std::string(40, 'b') + ".txt"},
+        {dir / "out", std::string(300, 'n')},
+        {dir / "out", std::string(120, 'p') + "\\" + std::string(200, 'q')},
+    };
+    for (const Case& c : cases) {
+        std::vector<CabEntry> files(1);
+        files[0].name = c.name;
+        files[0].data = "x";
+        CabRunResult r = RunCab(WriteCab(files), dir.path(), c.dest);
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 0);
+        EXPECT_EQ(r.code, 8);
+    }
+}
+
+// Z: is the Unix root in a Wine prefix; /dev/full refuses every write.
+TEST(DriverTest, FailedWriteFailsTheRunEvenForTheLastFile) {
+    struct Case {
+        std::vector<std::string> names;
+        size_t offered;
+    } cases[] = {{{"full"}, 1}, {{"null", "full"}, 2}, {{"full", "null"}, 1}};
+    for (const Case& c : cases) {
+        std::vector<CabEntry> files;
+        for (const std::string& n : c.names) {
+            CabEntry e;
+            e.name = n;
+            e.data = std::string(5000, 'w');
+            files.push_back(e);
+        }
+        TempDir dir("full");
+        CabRunResult r = RunCab(WriteCab(files), dir.path(), "Z:\\dev");
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 0) << c.names[0];
+        EXPECT_EQ(r.code, 8) << c.names[0];
+        EXPECT_EQ(r.message, "Failure writing to target file");
+        EXPECT_EQ(r.progress.size(), c.offered) << c.names[0];
+    }
+}
+
+TEST(DriverTest, Utf8NamesLandUnderTheirRealNames) {
+    TempDir dir("utf8");
+    CabRunResult r = RunCab(Fixture("utf8.cab"), dir.path(), dir / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    const std::wstring out = std::wstring(dir.path().begin(), dir.path().end()) + L"\\out\\";
+    EXPECT_NE(GetFileAttributesW((out + L"caf\u00e9.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW((out + L"dossier \u00e9t\u00e9\\na\u00efve.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"caf\xe9.txt", "na\xefve.txt"}));
+    for (const ProgressLine& p : r.progress)
+        EXPECT_EQ(p.attributes & 0x80, 0x80u);
+}
+
+TEST(DriverTest, Utf8NameWithoutAnAnsiFormIsRefused) {
+    TempDir dir("unmappable");
+    CabRunResult r = RunCab(Fixture("unmappable.cab"), dir.path(), dir / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.code, 8);
+    EXPECT_FALSE(PathExists(dir / "out\\??.txt"));
+}
+
+// Spanned sets made by the platform's own cabarc, continuations found in the working folder.
+class SpannedSetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = new TempDir("span");
+        const std::string src = *dir_ / "src";
+        CreateDirectoryA(src.c_str(), nullptr);
+        std::string noise;
+        unsigned x = 12345;
+        for (int i = 0; i < 150000; ++i) {
+            x = x * 1103515245u + 12345u;
+            noise.push_back(static_cast<char>(x >> 24));
+        }
+        for (int i = 1; i <= 4; ++i)
+            WriteBytes(src + "\\part" + std::to_string(i) + ".bin", noise.substr(i * 1000));
+        ProcessResult p = RunProcess(
+            "C:\\windows\\system32\\cabarc.exe -d 200000 -m mszip N set*.cab src\\part1.bin "
+            "src\\part2.bin src\\part3.bin src\\part4.bin",
+            dir_->path());
+        ASSERT_EQ(p.exitCode, 0u) << p.output;
+        ASSERT_TRUE(PathExists(*dir_ / "set1.cab")) << p.output;
+        ASSERT_TRUE(PathExists(*dir_ / "set3.cab")) << p.output;
+    }
+    void TearDown() override { delete dir_; }
+    TempDir* dir_ = nullptr;
+};
+
+TEST_F(SpannedSetTest, FollowsTheChainThroughTheWorkingFolder) {
+    const std::string first = ReadBytes(*dir_ / "set1.cab");
+    CabRunResult r = RunCab(first, dir_->path(), *dir_ / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    for (int i = 1; i <= 4; ++i) {
+        const std::string name = "part" + std::to_string(i) + ".bin";
+        EXPECT_EQ(ReadBytes(*dir_ / "out\\" + name), ReadBytes(*dir_ / "src\\" + name)) << name;
+    }
+}
+
+TEST_F(SpannedSetTest, MissingContinuationIsReported) {
+    const std::string first = ReadBytes(*dir_ / "set1.cab");
+    DeleteFileA((*dir_ / "set2.cab").c_str());
+    CabRunResult r = RunCab(first, dir_->path(), *dir_ / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.message, "Cabinet file (or part of splitted CAB) not found");
+}
+
+// set2 patched to name set1 (present on disk as well) as its successor: a cycle.
+TEST_F(SpannedSetTest, CyclicChainEndsWithAFailure) {
+    std::string second = ReadBytes(*dir_ / "set2.cab");
+    const std::string::size_type at = second.find("set3.cab");
+    ASSERT_NE(at, std::string::npos);
+    second.replace(at, 8, "set1.cab");
+    WriteBytes(*dir_ / "set2.cab", second);
+    CabRunResult r = RunCab(ReadBytes(*dir_ / "set1.cab"), dir_->path(), *dir_ / "out");
+    ASSERT_TRUE(r.finished) << "the chain did not end: " << r.raw;
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.code, 10);
+    EXPECT_EQ(r.message, "Cabinet returned on fdintNEXT_CABINET is incorrect");
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+// Test helper: extracts the cabinet appended to this executable the way the program does
+// (worker thread, progress posted to a window of the main thread) and prints each progress
+// record and the result, one tab-separated line each.
+//
+// Usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice]
+//   -               extract with a null destination (the current folder)
+//   --cancel-at N   request cancellation when the N-th progress message arrives (0: before)
+//   --lib PATH      bind this library instead of the system's Cabinet.dll
+//   --load-twice    call LoadCabinetLibrary a second time and print both results
+#include <windows.h>
+#include <process.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "extractor.h"
+#include "shared.h"
+
+constexpr UINT WM_RUN_DONE = WM_APP + 1;
+
+static const char* s_destination;
+static bool s_loadTwice;
+static HWND s_window;
+static int s_ok, s_code, s_firstLoad, s_secondLoad;
+static const char* s_message = "";
+
+static unsigned __stdcall Worker(void*) {
+    {
+        CabExtractor ex(s_window);
+        s_firstLoad = LoadCabinetLibrary(&ex);
+        if (s_loadTwice)
+            s_secondLoad = LoadCabinetLibrary(&ex);
+        s_ok = ExtractAll(&ex, s_destination);
+        s_code = GetCabErrorMessage(&ex, &s_message);
+    }
+    PostMessageW(s_window, WM_RUN_DONE, 0, 0);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    g_hInstance = GetModuleHandleW(nullptr);
+    if (argc < 2) {
+        fprintf(stderr, "usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice]\n");
+        return 2;
+    }
+    s_destination = strcmp(argv[1], "-") == 0 ? nullptr : argv[1];
+    int cancelAt = -1;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--cancel-at") == 0 && i + 1 < argc)
+            cancelAt = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--lib") == 0 && i + 1 < argc)
+            g_cabinetLibraryOverride = argv[++i];
+        else if (strcmp(argv[i], "--load-twice") == 0)
+            s_loadTwice = true;
+    }
+    s_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               g_hInstance, nullptr);
+    if (cancelAt == 0)
+        g_cancelRequested = 1;
+
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Worker, nullptr, 0, nullptr));
+    int progress = 0;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_EXTRACT_PROGRESS) {
+            ProgressInfo* p = reinterpret_cast<ProgressInfo*>(msg.wParam);
+            printf("progress\t%s\t%s\t%s\t%s\t%ld\t%#x\n", p->fileName, p->archiveDir, p->outputDir,
+                   p->outputPath, static_cast<long>(p->fileSize), p->attributes);
+            FreeProgressInfo(p);
+            if (++progress == cancelAt)
+                g_cancelRequested = 1;
+        } else if (msg.message == WM_RUN_DONE) {
+            break;
+        } else {
+            DispatchMessageW(&msg);
+        }
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    if (s_loadTwice)
+        printf("load\t%d\t%d\n", s_firstLoad, s_secondLoad);
+    printf("result\t%d\t%d\t%s\n", s_ok, s_code, s_message);
+    fflush(stdout);
+    return 0;
+}

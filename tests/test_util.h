@@ -1,0 +1,40 @@
+// Helpers shared by the tests that run under Wine: files, temporary folders, processes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The folder holding the running test executable (fixtures and helpers live there).
+std::string ExeDir();
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool PathExists(const std::string& path);
+DWORD Attributes(const std::string& path);
+// Every file and folder under root, relative, '\'-separated, folders with a trailing '\'.
+std::vector<std::string> ListTree(const std::string& root);
+void RemoveTree(const std::string& path);
+
+// A fresh folder under C:\ot, removed with everything in it at destruction.
+class TempDir {
+public:
+    explicit TempDir(const char* tag);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+struct ProcessResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    bool timedOut = false;
+    std::string output; // standard output and error together
+};
+// Runs a command line in cwd and collects its output.
+ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd,
+                         DWORD timeoutMs = 120000);
