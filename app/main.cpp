@@ -1,0 +1,52 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "app.h"
+#include "shared.h"
+
+void PumpPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    g_hInstance = instance;
+    CoInitialize(nullptr); // the folder browser needs an apartment on this thread
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    g_hwndMain = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                    MainDialogProc, 0);
+    if (!g_hwndMain) {
+        // Without the dialog no quit message could ever come.
+        MessageBoxW(nullptr, L"Impossible de créer la fenêtre de l'installateur.", L"Erreur",
+                    MB_OK | MB_ICONERROR);
+        return 0;
+    }
+
+    wchar_t directory[MAX_PATH] = {};
+    GetCurrentDirectoryW(sizeof(directory) / sizeof(directory[0]), directory);
+    std::wstring proposed;
+    proposed += directory;
+    proposed += L'\\';
+    proposed += L"Extract";
+    SetDlgItemTextW(g_hwndMain, IDC_DEST_PATH, proposed.c_str());
+    SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, L"");
+    ShowWindow(g_hwndMain, SW_SHOW);
+    PumpPendingMessages();
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    EndDialog(g_hwndMain, 0);
+    return 0;
+}
