@@ -1,0 +1,295 @@
+// Unit tests of the readers and rules on hand-made inputs; the command line, libgcab output
+// and extraction under Wine are covered by test_sfxpack.py.
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cab_builder.h"
+#include "cab_reader.h"
+#include "fakes.h"
+#include "le.h"
+#include "payload_rules.h"
+#include "pe_image.h"
+
+constexpr size_t kNt = kFakeNtOffset;
+using Mutation = std::function<void(Bytes*)>;
+
+static std::string Joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& l : lines)
+        all += l + "\n";
+    return all;
+}
+
+// Problems found in image b: as a stub to pack, or as an installer when asInstaller.
+static std::string PeProblems(const Bytes& b, bool asInstaller, PeLayout* pe, CabinetPlace* place) {
+    std::vector<std::string> problems;
+    if (ReadPeLayout(MemorySource(b.data(), b.size()), pe, &problems)) {
+        if (asInstaller)
+            LocateCabinet(*pe, b.size(), place, &problems);
+        else
+            CheckStubLayout(*pe, b.size(), &problems);
+    }
+    return Joined(problems);
+}
+
+TEST(PeLayout, Problems) {
+    const struct {
+        const char* what;
+        bool asInstaller;
+        Mutation mutate;
+        const char* expected; // "" when fine
+    } cases[] = {
+        {"stub", false, [](Bytes*) {}, ""},
+        {"installer", true, [](Bytes* b) { b->resize(0x1700); }, ""},
+        {"e_lfanew outside", false, [](Bytes* b) { Put32(b, 60, 0x100000); }, "outside the file"},
+        {"no PE", false, [](Bytes* b) { (*b)[kNt] = 'N'; }, "no PE signature"},
+        {"no sections", false, [](Bytes* b) { Put16(b, kNt + 6, 0); }, "no sections"},
+        {"table outside", false, [](Bytes* b) { Put16(b, kNt + 6, 900); }, "section table lies"},
+        {"past 4 GiB", false, [](Bytes* b) { Put32(b, kNt + 248 + 20, 0xfffff000); }, "4 GiB"},
+        {"truncated stub", false, [](Bytes* b) { b->resize(0x1500); }, "stub is truncated"},
+        {"unstripped", false, [](Bytes* b) { Put32(b, kNt + 12, 0x1600); }, "not stripped"},
+        {"certificate in sections", true,
+         [](Bytes* b) {
+             b->resize(0x1700), Put32(b, kNt + 152, 0x1000), Put32(b, kNt + 156, 0x700);
+         },
+         "lies before"},
+        {"no payload", true, [](Bytes*) {}, "no payload"},
+    };
+    for (const auto& c : cases) {
+        // The first section ends last, so the overlay is not simply the last section's end.
+        Bytes b = MakePe({{0x400, 0x1200}, {0x1400, 0x100}}, 0x1600);
+        c.mutate(&b);
+        PeLayout pe;
+        CabinetPlace place;
+        const std::string problems = PeProblems(b, c.asInstaller, &pe, &place);
+        if (*c.expected) {
+            EXPECT_NE(problems.find(c.expected), std::string::npos) << c.what << ": " << problems;
+            continue;
+        }
+        EXPECT_EQ(problems, "") << c.what;
+        EXPECT_EQ(pe.overlayOffset, 0x1600u) << c.what;
+    }
+}
+
+static Bytes BaseCab() {
+    return MakeCab({{"Setup.exe", "hello", 0x21}, {"sub\\caf\xc3\xa9.txt", "world!", 0xa0}});
+}
+
+TEST(CabReader, TableProblems) {
+    constexpr size_t kFolder = 36, kFiles = 44;
+    const struct {
+        const char* what;
+        Mutation mutate;
+        const char* expected; // "" when fine
+    } cases[] = {
+        {"good", [](Bytes*) {}, ""},
+        {"signature", [](Bytes* b) { (*b)[0] = 'X'; }, "no MSCF"},
+        {"version", [](Bytes* b) { (*b)[25] = 2; }, "unsupported cabinet version"},
+        {"size too small", [](Bytes* b) { Put32(b, 8, 20); }, "smaller than the header"},
+        {"size too large", [](Bytes* b) { Put32(b, 8, uint32_t(b->size() + 1)); }, "truncated"},
+        {"no folder", [](Bytes* b) { Put16(b, 26, 0); }, "no folder"},
+        {"no file", [](Bytes* b) { Put16(b, 28, 0); }, "no file"},
+        {"files overlap", [](Bytes* b) { Put32(b, 16, 40); }, "overlaps"},
+        {"files outside", [](Bytes* b) { Put32(b, 16, 0x10000); }, "file table lies outside"},
+        {"name cut", [](Bytes* b) { b->resize(kFiles + 20), Put32(b, 8, kFiles + 20); },
+         "unterminated"},
+        {"folder index", [](Bytes* b) { Put16(b, kFiles + 8, 5); }, "does not exist"},
+        {"continued, no flag", [](Bytes* b) { Put16(b, kFiles + 8, 0xfffd); }, "does not exist"},
+        {"compression", [](Bytes* b) { Put16(b, kFolder + 6, 7); }, "unknown compression"},
+        {"block outside", [](Bytes* b) { Put32(b, kFolder, 0x10000); }, "lies outside"},
+        {"block count", [](Bytes* b) { Put16(b, kFolder + 4, 65535); }, "can hold"},
+        {"block too large", [](Bytes* b) { Put16(b, b->size() - 13, 40000); }, "out of bounds"},
+        {"block data outside", [](Bytes* b) { Put16(b, b->size() - 15, 12); }, "out of bounds"},
+        {"data past folder", [](Bytes* b) { Put32(b, kFiles, 100); }, "data past the end"},
+    };
+    for (const auto& c : cases) {
+        Bytes b = BaseCab();
+        c.mutate(&b);
+        CabInfo info;
+        std::vector<std::string> problems;
+        ReadCabinet(MemorySource(b.data(), b.size()), &info, &problems);
+        if (*c.expected)
+            EXPECT_NE(Joined(problems).find(c.expected), std::string::npos)
+                << c.what << ": " << Joined(problems);
+        else
+            EXPECT_EQ(Joined(problems), "");
+    }
+}
+
+TEST(CabReader, ReserveAreasAndNextCabinet) {
+    Bytes b = BaseCab();
+    // 2 header reserve bytes, 4 per folder, then the next cabinet's names.
+    const char extra[] = "\x02\x00\x04\x00\xaa\xbb" "disk2.cab\0Disk 2";
+    const uint32_t n = sizeof(extra) + 4; // with its NUL, and the folder reserve
+    Put32(&b, 36, ReadLe32(b.data() + 36) + n);
+    Put32(&b, 16, 44 + n);
+    Put16(&b, 30, kCabReservePresent | kCabNextCabinet);
+    b.insert(b.begin() + 44, 4, 0);
+    b.insert(b.begin() + 36, extra, extra + sizeof(extra));
+    Put32(&b, 8, static_cast<uint32_t>(b.size()));
+    CabInfo info;
+    std::vector<std::string> problems;
+    ASSERT_TRUE(ReadCabinet(MemorySource(b.data(), b.size()), &info, &problems));
+    EXPECT_EQ(Joined(problems), "");
+    EXPECT_EQ(info.nextCabinet + "|" + info.nextDisk, "disk2.cab|Disk 2");
+    ASSERT_EQ(info.files.size(), 2u);
+    EXPECT_EQ(info.files[1].name, "sub\\caf\xc3\xa9.txt");
+    EXPECT_EQ(info.files[1].folderOffset, 5u);
+    Findings findings;
+    CheckPayload(info, &findings);
+    EXPECT_EQ(Joined(findings.errors), "");
+    EXPECT_NE(Joined(findings.warnings).find("\"disk2.cab\": the stub looks for it in the user"),
+              std::string::npos);
+}
+
+TEST(Names, EdgesTheStubDecidesOn) {
+    const std::string longest(kMaxNameBytes, 'n');
+    const struct {
+        std::string name;
+        uint16_t attributes;
+        const char* expected; // "" when accepted
+    } cases[] = {
+        {"sub\\.\\a.txt", 0x20, ""},
+        {"caf\xe9.txt", 0x20, ""}, // ANSI as stored
+        {longest, 0x20, ""},
+        {longest + "n", 0x20, "over 195"},
+        {"", 0x20, "empty name"},
+        {"/etc/x", 0x20, "absolute path"},
+        {"a/../../x", 0x20, "climbs out"},
+        {"a\\.. \\x", 0x20, "climbs out"},
+        {"caf\xe9.txt", 0xa0, "not valid UTF-8"},
+    };
+    for (const auto& c : cases) {
+        const std::string problem = NameProblem(c.name, c.attributes);
+        EXPECT_EQ(problem.empty(), !*c.expected) << c.name << ": " << problem;
+        EXPECT_NE(problem.find(c.expected), std::string::npos) << c.name << ": " << problem;
+    }
+    EXPECT_EQ(QuoteName("a\n\"b"), "\"a\\x0a\\x22b\"");
+}
+
+TEST(Names, Utf8Validation) {
+    const struct {
+        const char* text;
+        bool valid;
+    } cases[] = {{"\xc3\xa9", true},
+                 {"\xe2\x82\xac", true},
+                 {"\xf0\x9f\x98\x80", true},
+                 {"\xc3", false},
+                 {"\xc0\xaf", false},
+                 {"\xe0\x80\xaf", false},
+                 {"\xed\xa0\x80", false},
+                 {"\x80", false},
+                 {"\xff", false},
+                 {"\xf4\x90\x80\x80", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsValidUtf8(c.text), c.valid) << c.text;
+}
+
+TEST(Payload, StartedProgramAtTheTopOnly) {
+    const std::pair<const char*, size_t> cases[] = {
+        {"SETUP.EXE", 0}, {"StdSetup.exe", 0}, {"sub\\Setup.exe", 1}, {"Setup.exe.txt", 1}};
+    for (const auto& c : cases) {
+        CabInfo info;
+        info.files.resize(1);
+        info.files[0].name = c.first;
+        Findings findings;
+        CheckPayload(info, &findings);
+        EXPECT_EQ(findings.warnings.size(), c.second) << c.first;
+    }
+}
+
+TEST(Times, DosFieldsAreClampedAndRoundedDown) {
+    constexpr uint16_t kFirstDate = 1 << 5 | 1, kLastDate = 127 << 9 | 12 << 5 | 31;
+    constexpr uint16_t kLastTime = 23 << 11 | 59 << 5 | 29;
+    const struct {
+        int64_t t;
+        uint16_t date, time;
+    } cases[] = {
+        {1719837297, 44 << 9 | 7 << 5 | 1, 12 << 11 | 34 << 5 | 28}, // 2024-07-01 12:34:57
+        {315532800, kFirstDate, 0},                                  // 1980-01-01
+        {315532799, kFirstDate, 0},
+        {-5000000000LL, kFirstDate, 0},
+        {4354819199LL, kLastDate, kLastTime}, // 2107-12-31 23:59:59
+        {7258118400LL, kLastDate, kLastTime}, // 2200
+        {INT64_MAX, kLastDate, kLastTime},
+    };
+    for (const auto& c : cases) {
+        const DosDateTime d = ToDosDateTime(c.t, true);
+        EXPECT_EQ(d.date, c.date) << c.t;
+        EXPECT_EQ(d.time, c.time) << c.t;
+    }
+}
+
+TEST(Times, ParseEpoch) {
+    int64_t v = -1;
+    EXPECT_TRUE(ParseEpoch("9223372036854775807", &v));
+    EXPECT_EQ(v, INT64_MAX);
+    for (const char* bad : {"", "-1", "12x", " 1", "9223372036854775808", "1e9"})
+        EXPECT_FALSE(ParseEpoch(bad, &v)) << bad;
+}
+
+TEST(Capacity, FolderAndEntryLimits) {
+    std::vector<SourceFile> files(2);
+    files[0].size = files[1].size = kMaxFolderBytes / 2;
+    std::vector<std::string> problems;
+    EXPECT_TRUE(CheckCabinetCapacity(files, &problems));
+    files[1].size = uint64_t(1) << 32;
+    EXPECT_FALSE(CheckCabinetCapacity(files, &problems));
+    EXPECT_EQ(problems.size(), 2u); // the entry and the folder
+}
+
+TEST(FileIo, ReadAtStaysInsideItsWindow) {
+    const char data[] = "0123456789";
+    const Source window = SubSource(MemorySource(data, 10), 4, 100); // clipped to 6 bytes
+    char buf[8] = {};
+    EXPECT_TRUE(ReadAt(window, 0, buf, 6));
+    EXPECT_EQ(std::string(buf, 6), "456789");
+    EXPECT_FALSE(ReadAt(window, 1, buf, 6));
+    EXPECT_FALSE(ReadAt(window, UINT64_MAX, buf, 2));
+}
+
+// Runs ScanFolder on a tree made by the shell commands in setup, in a fresh folder.
+static bool Scan(const std::string& setup, std::vector<SourceFile>* files, std::string* problems) {
+    char tmpl[] = "/tmp/sfxpack-scan.XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    EXPECT_EQ(system(("cd " + dir + " && " + setup).c_str()), 0) << setup;
+    std::vector<std::string> lines;
+    const bool ok = ScanFolder(dir, files, &lines);
+    *problems = Joined(lines);
+    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
+    return ok;
+}
+
+TEST(FolderScan, SortsByArchivedName) {
+    std::vector<SourceFile> files;
+    std::string problems;
+    ASSERT_TRUE(
+        Scan("mkdir a && touch a.txt a-b a/b.txt Setup.exe ro && chmod 444 ro", &files, &problems))
+        << problems;
+    std::string names;
+    for (const SourceFile& f : files)
+        names += f.name + (f.readOnly ? "(ro) " : " ");
+    EXPECT_EQ(names, "Setup.exe a-b a.txt a\\b.txt ro(ro) ");
+}
+
+TEST(FolderScan, Refusals) {
+    const struct {
+        const char* setup;
+        const char* expected;
+    } cases[] = {
+        {"touch 'a\\b'", "folder separator"},
+        {"touch \"$(printf 'caf\\351')\"", "not valid UTF-8"},
+        {"touch $(printf '%0200d' 0)", "over 195"},
+        {"touch ok && mkfifo f", "neither a regular file"},
+        {"touch ok && ln -s . loop", "loops back"},
+        {"true", "no files"},
+    };
+    for (const auto& c : cases) {
+        std::vector<SourceFile> files;
+        std::string problems;
+        EXPECT_FALSE(Scan(c.setup, &files, &problems)) << c.setup;
+        EXPECT_NE(problems.find(c.expected), std::string::npos) << c.setup << ": " << problems;
+    }
+}

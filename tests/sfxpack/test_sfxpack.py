@@ -1,0 +1,341 @@
+#!/usr/bin/env python3
+"""Command-line and Wine tests of sfxpack, run by scripts/test-host.
+
+The stub stand-in is cabrun.exe from ${ORVANTA_CROSS_BUILD:-build}/tests/: it extracts the
+cabinet appended to it with the stub's own extraction code and prints what it did.
+"""
+import os
+import random
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+CROSS = os.path.join(ROOT, os.environ.get("ORVANTA_CROSS_BUILD", "build"))
+SFXPACK = os.environ.get("SFXPACK", os.path.join(ROOT, "build", "sfxpack"))
+STUB = os.path.join(CROSS, "tests", "cabrun.exe")
+REAL_STUB = os.path.join(CROSS, "OrvantaSfx.exe")
+EPOCH = 1700000000
+TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
+
+
+def run(args, env=None, **kw):
+    return subprocess.run(args, env=dict(os.environ, **(env or {})), capture_output=True, **kw)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def overlay(data):
+    nt = struct.unpack_from("<I", data, 60)[0]
+    count = struct.unpack_from("<H", data, nt + 6)[0]
+    return max(sum(struct.unpack_from("<II", data, nt + 264 + 40 * i)) for i in range(count))
+
+
+def patch(data, at, fmt, *values):
+    b = bytearray(data)
+    struct.pack_into(fmt, b, at, *values)
+    return bytes(b)
+
+
+def cabextract_rows(cab):
+    out = run(["cabextract", "-l", cab]).stdout.decode()
+    pattern = r"^\s*(\d+) \| (\d\d)\.(\d\d)\.(\d{4}) (\S+) \| (.+)$"
+    return {(m[6], int(m[1]), "%s-%s-%s %s" % (m[4], m[3], m[2], m[5]))
+            for m in re.finditer(pattern, out, re.M)}
+
+
+def list_rows(installer):
+    """(rows of name, size, date) and attributes by name, from sfxpack --list."""
+    out = run([SFXPACK, "--list", installer], check=True).stdout.decode()
+    found = [(m[4].replace("\\", "/"), int(m[1]), m[2], m[3])
+             for m in re.finditer(r"^\s*(\d+)  (\S+ \S+)  (\S{6})  (.+)$", out, re.M)]
+    return {f[:3] for f in found}, {f[0]: f[3] for f in found}
+
+
+class Workdir(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="sfxpack-")
+
+    def tearDown(self):
+        subprocess.run(["chmod", "-R", "u+w", self.tmp])
+        shutil.rmtree(self.tmp)
+
+    def path(self, *names):
+        return os.path.join(self.tmp, *names)
+
+    def tree(self, name, files):
+        """files: archived name -> (data, mtime, read_only)."""
+        for rel, (data, mtime, read_only) in files.items():
+            p = self.path(name, *rel.split("/"))
+            os.makedirs(os.path.dirname(p), exist_ok=True)
+            write(p, data)
+            os.utime(p, (mtime, mtime))
+            os.chmod(p, 0o444 if read_only else 0o644)
+        return self.path(name)
+
+    def sample(self, name="pkg"):
+        return self.tree(name, {
+            "Setup.exe": (b"MZ setup\r\n" * 50, 1700000001, False),
+            "caf\u00e9.txt": ("caf\u00e9\r\n".encode(), 1600000000, False),
+            ".hidden": (b"not hidden on Windows", 1600000000, False),
+            "sub/deep/ro.txt": (b"read only\r\n", 1650000003, True),
+            "sub/big.bin": (random.Random(7).randbytes(100000), 1710000007, False),
+        })
+
+    def pack(self, src, out, stub=STUB, env=None):
+        return run([SFXPACK, src, "-o", out, "--stub", stub], env)
+
+    def installer(self, src=None, name="inst.exe", env=None):
+        r = self.pack(src or self.sample(), self.path(name), env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return self.path(name)
+
+    def sign(self, inst, out):
+        if not os.path.exists(self.path("key.pem")):
+            run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                 "-subj", "/CN=sfxpack test", "-keyout", self.path("key.pem"),
+                 "-out", self.path("cert.pem")], check=True)
+        run(["osslsigncode", "sign", "-certs", self.path("cert.pem"), "-key",
+             self.path("key.pem"), "-in", inst, "-out", out], check=True)
+        return out
+
+    def check(self, path):
+        return run([SFXPACK, "--check", path])
+
+    def assert_refused(self, r, expected, rc=1):
+        """Exit rc, expected in the message, every stderr line one of sfxpack's."""
+        err = r.stderr.decode("utf-8", "replace")
+        self.assertEqual(r.returncode, rc, err)
+        self.assertIn(expected, err)
+        if rc == 1:
+            self.assertTrue(all(l.startswith("sfxpack: ") for l in err.splitlines()), err)
+
+    def assert_only(self, folder, *names):
+        self.assertEqual(sorted(os.listdir(folder)), sorted(names))
+
+
+class ListAndReproduce(Workdir):
+    def test_list_agrees_with_cabextract(self):
+        run(["gcab", "-c", "-z", self.path("g.cab"), "Setup.exe", "caf\u00e9.txt", "sub/big.bin"],
+            cwd=self.sample("gcabsrc"), check=True)
+        for what, src in [("folder", self.sample()), ("cabinet", self.path("g.cab"))]:
+            with self.subTest(what):
+                data = read(self.installer(src, what + ".exe"))
+                write(self.path(what + ".cab"), data[overlay(data):])
+                rows, attrs = list_rows(self.path(what + ".exe"))
+                self.assertEqual(rows, cabextract_rows(self.path(what + ".cab")))
+                self.assertGreaterEqual(len(rows), 3)
+                self.assertEqual(attrs["caf\u00e9.txt"], "---A-U")
+        self.assertEqual(data[overlay(data):], read(self.path("g.cab")))  # appended unchanged
+        _, attrs = list_rows(self.path("folder.exe"))
+        self.assertEqual((attrs["sub/deep/ro.txt"], attrs[".hidden"]), ("R--A--", "---A--"))
+
+    def test_reproducible_with_source_date_epoch(self):
+        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
+        first = read(self.installer(self.sample("a"), "a.exe", dict(env, TZ="UTC")))
+        src = self.sample("b")
+        os.utime(self.path("b", "Setup.exe"), (EPOCH + 99999, EPOCH + 99999))
+        self.assertEqual(read(self.installer(src, "b.exe", dict(env, TZ=TZ))), first)
+        rows, _ = list_rows(self.path("b.exe"))
+        self.assertIn(("Setup.exe", 500, "2023-11-14 22:13:20"), rows)  # capped at the epoch
+        self.assertIn(("caf\u00e9.txt", 7, "2020-09-13 12:26:40"), rows)  # older: UTC
+        self.assertEqual(self.check(self.path("b.exe")).returncode, 0)
+
+
+class Check(Workdir):
+    def test_accepts_good_and_signed(self):
+        paddings = set()
+        for extra in range(8):  # sizes that need the certificate table's alignment padding
+            src = self.sample("p%d" % extra)
+            write(os.path.join(src, "pad.txt"), random.Random(extra).randbytes(extra + 1))
+            inst = self.installer(src, "i%d.exe" % extra)
+            for path in [inst, self.sign(inst, self.path("s%d.exe" % extra))]:
+                r = self.check(path)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+                self.assertIn(b": ok: 6 files", r.stdout)
+            paddings.add(os.path.getsize(inst) % 8)
+        self.assertTrue(paddings - {0}, paddings)
+
+    def test_warnings_keep_exit_zero(self):
+        r = self.check(self.installer(self.tree("w", {"readme.txt": (b"x", EPOCH, False)})))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"warning: no Setup.exe or StdSetup.exe", r.stderr)
+
+    def test_rejects_bad_layouts(self):
+        good = read(self.installer())
+        o, nt = overlay(good), struct.unpack_from("<I", good, 60)[0]
+        cb = struct.unpack_from("<I", good, o + 8)[0]
+        cases = [
+            ("no MSCF", good[:o] + b"XSCF" + good[o + 4:], "no cabinet (MSCF)"),
+            ("junk after", good + b"junk", "4 bytes of unexpected data"),
+            ("unstripped", patch(good[:o], nt + 12, "<I", o) + b"\0" * 64 + good[o:],
+             "not stripped"),
+            ("cbCabinet", patch(good, o + 8, "<I", cb + 10), "cabinet is truncated"),
+            ("PE32+", patch(good, nt + 24, "<H", 0x20b), "not a PE32 image"),
+            ("amd64", patch(good, nt + 4, "<H", 0x8664), "not an i386 image"),
+            ("optional header", patch(good, nt + 20, "<H", 240), "not 224"),
+            ("bare cabinet", good[o:], "no MZ header"),
+            ("certificate", patch(good, nt + 152, "<II", o, 16), "does not end the file"),
+            ("2 GiB", None, "over the 2 GiB limit"),
+        ]
+        for what, data, expected in cases:
+            with self.subTest(what):
+                write(self.path("bad.exe"), data or good)
+                if data is None:
+                    os.truncate(self.path("bad.exe"), 1 << 31)
+                self.assert_refused(self.check(self.path("bad.exe")), expected)
+
+    def test_rejects_bad_names(self):
+        cases = [
+            (b"..\\evil.txt", "climbs out"),
+            (b"\\abs.txt", "absolute path"),
+            (b"C:\\drive.txt", "drive or a stream"),
+            (b"ads.txt:x", "drive or a stream"),
+            (b"a\\. .\\b.txt", "climbs out"),
+            (b"n" * 196, "196 bytes, over 195"),
+            (b"caf\xc3\x28.txt", "not valid UTF-8"),
+        ]
+        os.makedirs(self.path("out"))
+        for bad, expected in cases:
+            with self.subTest(bad):
+                # gcab archives a placeholder of the same length (flagged UTF-8 for the last),
+                # whose name is then overwritten in place.
+                placeholder = b"caf\xc3\xa9.txt" if b"\xc3" in bad else b"p" * len(bad)
+                src = self.tree("names%d" % len(bad), {"Setup.exe": (b"x", EPOCH, False)})
+                write(os.path.join(os.fsencode(src), placeholder), b"x")
+                run([b"gcab", b"-c", b"c.cab", b"Setup.exe", placeholder], cwd=src, check=True)
+                cab = read(os.path.join(src, "c.cab"))
+                self.assertEqual(cab.count(placeholder + b"\0"), 1)
+                write(self.path("bad.cab"), cab.replace(placeholder + b"\0", bad + b"\0"))
+                write(self.path("bad.exe"), read(STUB) + read(self.path("bad.cab")))
+                self.assert_refused(self.check(self.path("bad.exe")), expected)
+                self.assert_refused(self.pack(self.path("bad.cab"), self.path("out", "o.exe")),
+                                    expected)
+                self.assert_only(self.path("out"))
+
+
+class Refusals(Workdir):
+    def test_refusals_leave_no_output(self):
+        good = read(self.installer())
+        stub, cab = good[:overlay(good)], good[overlay(good):]
+        nt = struct.unpack_from("<I", stub, 60)[0]
+        write(self.path("unstripped.exe"), patch(stub, nt + 12, "<I", len(stub)) + b"\0" * 64)
+        write(self.path("signed.exe"), patch(stub, nt + 152, "<II", len(stub), 8) + b"c" * 8)
+        write(self.path("huge.cab"), cab)
+        os.truncate(self.path("huge.cab"), (1 << 31) - 1000)
+        write(self.path("junk.cab"), cab + b"junk")
+        dangling = self.tree("dangling", {"Setup.exe": (b"x", EPOCH, False)})
+        os.symlink("nowhere", os.path.join(dangling, "gone.txt"))
+        colon = self.tree("colon", {"a:b.txt": (b"x", EPOCH, False)})
+        os.makedirs(self.path("empty"))
+        sample = self.sample()
+        cases = [
+            ("stub with payload", sample, self.path("inst.exe"), "already carries a payload"),
+            ("unstripped stub", sample, self.path("unstripped.exe"), "not stripped"),
+            ("signed stub", sample, self.path("signed.exe"), "stub is signed"),
+            ("missing stub", sample, self.path("nostub.exe"), "cannot open"),
+            ("over 2 GiB", self.path("huge.cab"), STUB, "over the 2 GiB limit"),
+            ("missing input", self.path("nothing"), STUB, "cannot read"),
+            ("dangling link", dangling, STUB, "cannot read"),
+            ("bad name", colon, STUB, "\"a:b.txt\": ':' names a drive"),
+            ("empty folder", self.path("empty"), STUB, "no files in"),
+            ("junk after cabinet", self.path("junk.cab"), STUB, "4 bytes of unexpected data"),
+        ]
+        out = self.path("out")
+        os.makedirs(out)
+        write(os.path.join(out, "kept.exe"), b"previous")
+        for what, src, stub_path, expected in cases:
+            for target in ["new.exe", "kept.exe"]:
+                with self.subTest(what, target=target):
+                    r = self.pack(src, os.path.join(out, target), stub_path)
+                    self.assert_refused(r, expected)
+                    self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                    self.assert_only(out, "kept.exe")
+                    self.assertEqual(read(os.path.join(out, "kept.exe")), b"previous")
+        r = self.pack(sample, os.path.join(out, "new.exe"), env={"SOURCE_DATE_EPOCH": "1e9"})
+        self.assert_refused(r, "SOURCE_DATE_EPOCH is not a number", rc=2)
+        self.assert_only(out, "kept.exe")
+
+    def test_interrupted_run_leaves_nothing(self):
+        src = self.tree("large", {"Setup.exe": (os.urandom(64 << 20), EPOCH, False)})
+        out = self.path("out")
+        os.makedirs(out)
+        p = subprocess.Popen([SFXPACK, src, "-o", os.path.join(out, "i.exe"), "--stub", STUB],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 20
+        while not os.listdir(out) and time.time() < deadline and p.poll() is None:
+            time.sleep(0.005)
+        self.assertTrue(os.listdir(out), "no temporary file appeared")
+        p.send_signal(signal.SIGINT)
+        self.assertEqual(p.wait(), -signal.SIGINT)
+        self.assert_only(out)
+
+    def test_progress_only_on_a_terminal(self):
+        src = self.tree("large", {"Setup.exe": (os.urandom(20 << 20), EPOCH, False)})
+        tty = run(["script", "-qec", " ".join([SFXPACK, src, "-o", self.path("t.exe"), "--stub",
+                                                STUB]), "/dev/null"])
+        self.assertEqual(tty.returncode, 0, tty.stdout)
+        self.assertIn(b"compressing [####", tty.stdout)
+        self.assertIn(b"] 100%", tty.stdout)
+        plain = self.pack(src, self.path("p.exe"))
+        self.assertEqual((plain.returncode, plain.stderr), (0, b""))
+
+    def test_default_stub_beside_the_program(self):
+        os.makedirs(self.path("bin"))
+        shutil.copy(SFXPACK, self.path("bin"))
+        command = [self.path("bin", "sfxpack"), self.sample(), "-o", self.path("d.exe")]
+        self.assert_refused(run(command), self.path("bin", "OrvantaSfx.exe"))
+        shutil.copy(STUB, self.path("bin", "OrvantaSfx.exe"))
+        self.assertEqual(run(command).returncode, 0)
+        umask = os.umask(0)
+        os.umask(umask)
+        self.assertEqual(os.stat(self.path("d.exe")).st_mode & 0o777, 0o666 & ~umask)
+
+    @unittest.skipUnless(os.path.exists(REAL_STUB), "the stub is not built yet")
+    def test_real_stub(self):
+        self.assertEqual(self.pack(self.sample(), self.path("real.exe"), REAL_STUB).returncode, 0)
+        self.assertEqual(self.check(self.path("real.exe")).returncode, 0)
+
+
+class Wine(Workdir):
+    def extract_and_compare(self, installer, src):
+        dest = self.path("dest")
+        with open(self.path("wine.log"), "wb") as log:  # a file: Wine helpers may linger
+            subprocess.run(["wine", installer, "Z:" + dest.replace("/", "\\")], stdout=log,
+                           stderr=subprocess.STDOUT, env=dict(os.environ, TZ=TZ), timeout=120)
+        self.assertIn(b"result\t1\t0\t", read(self.path("wine.log")))
+        want = {os.path.relpath(os.path.join(d, n), src) for d, _, ns in os.walk(src) for n in ns}
+        got = {os.path.relpath(os.path.join(d, n), dest) for d, _, ns in os.walk(dest) for n in ns}
+        self.assertEqual(got, want)
+        for rel in want:
+            a, b = os.stat(os.path.join(src, rel)), os.stat(os.path.join(dest, rel))
+            self.assertEqual(read(os.path.join(dest, rel)), read(os.path.join(src, rel)), rel)
+            self.assertEqual(int(b.st_mtime), int(a.st_mtime) // 2 * 2, rel)  # local DOS time
+            self.assertEqual(b.st_mode & 0o222 == 0, a.st_mode & 0o200 == 0, rel)
+
+    def test_extracted_tree_matches_folder(self):
+        src = self.sample()
+        self.extract_and_compare(self.installer(src, env={"TZ": TZ}), src)
+
+    def test_signed_installer_extracts(self):
+        src = self.sample()
+        signed = self.sign(self.installer(src, env={"TZ": TZ}), self.path("s.exe"))
+        self.assertEqual(self.check(signed).returncode, 0)
+        self.extract_and_compare(signed, src)
+
+
+if __name__ == "__main__":
+    unittest.main()

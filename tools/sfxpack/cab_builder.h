@@ -1,0 +1,48 @@
+// Writes a package folder's files as one MSZIP cabinet through libgcab.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "folder_scan.h"
+
+struct Progress;
+
+// One folder of a cabinet holds at most 65535 data blocks of 32 KiB.
+constexpr uint64_t kMaxFolderBytes = uint64_t(65535) * 32768;
+
+struct DosDateTime {
+    uint16_t date = 0;
+    uint16_t time = 0;
+};
+
+// How file times are archived: as local time, or with a SOURCE_DATE_EPOCH, clamped to it
+// and broken down in UTC so that the build machine's time zone does not show.
+struct TimePolicy {
+    bool hasEpoch = false;
+    int64_t epoch = 0;
+};
+
+// Parses a SOURCE_DATE_EPOCH value: decimal seconds, no sign, fits in 63 bits.
+bool ParseEpoch(const char* text, int64_t* out);
+
+// t broken down (in UTC or local time) into DOS fields, with odd seconds rounded down and
+// times outside 1980-01-01 00:00:00 .. 2107-12-31 23:59:58 clamped to those ends.
+DosDateTime ToDosDateTime(int64_t t, bool utc);
+
+// The DOS time archived for a file modified at mtime under policy.
+DosDateTime ArchivedTime(int64_t mtime, const TimePolicy& policy);
+
+// The DOS attributes archived for f: archive, read-only when the owner cannot write it, and
+// the UTF-8 name flag when its name is not plain ASCII.
+uint16_t ArchivedAttributes(const SourceFile& f);
+
+// Appends a reason when files do not fit one cabinet folder (kMaxFolderBytes) or a file
+// does not fit a 32-bit size. False when any.
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
+
+// Writes files, in their order, as an MSZIP cabinet into the empty file at path. Advances
+// progress (may be null) by each file's size. False with *error set.
+bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
+                  const std::string& path, Progress* progress, std::string* error);

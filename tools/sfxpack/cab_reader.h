@@ -1,0 +1,53 @@
+// A bounded reader of a cabinet's header, folder and file tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "file_io.h"
+
+constexpr uint16_t kCabPrevCabinet = 0x1;
+constexpr uint16_t kCabNextCabinet = 0x2;
+constexpr uint16_t kCabReservePresent = 0x4;
+constexpr uint16_t kAttrReadOnly = 0x01;
+constexpr uint16_t kAttrHidden = 0x02;
+constexpr uint16_t kAttrSystem = 0x04;
+constexpr uint16_t kAttrArchive = 0x20;
+constexpr uint16_t kAttrExecute = 0x40;
+constexpr uint16_t kAttrNameIsUtf8 = 0x80;
+// iFolder values of files that span cabinets.
+constexpr uint16_t kFolderContinuedFromPrev = 0xfffd;
+constexpr uint16_t kFolderContinuedToNext = 0xfffe;
+constexpr uint16_t kFolderContinuedPrevAndNext = 0xffff;
+constexpr uint32_t kCabHeaderSize = 36;
+constexpr uint32_t kMaxDataBlockSize = 32768; // uncompressed bytes of one CFDATA block
+
+struct CabFolder {
+    uint32_t dataOffset = 0;
+    uint16_t dataBlocks = 0;
+    uint16_t compression = 0;
+};
+
+struct CabFile {
+    std::string name; // as stored: backslashes, UTF-8 when kAttrNameIsUtf8 is set
+    uint32_t size = 0;
+    uint32_t folderOffset = 0;
+    uint16_t folder = 0;
+    uint16_t date = 0;
+    uint16_t time = 0;
+    uint16_t attributes = 0;
+};
+
+struct CabInfo {
+    uint32_t cabinetSize = 0; // cbCabinet
+    uint16_t flags = 0;
+    std::string prevCabinet, prevDisk, nextCabinet, nextDisk;
+    std::vector<CabFolder> folders;
+    std::vector<CabFile> files;
+};
+
+// Reads the cabinet at the start of src: header sanity, folder and file tables, and the
+// chain of data blocks of each folder, all inside cbCabinet and inside src. Appends one line
+// per problem. False when the tables cannot be read (then *info holds what was read so far).
+bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* problems);

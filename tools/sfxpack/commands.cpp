@@ -1,0 +1,263 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <vector>
+
+#include "cab_reader.h"
+#include "file_io.h"
+#include "payload_rules.h"
+#include "pe_image.h"
+#include "progress.h"
+
+// Prints each problem on its own line, prefixed with the file it concerns.
+static void Report(const std::string& subject, const std::vector<std::string>& lines,
+                   const char* kind = "") {
+    for (const std::string& line : lines)
+        fprintf(stderr, "sfxpack: %s: %s%s\n", subject.c_str(), kind, line.c_str());
+}
+
+// Opens and checks the stub. False after reporting why it cannot be used.
+static bool OpenStub(const std::string& path, Source* stub) {
+    std::string error;
+    if (!OpenSource(path, stub, &error)) {
+        fprintf(stderr, "sfxpack: stub: %s\n", error.c_str());
+        return false;
+    }
+    std::vector<std::string> problems;
+    PeLayout pe;
+    if (ReadPeLayout(*stub, &pe, &problems))
+        CheckStubLayout(pe, stub->size, &problems);
+    Report("stub " + path, problems);
+    return problems.empty();
+}
+
+// Reads and checks the cabinet in cab (the whole of it). Reports errors (refusing) and
+// warnings; true when there are no errors.
+static bool CheckPayloadSource(const std::string& subject, const Source& cab, CabInfo* info) {
+    std::vector<std::string> problems;
+    if (ReadCabinet(cab, info, &problems) && info->cabinetSize < cab.size)
+        problems.push_back(std::to_string(cab.size - info->cabinetSize) +
+                           " bytes of unexpected data after the cabinet");
+    Findings findings;
+    if (problems.empty())
+        CheckPayload(*info, &findings);
+    problems.insert(problems.end(), findings.errors.begin(), findings.errors.end());
+    Report(subject, problems);
+    Report(subject, findings.warnings, "warning: ");
+    return problems.empty();
+}
+
+// Refuses an installer that would reach the 2 GiB limit.
+static bool CheckTotalSize(uint64_t stubSize, uint64_t cabSize) {
+    if (stubSize + cabSize < kMaxInstallerSize)
+        return true;
+    fprintf(stderr,
+            "sfxpack: payload of %llu bytes: the installer would be %llu bytes, over "
+            "the 2 GiB limit\n",
+            static_cast<unsigned long long>(cabSize),
+            static_cast<unsigned long long>(stubSize + cabSize));
+    return false;
+}
+
+// Builds the cabinet of folder dir into a temporary file beside output. False after
+// reporting; *cabFile is then already discarded.
+static bool BuildCabinet(const PackRequest& r, TempFile* cabFile) {
+    std::vector<SourceFile> files;
+    std::vector<std::string> problems;
+    if (ScanFolder(r.input, &files, &problems))
+        CheckCabinetCapacity(files, &problems);
+    if (!problems.empty()) {
+        Report(r.input, problems);
+        return false;
+    }
+    std::string error;
+    if (!CreateTempBeside(r.output, ".cab", cabFile, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        return false;
+    }
+    uint64_t total = 0;
+    for (const SourceFile& f : files)
+        total += f.size;
+    Progress progress;
+    StartProgress(&progress, "compressing", total);
+    const bool ok = WriteCabinet(files, r.times, cabFile->path, &progress, &error);
+    FinishProgress(&progress);
+    if (!ok) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        DiscardTemp(cabFile);
+    }
+    return ok;
+}
+
+// Writes stub + cab as output through a temporary file and a rename.
+static bool WriteInstaller(const Source& stub, const Source& cab, const std::string& output) {
+    TempFile out;
+    std::string error;
+    if (!CreateTempBeside(output, "", &out, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        return false;
+    }
+    Progress progress;
+    StartProgress(&progress, "writing", stub.size + cab.size);
+    bool ok = CopyRange(stub, 0, stub.size, out.fd, &progress, &error) &&
+              CopyRange(cab, 0, cab.size, out.fd, &progress, &error);
+    FinishProgress(&progress);
+    ok = ok && CommitTemp(&out, output, &error);
+    if (!ok) {
+        DiscardTemp(&out);
+        fprintf(stderr, "sfxpack: %s: %s\n", output.c_str(), error.c_str());
+    }
+    return ok;
+}
+
+// Packs with the stub already opened and checked; the cabinet comes from a folder or a file.
+static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder) {
+    TempFile built;
+    if (isFolder && !BuildCabinet(r, &built))
+        return false;
+    const std::string cabPath = isFolder ? built.path : r.input;
+    Source cab;
+    std::string error;
+    bool ok = OpenSource(cabPath, &cab, &error);
+    if (!ok)
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+    // The size comes first: a too large cabinet need not be read at all.
+    ok = ok && CheckTotalSize(stub.size, cab.size);
+    CabInfo info;
+    ok = ok && CheckPayloadSource(r.input, cab, &info);
+    ok = ok && WriteInstaller(stub, cab, r.output);
+    if (ok)
+        printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", r.output.c_str(),
+               info.files.size(), static_cast<unsigned long long>(stub.size + cab.size),
+               static_cast<unsigned long long>(stub.size));
+    CloseSource(&cab);
+    DiscardTemp(&built);
+    return ok;
+}
+
+int Pack(const PackRequest& r) {
+    InstallCleanupHandlers();
+    struct stat st;
+    if (stat(r.input.c_str(), &st) != 0) {
+        perror(("sfxpack: cannot read " + r.input).c_str());
+        return kExitRefused;
+    }
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "sfxpack: %s: neither a folder nor a cabinet file\n", r.input.c_str());
+        return kExitRefused;
+    }
+    Source stub;
+    if (!OpenStub(r.stub, &stub)) {
+        CloseSource(&stub);
+        return kExitRefused;
+    }
+    const bool ok = PackWithStub(r, stub, S_ISDIR(st.st_mode));
+    CloseSource(&stub);
+    return ok ? kExitOk : kExitRefused;
+}
+
+// Finds and reads the payload of the installer in file. Layout problems go to *problems;
+// false when no cabinet could be read.
+static bool ReadInstaller(const Source& file, CabinetPlace* place, CabInfo* info,
+                          std::vector<std::string>* problems) {
+    PeLayout pe;
+    if (!ReadPeLayout(file, &pe, problems) || !LocateCabinet(pe, file.size, place, problems))
+        return false;
+    uint8_t magic[4] = {};
+    if (!ReadAt(file, place->offset, magic, sizeof(magic)) || magic[0] != 'M' || magic[1] != 'S' ||
+        magic[2] != 'C' || magic[3] != 'F') {
+        char found[64];
+        snprintf(found, sizeof(found), "%02x %02x %02x %02x", magic[0], magic[1], magic[2],
+                 magic[3]);
+        char at[24];
+        snprintf(at, sizeof(at), "0x%llx", static_cast<unsigned long long>(place->offset));
+        problems->push_back(std::string("no cabinet (MSCF) at the end of the section data, ") + at +
+                            ": found " + found);
+        return false;
+    }
+    return ReadCabinet(SubSource(file, place->offset, place->end - place->offset), info, problems);
+}
+
+// The attribute letters of a file: read-only, hidden, system, archive, execute, UTF-8 name.
+static std::string AttributeLetters(uint16_t a) {
+    const char letters[] = "RHSAXU";
+    const uint16_t bits[] = {kAttrReadOnly, kAttrHidden,  kAttrSystem,
+                             kAttrArchive,  kAttrExecute, kAttrNameIsUtf8};
+    std::string out;
+    for (int i = 0; i < 6; ++i)
+        out += (a & bits[i]) ? letters[i] : '-';
+    return out;
+}
+
+int List(const std::string& installer) {
+    Source file;
+    std::string error;
+    if (!OpenSource(installer, &file, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        return kExitRefused;
+    }
+    CabinetPlace place;
+    CabInfo info;
+    std::vector<std::string> problems;
+    const bool read = ReadInstaller(file, &place, &info, &problems);
+    CloseSource(&file);
+    Report(installer, problems);
+    if (!read)
+        return kExitRefused;
+    printf("      Size  Date       Time      Attr    Name\n");
+    uint64_t total = 0;
+    for (const CabFile& f : info.files) {
+        printf("%10lu  %04u-%02u-%02u %02u:%02u:%02u  %s  %s\n", static_cast<unsigned long>(f.size),
+               1980u + (f.date >> 9), (f.date >> 5) & 15u, f.date & 31u, f.time >> 11u,
+               (f.time >> 5) & 63u, (f.time & 31u) * 2, AttributeLetters(f.attributes).c_str(),
+               f.name.c_str());
+        total += f.size;
+    }
+    printf("%zu files, %llu bytes\n", info.files.size(), static_cast<unsigned long long>(total));
+    return kExitOk;
+}
+
+// The bytes between the end of the cabinet and where it must end: zero padding allowed only
+// before a certificate table.
+static void CheckCabinetEnd(const Source& file, const CabinetPlace& place, const CabInfo& info,
+                            std::vector<std::string>* problems) {
+    const uint64_t end = place.offset + info.cabinetSize;
+    const uint64_t gap = place.end - end;
+    bool padding = gap <= place.maxPadding;
+    for (uint64_t i = 0; padding && i < gap; ++i) {
+        uint8_t b = 1;
+        padding = ReadAt(file, end + i, &b, 1) && b == 0;
+    }
+    if (!padding)
+        problems->push_back(std::to_string(gap) + " bytes of unexpected data after the " +
+                            std::to_string(info.cabinetSize) +
+                            "-byte cabinet (its size field does not match the file)");
+}
+
+int Check(const std::string& installer) {
+    Source file;
+    std::string error;
+    if (!OpenSource(installer, &file, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        return kExitRefused;
+    }
+    CabinetPlace place;
+    CabInfo info;
+    std::vector<std::string> problems;
+    Findings findings;
+    if (ReadInstaller(file, &place, &info, &problems)) {
+        CheckCabinetEnd(file, place, info, &problems);
+        CheckPayload(info, &findings);
+    }
+    CloseSource(&file);
+    problems.insert(problems.end(), findings.errors.begin(), findings.errors.end());
+    Report(installer, problems);
+    Report(installer, findings.warnings, "warning: ");
+    if (!problems.empty())
+        return kExitRefused;
+    printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx%s\n", installer.c_str(), info.files.size(),
+           info.cabinetSize, static_cast<unsigned long long>(place.offset),
+           place.maxPadding ? ", signed" : "");
+    return kExitOk;
+}

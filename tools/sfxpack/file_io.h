@@ -1,0 +1,56 @@
+// Bounded reads from files or memory, and outputs that appear only when complete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Progress;
+
+// A window of bytes: [base, base + size) of an open file, or of memory when memory is set.
+struct Source {
+    int fd = -1;
+    const uint8_t* memory = nullptr;
+    uint64_t base = 0;
+    uint64_t size = 0;
+};
+
+// A source over n bytes of memory.
+Source MemorySource(const void* data, uint64_t n);
+
+// A sub-window of s starting at offset, at most length bytes, clipped to s.
+Source SubSource(const Source& s, uint64_t offset, uint64_t length);
+
+// Reads n bytes at offset inside s. False, with buf unspecified, when the range does not lie
+// wholly inside s or the read fails.
+bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n);
+
+// Opens path read-only as a whole-file source. False with a one-line reason in *error.
+bool OpenSource(const std::string& path, Source* out, std::string* error);
+
+// Closes the file behind s, if any.
+void CloseSource(Source* s);
+
+// A file being written beside its final name; removed on failure and on SIGINT/SIGTERM/SIGHUP.
+struct TempFile {
+    std::string path;
+    int fd = -1;
+};
+
+// Creates an empty, private temporary file in the folder of target. False with *error set.
+bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* out,
+                      std::string* error);
+
+// Appends n bytes of from, starting at offset, to the end of to. Advances progress (may be
+// null) by the bytes copied. False with *error set on a short read or a failed write.
+bool CopyRange(const Source& from, uint64_t offset, uint64_t n, int to, Progress* progress,
+               std::string* error);
+
+// Flushes t to disk, gives it the usual permissions of a new file (0666 less the umask) and
+// renames it to target. On failure t is removed and *error set.
+bool CommitTemp(TempFile* t, const std::string& target, std::string* error);
+
+// Closes and removes t; harmless on an already committed or discarded file.
+void DiscardTemp(TempFile* t);
+
+// Installs the signal handlers that remove the pending temporary files.
+void InstallCleanupHandlers();

@@ -1,0 +1,89 @@
+// sfxpack: turns a package folder or cabinet into a self-extracting installer, and lists or
+// checks installers.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "commands.h"
+
+static const char kUsage[] = "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH]\n"
+                             "       sfxpack --list INSTALLER\n"
+                             "       sfxpack --check INSTALLER\n"
+                             "       sfxpack --help\n";
+
+static const char kHelp[] =
+    "\n"
+    "Packs the files of DIR (or an existing CABINET, unchanged) behind the installer stub.\n"
+    "\n"
+    "  -o INSTALLER   the installer to write (replaced only once complete)\n"
+    "  --stub PATH    the stub executable (default: OrvantaSfx.exe beside sfxpack)\n"
+    "  --list         list the files of an installer's payload\n"
+    "  --check        check an installer's layout and payload; exit 0 when good\n"
+    "\n"
+    "SOURCE_DATE_EPOCH, when set, caps file times and makes the output reproducible.\n"
+    "Exit status: 0 success, 1 refused or problems found, 2 usage error.\n";
+
+// The default stub: OrvantaSfx.exe in the folder of this program.
+static std::string DefaultStub() {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n <= 0)
+        return "OrvantaSfx.exe";
+    self[n] = '\0';
+    const char* slash = strrchr(self, '/');
+    return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + "OrvantaSfx.exe";
+}
+
+// Prints a usage error and returns the usage exit status.
+static int UsageError(const char* message, const char* arg) {
+    fprintf(stderr, "sfxpack: %s%s\n%s", message, arg ? arg : "", kUsage);
+    return kExitUsage;
+}
+
+// Runs --list or --check on their single operand.
+static int RunQuery(int argc, char** argv) {
+    if (argc != 3)
+        return UsageError(argv[1], " takes exactly one INSTALLER");
+    return strcmp(argv[1], "--list") == 0 ? List(argv[2]) : Check(argv[2]);
+}
+
+// Parses the packing arguments into *r; 0 on success, else the usage exit status.
+static int ParsePack(int argc, char** argv, PackRequest* r) {
+    for (int i = 1; i < argc; ++i) {
+        const bool takesValue = strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--stub") == 0;
+        if (takesValue && i + 1 >= argc)
+            return UsageError("missing value after ", argv[i]);
+        if (strcmp(argv[i], "-o") == 0)
+            r->output = argv[++i];
+        else if (strcmp(argv[i], "--stub") == 0)
+            r->stub = argv[++i];
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return UsageError("unknown option ", argv[i]);
+        else if (r->input.empty())
+            r->input = argv[i];
+        else
+            return UsageError("unexpected argument ", argv[i]);
+    }
+    if (r->input.empty() || r->output.empty())
+        return UsageError("need an input and -o INSTALLER", nullptr);
+    if (r->stub.empty())
+        r->stub = DefaultStub();
+    const char* epoch = getenv("SOURCE_DATE_EPOCH");
+    r->times.hasEpoch = epoch != nullptr;
+    if (epoch && !ParseEpoch(epoch, &r->times.epoch))
+        return UsageError("SOURCE_DATE_EPOCH is not a number of seconds: ", epoch);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
+        printf("%s%s", kUsage, kHelp);
+        return kExitOk;
+    }
+    if (argc >= 2 && (strcmp(argv[1], "--list") == 0 || strcmp(argv[1], "--check") == 0))
+        return RunQuery(argc, argv);
+    PackRequest r;
+    const int status = ParsePack(argc, argv, &r);
+    return status ? status : Pack(r);
+}
