@@ -74,7 +74,7 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         return 1;
     case WM_CLOSE:
         AskCancellation(hwnd);
-        break;
+        return 1; // handled: the dialog manager would turn it into a second IDCANCEL
     case WM_COMMAND:
         if (wParam == IDCANCEL)
             AskCancellation(hwnd);

@@ -10,6 +10,11 @@
 void PumpPendingMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // A quit requested meanwhile belongs to the main loop: hand it back.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -1,0 +1,410 @@
+// The packed program driven through its real dialog: windows found by process, texts read and
+// buttons pressed with window messages, files and launched programs checked afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+const wchar_t kTitle[] = L"Orvanta Archive Extractor";
+constexpr int IDC_DEST_PATH = 1002, IDC_BROWSE = 1003, IDC_PROGRESS_TEXT = 1004, IDC_EXTRACT = 1005;
+
+std::string Fixture(const char* name) { return ReadBytes(ExeDir() + "\\fixtures\\" + name); }
+
+std::wstring Wide(const std::string& s) {
+    return std::wstring(s.begin(), s.end()); // ASCII paths only
+}
+
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* title; // null: any title other than the dialog's
+    HWND found;
+};
+
+BOOL CALLBACK FindWindowOfProcess(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t title[256] = {};
+    GetWindowTextW(hwnd, title, 256);
+    const bool match = search->title ? wcscmp(title, search->title) == 0 : wcscmp(title, kTitle) != 0;
+    if (pid == search->pid && IsWindowVisible(hwnd) && match) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring WindowText(HWND hwnd) {
+    wchar_t buf[1024] = {};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
+                        5000, &result);
+    return buf;
+}
+
+// One packed program (the stub with a cabinet appended) running in its own working folder.
+class Installer {
+public:
+    Installer(const std::string& cab, const std::string& workDir) : workDir_(workDir) {
+        exe_ = workDir + "\\inst.exe";
+        WriteBytes(exe_, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
+        // Standard handles to NUL: what the program starts (a folder window, say) must not
+        // hold the test's own output open.
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+        HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &sa, OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = nul;
+        std::string cmd = "\"" + exe_ + "\"";
+        const BOOL started = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                            workDir.c_str(), &si, &pi_);
+        CloseHandle(nul);
+        if (!started)
+            throw std::runtime_error("cannot start the installer");
+    }
+    ~Installer() {
+        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi_.hProcess, 99);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+
+    // A visible top-level window of the program with this title, or null after the timeout.
+    HWND WaitWindow(const wchar_t* title, DWORD timeoutMs = 20000) {
+        const DWORD start = GetTickCount();
+        do {
+            WindowSearch search = {pi_.dwProcessId, title, nullptr};
+            EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+            if (search.found)
+                return search.found;
+            Sleep(2);
+        } while (GetTickCount() - start < timeoutMs);
+        return nullptr;
+    }
+    HWND Dialog() {
+        if (!dialog_)
+            dialog_ = WaitWindow(kTitle);
+        return dialog_;
+    }
+    std::wstring Text(int id) { return WindowText(GetDlgItem(Dialog(), id)); }
+    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Dialog(), id)) != FALSE; }
+    void Press(int id) {
+        PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
+    }
+    // Waits for a message box, checks its text when given, and presses one of its buttons.
+    std::wstring Answer(const wchar_t* caption, int button, DWORD timeoutMs = 20000) {
+        HWND box = WaitWindow(caption, timeoutMs);
+        if (!box)
+            return L"<no box>";
+        std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, button, 0);
+        for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i)
+            Sleep(2);
+        return text;
+    }
+    bool WaitProgress(const std::wstring& prefix, DWORD timeoutMs = 20000) {
+        const DWORD start = GetTickCount();
+        do {
+            if (Text(IDC_PROGRESS_TEXT).compare(0, prefix.size(), prefix) == 0)
+                return true;
+            Sleep(1);
+        } while (GetTickCount() - start < timeoutMs);
+        return false;
+    }
+    // The exit code; 259 (still active) when it did not end in time.
+    DWORD WaitExit(DWORD timeoutMs = 30000) {
+        WaitForSingleObject(pi_.hProcess, timeoutMs);
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+    bool Running() { return WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0; }
+
+private:
+    std::string workDir_, exe_;
+    PROCESS_INFORMATION pi_ = {};
+    HWND dialog_ = nullptr;
+};
+
+// The lines of launched.txt in a folder, waiting a little for a started program to write.
+std::vector<std::string> Launches(const std::string& folder, size_t expected) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 500; ++i) {
+        lines.clear();
+        if (PathExists(folder + "\\launched.txt")) {
+            std::string all = ReadBytes(folder + "\\launched.txt");
+            size_t at = 0, nl;
+            while ((nl = all.find('\n', at)) != std::string::npos) {
+                std::string line = all.substr(at, nl - at);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                lines.push_back(line);
+                at = nl + 1;
+            }
+        }
+        if (lines.size() >= expected)
+            break;
+        Sleep(10);
+    }
+    if (expected == 0)
+        Sleep(500); // nothing should come; give a wrong start the time to show
+    return lines;
+}
+
+void SaveScreenshot(HWND hwnd) {
+    const char* dir = getenv("ORVANTA_SCREENSHOT_DIR");
+    if (!dir)
+        return;
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    BITMAPINFOHEADER bi = {sizeof(bi), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const int stride = ((w * 3 + 3) / 4) * 4;
+    std::string pixels(static_cast<size_t>(stride) * h, '\0');
+    GetDIBits(mem, bmp, 0, h, &pixels[0], reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
+    BITMAPFILEHEADER bf = {0x4D42, static_cast<DWORD>(sizeof(bf) + sizeof(bi) + pixels.size()), 0,
+                           0, sizeof(bf) + sizeof(bi)};
+    std::string file(reinterpret_cast<char*>(&bf), sizeof(bf));
+    file.append(reinterpret_cast<char*>(&bi), sizeof(bi));
+    file += pixels;
+    CreateDirectoryA(dir, nullptr);
+    WriteBytes(std::string(dir) + "\\dialog.bmp", file);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST(DialogTest, InitialTextsAndStates) {
+    TempDir dir("gui-initial");
+    Installer inst(Fixture("gui-nosetup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    EXPECT_EQ(inst.Text(IDC_DEST_PATH), Wide(dir.path()) + L"\\Extract");
+    EXPECT_EQ(inst.Text(IDC_PROGRESS_TEXT), L"");
+    EXPECT_EQ(inst.Text(IDC_EXTRACT), L"Extraire");
+    EXPECT_EQ(inst.Text(IDCANCEL), L"Annuler");
+    EXPECT_EQ(inst.Text(IDC_BROWSE), L"...");
+    for (int id : {IDC_DEST_PATH, IDC_BROWSE, IDC_EXTRACT, IDCANCEL})
+        EXPECT_TRUE(inst.Enabled(id)) << id;
+    const LONG style = GetWindowLongW(inst.Dialog(), GWL_STYLE);
+    EXPECT_EQ(style & WS_SYSMENU, 0); // no close box
+    Sleep(200); // let it paint before the picture
+    SaveScreenshot(inst.Dialog());
+
+    // Annuler answered No changes nothing; Yes before the start ends at once, making nothing.
+    inst.Press(IDCANCEL);
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDNO), L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    Sleep(100);
+    EXPECT_TRUE(inst.Running());
+    EXPECT_TRUE(inst.Enabled(IDC_EXTRACT));
+    inst.Press(IDCANCEL);
+    inst.Answer(L"Annuler...", IDYES);
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_FALSE(PathExists(dir / "Extract"));
+}
+
+TEST(DialogTest, ClosingTheWindowAsksTheSameQuestion) {
+    TempDir dir("gui-close");
+    Installer inst(Fixture("gui-nosetup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    PostMessageW(inst.Dialog(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDYES), L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    EXPECT_EQ(inst.WaitExit(), 0u);
+}
+
+TEST(DialogTest, SetupProgramIsStartedFromTheDestination) {
+    struct Case {
+        const char* cab;
+        std::vector<std::string> launches; // "<program>" started, working folder = destination
+    } cases[] = {
+        {"gui-setup.cab", {"Setup.exe"}},
+        {"gui-stdsetup.cab", {"StdSetup.exe"}},
+        {"gui-both.cab", {"Setup.exe"}},
+        {"gui-nosetup.cab", {}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir("gui-setup");
+        Installer inst(Fixture(c.cab), dir.path());
+        ASSERT_NE(inst.Dialog(), nullptr);
+        inst.Press(IDC_EXTRACT);
+        EXPECT_EQ(inst.WaitExit(), 0u) << c.cab;
+        std::vector<std::string> expected;
+        for (const std::string& program : c.launches)
+            expected.push_back(program + "|" + dir.path() + "\\Extract");
+        EXPECT_EQ(Launches(dir / "Extract", expected.size()), expected) << c.cab;
+        EXPECT_TRUE(PathExists(dir / "Extract\\readme.txt") || std::string(c.cab) == "gui-both.cab");
+    }
+}
+
+TEST(DialogTest, ControlsDuringARunAndConfirmedCancellation) {
+    TempDir dir("gui-cancel");
+    Installer inst(Fixture("gui-slow.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_EXTRACT);
+    ASSERT_TRUE(inst.WaitProgress(L"Extraction : 02-large.bin"));
+    EXPECT_FALSE(inst.Enabled(IDC_DEST_PATH));
+    EXPECT_FALSE(inst.Enabled(IDC_BROWSE));
+    EXPECT_FALSE(inst.Enabled(IDC_EXTRACT));
+    EXPECT_TRUE(inst.Enabled(IDCANCEL));
+    inst.Press(IDCANCEL);
+    inst.Answer(L"Annuler...", IDYES);
+    EXPECT_EQ(inst.Answer(L"Annulation", IDOK),
+              L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés");
+    EXPECT_EQ(inst.Text(IDC_PROGRESS_TEXT), L"...");
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_TRUE(PathExists(dir / "Extract\\01-first.txt"));
+    EXPECT_TRUE(PathExists(dir / "Extract\\02-large.bin")); // written files stay
+    EXPECT_FALSE(PathExists(dir / "Extract\\03-later.txt"));
+    EXPECT_FALSE(PathExists(dir / "Extract\\Setup.exe"));
+    EXPECT_TRUE(Launches(dir / "Extract", 0).empty());
+}
+
+TEST(DialogTest, FailureThenCancellationShowsErrorFirst) {
+    TempDir dir("gui-failcancel");
+    CreateDirectoryA((dir / "Extract").c_str(), nullptr);
+    CreateDirectoryA((dir / "Extract\\readme.txt").c_str(), nullptr); // cannot be written
+    Installer inst(Fixture("gui-setup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_EXTRACT);
+    HWND error = inst.WaitWindow(L"Erreur");
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(error, 0xFFFF)), L"Failure writing to target file");
+    EXPECT_EQ(inst.Text(IDC_PROGRESS_TEXT), L"Extraction : readme.txt");
+    EXPECT_FALSE(inst.Enabled(IDC_EXTRACT));
+    // Cancel while the error is on screen, then dismiss the error.
+    inst.Press(IDCANCEL);
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDYES),
+              L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    Sleep(300); // let the answer land before the error box goes
+    inst.Answer(L"Erreur", IDOK);
+    EXPECT_EQ(inst.Answer(L"Annulation", IDOK),
+              L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés");
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_TRUE(Launches(dir / "Extract", 0).empty());
+}
+
+TEST(DialogTest, DamagedPayloadIsReported) {
+    std::string corrupt = Fixture("gui-nosetup.cab");
+    const size_t firstBlock = static_cast<unsigned char>(corrupt[36]) |
+                              static_cast<unsigned char>(corrupt[37]) << 8;
+    corrupt[firstBlock + 8] = 'X'; // the MSZIP block signature
+    struct Case {
+        std::string cab;
+        const wchar_t* message;
+    } cases[] = {{corrupt, L"Corrupt cabinet"}, {"", L"Not a cabinet"}};
+    for (const Case& c : cases) {
+        TempDir dir("gui-damaged");
+        Installer inst(c.cab, dir.path());
+        ASSERT_NE(inst.Dialog(), nullptr);
+        inst.Press(IDC_EXTRACT);
+        EXPECT_EQ(inst.Answer(L"Erreur", IDOK), c.message);
+        EXPECT_EQ(inst.WaitExit(), 0u);
+    }
+}
+
+// Run alone with WINEDLLOVERRIDES=cabinet=d (see CMakeLists.txt).
+TEST(MissingLibraryTest, EnglishMessageAndAnEmptyDestination) {
+    TempDir dir("gui-nolib");
+    Installer inst(Fixture("gui-setup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_EXTRACT);
+    EXPECT_EQ(inst.Answer(L"Erreur", IDOK), L"Could not load Cabinet.dll");
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_TRUE(PathExists(dir / "Extract"));
+    EXPECT_TRUE(ListTree(dir / "Extract").empty());
+}
+
+// T: is mapped to an empty folder by the map_drive_t test that runs first.
+TEST(DialogTest, DriveRootProposesTwoBackslashes) {
+    ASSERT_TRUE(PathExists("T:\\")) << "drive T: is not mapped";
+    RemoveTree("T:\\Extract");
+    DeleteFileA("T:\\inst.exe");
+    {
+        Installer inst(Fixture("gui-setup.cab"), "T:\\");
+        ASSERT_NE(inst.Dialog(), nullptr);
+        EXPECT_EQ(inst.Text(IDC_DEST_PATH), L"T:\\\\Extract");
+        inst.Press(IDC_EXTRACT);
+        EXPECT_EQ(inst.WaitExit(), 0u);
+        EXPECT_TRUE(PathExists("T:\\Extract\\readme.txt"));
+        // Started in the destination (the system folds the doubled backslash of the
+        // working folder it was given).
+        EXPECT_EQ(Launches("T:\\Extract", 1), std::vector<std::string>{"Setup.exe|T:\\Extract"});
+    }
+    RemoveTree("T:\\Extract");
+    DeleteFileA("T:\\inst.exe");
+}
+
+TEST(DialogTest, FolderPickedInTheBrowserReplacesTheDestination) {
+    TempDir dir("gui-browse");
+    Installer inst(Fixture("gui-nosetup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_BROWSE);
+    HWND browser = inst.WaitWindow(nullptr); // the shell's browser, whatever its caption
+    ASSERT_NE(browser, nullptr);
+    // Cancelling keeps the destination.
+    Sleep(300);
+    PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+    Sleep(300);
+    EXPECT_EQ(inst.Text(IDC_DEST_PATH), Wide(dir.path()) + L"\\Extract");
+    // OK on the browser's initial selection: a real folder, which replaces the whole text.
+    inst.Press(IDC_BROWSE);
+    browser = inst.WaitWindow(nullptr);
+    ASSERT_NE(browser, nullptr);
+    Sleep(300);
+    PostMessageW(browser, WM_COMMAND, IDOK, 0);
+    Sleep(500);
+    const std::wstring picked = inst.Text(IDC_DEST_PATH);
+    EXPECT_NE(picked, Wide(dir.path()) + L"\\Extract");
+    EXPECT_EQ(picked.find(L"Extract"), std::wstring::npos) << "picked: " << std::string(picked.begin(), picked.end());
+    EXPECT_NE(GetFileAttributesW(picked.c_str()), INVALID_FILE_ATTRIBUTES);
+    inst.Press(IDCANCEL);
+    inst.Answer(L"Annuler...", IDYES);
+    EXPECT_EQ(inst.WaitExit(), 0u);
+}
+
+// Last of the suite: the folder window that "open" shows stays in Wine's desktop and
+// disturbs the message boxes of later runs.
+TEST(DialogTest, FolderNamedSetupExeCountsAsTheSetupProgram) {
+    TempDir dir("gui-setupdir");
+    Installer inst(Fixture("gui-setupdir.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_EXTRACT);
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_TRUE(PathExists(dir / "Extract\\Setup.exe\\inside.txt"));
+    EXPECT_TRUE(Launches(dir / "Extract", 0).empty()); // StdSetup.exe is not considered
+    // "open" on the folder started a folder window in a process of its own; end that process,
+    // or its window disturbs the message boxes of the tests that follow.
+    DWORD desktopPid = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &desktopPid);
+    for (int i = 0; i < 300; ++i) {
+        HWND folder = FindWindowW(nullptr, L"Setup.exe");
+        DWORD pid = 0;
+        if (folder && GetWindowThreadProcessId(folder, &pid) && pid != desktopPid) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+            if (process) {
+                TerminateProcess(process, 0);
+                WaitForSingleObject(process, 5000);
+                CloseHandle(process);
+            }
+            break;
+        }
+        Sleep(10);
+    }
+}
+
+} // namespace
