@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 // Dispatches every message waiting in this thread's queue, then returns; never waits.
 void PumpPendingMessages();
 
@@ -16,4 +14,4 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 void __cdecl ExtractionThread(void* unused);
 
 // True when a find-first search finds an entry at path (a folder counts).
-bool FileExists(const std::string& path);
+bool FileExists(const char* path);

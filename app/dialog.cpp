@@ -3,7 +3,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <string>
 
 #include "app.h"
 #include "extractor.h"
@@ -60,9 +59,12 @@ static void ShowProgress(WPARAM wParam) {
             strnlen(info->fileName, 32) == 0) {
             SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, "...");
         } else {
-            std::string text = "Extraction : ";
-            text += info->fileName;
-            SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, text.c_str());
+            // Names come from 260-byte buffers: the whole name always fits.
+            static const char kPrefix[] = "Extraction : ";
+            char text[sizeof(kPrefix) + MAX_PATH];
+            memcpy(text, kPrefix, sizeof(kPrefix));
+            strncat(text, info->fileName, MAX_PATH);
+            SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, text);
         }
     }
     FreeProgressInfo(info);

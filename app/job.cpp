@@ -3,17 +3,17 @@
 #include <process.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <new>
-#include <string>
 
 #include "app.h"
 #include "embedded_file.h"
 #include "extractor.h"
 #include "shared.h"
 
-bool FileExists(const std::string& path) {
+bool FileExists(const char* path) {
     _finddata64i32_t entry;
-    const intptr_t search = _findfirst64i32(path.c_str(), &entry);
+    const intptr_t search = _findfirst64i32(path, &entry);
     if (search == -1)
         return false;
     _findclose(search);
@@ -21,11 +21,12 @@ bool FileExists(const std::string& path) {
 }
 
 static void LaunchSetup(const char* destination) {
-    const std::string setup = std::string(destination) + "\\Setup.exe";
-    const std::string stdSetup = std::string(destination) + "\\StdSetup.exe";
-    const char* program = FileExists(setup) ? setup.c_str()
-                          : FileExists(stdSetup) ? stdSetup.c_str()
-                                                 : nullptr;
+    // The destination holds at most 259 bytes; the names fit beside it.
+    char setup[MAX_PATH + 16];
+    char stdSetup[MAX_PATH + 16];
+    snprintf(setup, sizeof(setup), "%s\\Setup.exe", destination);
+    snprintf(stdSetup, sizeof(stdSetup), "%s\\StdSetup.exe", destination);
+    const char* program = FileExists(setup) ? setup : FileExists(stdSetup) ? stdSetup : nullptr;
     if (program)
         ShellExecuteA(nullptr, "open", program, "", destination, SW_SHOW);
 }

@@ -2,8 +2,6 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <string>
-
 #include "app.h"
 #include "shared.h"
 
@@ -36,13 +34,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
 
-    wchar_t directory[MAX_PATH] = {};
-    GetCurrentDirectoryW(sizeof(directory) / sizeof(directory[0]), directory);
-    std::wstring proposed;
-    proposed += directory;
-    proposed += L'\\';
-    proposed += L"Extract";
-    SetDlgItemTextW(g_hwndMain, IDC_DEST_PATH, proposed.c_str());
+    // Room for the longest directory the query can give, a backslash and "Extract".
+    wchar_t proposed[MAX_PATH + 8] = {};
+    GetCurrentDirectoryW(MAX_PATH, proposed);
+    wcscat(proposed, L"\\Extract");
+    SetDlgItemTextW(g_hwndMain, IDC_DEST_PATH, proposed);
     SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, L"");
     ShowWindow(g_hwndMain, SW_SHOW);
     PumpPendingMessages();

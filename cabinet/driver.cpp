@@ -1,13 +1,28 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 #include "embedded_file.h"
 #include "extractor.h"
 #include "names.h"
 #include "shared.h"
+
+// The cabinets this run has processed: a chain that comes back to one would loop for ever.
+static char (*s_seenCabinets)[kPathSize];
+static int s_seenCapacity;
+
+// Records one more processed cabinet name; false when no memory is left for it.
+static bool RememberCabinet(int seen, const char* name) {
+    if (seen >= s_seenCapacity) {
+        const int capacity = s_seenCapacity ? s_seenCapacity * 2 : 8;
+        void* grown = realloc(s_seenCabinets, static_cast<size_t>(capacity) * kPathSize);
+        if (!grown)
+            return false;
+        s_seenCabinets = static_cast<char(*)[kPathSize]>(grown);
+        s_seenCapacity = capacity;
+    }
+    memcpy(s_seenCabinets[seen], name, kPathSize);
+    return true;
+}
 
 // The deepest output folder this run has created (or tried); its ancestors were tried too.
 static char s_lastCreatedDir[kPathSize];
@@ -50,10 +65,12 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     g_writeFailed = 0;
     s_lastCreatedDir[0] = '\0';
 
-    // A chain that comes back to a cabinet already processed would loop for ever.
-    std::vector<std::string> seen;
+    int seen = 0;
     for (;;) {
-        seen.emplace_back(cabName);
+        if (!RememberCabinet(seen++, cabName)) {
+            FailRun(ex, FDIERROR_ALLOC_FAIL);
+            return false;
+        }
         const BOOL copied =
             ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
         if (g_writeFailed) {
@@ -65,11 +82,12 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
             return false;
         if (_stricmp(cabName, ex->nextCabinet) == 0)
             return true;
-        for (const std::string& name : seen) {
-            if (_stricmp(name.c_str(), ex->nextCabinet) == 0) {
-                FailRun(ex, FDIERROR_WRONG_CABINET);
-                return false;
-            }
+        bool repeated = false;
+        for (int i = 0; i < seen && !repeated; ++i)
+            repeated = _stricmp(s_seenCabinets[i], ex->nextCabinet) == 0;
+        if (repeated) {
+            FailRun(ex, FDIERROR_WRONG_CABINET);
+            return false;
         }
         strcpy(cabName, ex->nextCabinet);
     }

