@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "window_bitmap.h"
 
 namespace {
 
@@ -165,29 +166,8 @@ void SaveScreenshot(HWND hwnd) {
     const char* dir = getenv("ORVANTA_SCREENSHOT_DIR");
     if (!dir)
         return;
-    RECT r;
-    GetWindowRect(hwnd, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    BITMAPINFOHEADER bi = {sizeof(bi), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    const int stride = ((w * 3 + 3) / 4) * 4;
-    std::string pixels(static_cast<size_t>(stride) * h, '\0');
-    GetDIBits(mem, bmp, 0, h, &pixels[0], reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS);
-    BITMAPFILEHEADER bf = {0x4D42, static_cast<DWORD>(sizeof(bf) + sizeof(bi) + pixels.size()), 0,
-                           0, sizeof(bf) + sizeof(bi)};
-    std::string file(reinterpret_cast<char*>(&bf), sizeof(bf));
-    file.append(reinterpret_cast<char*>(&bi), sizeof(bi));
-    file += pixels;
     CreateDirectoryA(dir, nullptr);
-    WriteBytes(std::string(dir) + "\\dialog.bmp", file);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
+    SaveWindowBitmap(hwnd, (std::string(dir) + "\\dialog.bmp").c_str());
 }
 
 TEST(DialogTest, InitialTextsAndStates) {
@@ -263,9 +243,11 @@ TEST(DialogTest, ControlsDuringARunAndConfirmedCancellation) {
     EXPECT_TRUE(inst.Enabled(IDCANCEL));
     inst.Press(IDCANCEL);
     inst.Answer(L"Annuler...", IDYES);
+    // Read the progress text while the notice holds the program open.
+    ASSERT_NE(inst.WaitWindow(L"Annulation"), nullptr);
+    EXPECT_TRUE(inst.WaitProgress(L"...", 5000)) << "progress text after the cancellation";
     EXPECT_EQ(inst.Answer(L"Annulation", IDOK),
               L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés");
-    EXPECT_EQ(inst.Text(IDC_PROGRESS_TEXT), L"...");
     EXPECT_EQ(inst.WaitExit(), 0u);
     EXPECT_TRUE(PathExists(dir / "Extract\\01-first.txt"));
     EXPECT_TRUE(PathExists(dir / "Extract\\02-large.bin")); // written files stay
