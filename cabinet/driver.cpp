@@ -1,3 +1,4 @@
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -196,18 +197,41 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     return hf == 0 ? -1 : hf;
 }
 
+// Stamps the archived times and masked attributes through the still-open output handle: one
+// call instead of reopening the file by name. False when the handle does not take it.
+static bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(hf)));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    FILE_BASIC_INFO info = {};
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
+        info.CreationTime.LowPart = utc.dwLowDateTime;
+        info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+        info.LastWriteTime = info.CreationTime;
+    }
+    // Zero leaves a field alone, so "no attribute" has to be spelled NORMAL.
+    const DWORD masked = attribs & kDosAttributeMask;
+    info.FileAttributes = masked ? masked : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof(info)) != FALSE;
+}
+
 static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
+    const bool stamped =
+        !g_writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
     CabClose(pfdin->hf);
     if (g_writeFailed) {
         ex->pendingError = FDIERROR_TARGET_FILE;
         ex->abortRequested = 1; // the library may not stop by itself
         return FALSE;
     }
-    char ansiName[kPathSize];
-    const char* name = AnsiArchivedName(pfdin, ansiName, sizeof(ansiName));
-    OutputPath out;
-    if (name && ComposeOutputPath(ex->destination, name, &out))
-        ApplyFileTimeAndAttributes(out.path, pfdin->date, pfdin->time, pfdin->attribs);
+    if (!stamped) {
+        char ansiName[kPathSize];
+        const char* name = AnsiArchivedName(pfdin, ansiName, sizeof(ansiName));
+        OutputPath out;
+        if (name && ComposeOutputPath(ex->destination, name, &out))
+            ApplyFileTimeAndAttributes(out.path, pfdin->date, pfdin->time, pfdin->attribs);
+    }
     return TRUE;
 }
 

@@ -86,8 +86,12 @@ INT_PTR OpenCabFile(const char* name, int oflag, int pmode) {
         EmbeddedCabFile* file = OpenEmbeddedCab();
         return file ? reinterpret_cast<INT_PTR>(file) : -1;
     }
-    if (oflag & _O_CREAT)
-        SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL); // lets a read-only file be replaced
+    const int fd = _open(name, oflag, pmode);
+    if (fd != -1 || !(oflag & _O_CREAT))
+        return fd;
+    // An existing read-only, hidden or system file refuses to be replaced until its
+    // attributes are cleared. Trying first spares every new file a lookup.
+    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
     return _open(name, oflag, pmode);
 }
 

@@ -27,8 +27,9 @@ uint32_t GetOverlayOffset();
 // reference is then counted.
 EmbeddedCabFile* OpenEmbeddedCab();
 
-// The embedded cabinet for the recognised name (case-insensitive), else _open on the disk,
-// clearing the attributes of an existing file first when _O_CREAT is asked for.
+// The embedded cabinet for the recognised name (case-insensitive), else _open on the disk;
+// with _O_CREAT, an existing file that refuses to be replaced has its attributes cleared and
+// the open is tried once more.
 // Returns a record address, a file descriptor, or -1.
 INT_PTR OpenCabFile(const char* name, int oflag, int pmode);
 

@@ -386,3 +386,32 @@ TEST_F(SpannedSetTest, CyclicChainEndsWithAFailure) {
 }
 
 } // namespace
+
+namespace {
+
+// The by-name stamping, used when the open output handle does not take the times.
+TEST(DriverTest, StampingByNameSetsTimesThenAttributes) {
+    struct Case {
+        USHORT attribs;
+        DWORD low3;
+    } cases[] = {{0x21, 0x01}, {0x06, 0x06}, {0xA0, 0x00}};
+    for (const Case& c : cases) {
+        TempDir dir("stamp");
+        const std::string path = dir / "f.txt";
+        WriteBytes(path, "x");
+        const USHORT date = static_cast<USHORT>(((2001 - 1980) << 9) | (2 << 5) | 3);
+        const USHORT time = static_cast<USHORT>((4 << 11) | (5 << 5) | 3);
+        ApplyFileTimeAndAttributes(path.c_str(), date, time, c.attribs);
+        EXPECT_EQ(Attributes(path) & 0x07, c.low3) << c.attribs;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+        FILETIME local;
+        WORD gotDate = 0, gotTime = 0;
+        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+        FileTimeToDosDateTime(&local, &gotDate, &gotTime);
+        EXPECT_EQ(gotDate, date);
+        EXPECT_EQ(gotTime, time);
+    }
+}
+
+} // namespace
