@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Checks of the benchmark's own machinery (no Wine needed): payloads, cabinet cutting, tree
+comparison, the report's arithmetic, the trace and strace parsers and timed_run."""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import count_calls  # noqa: E402
+import make_payloads  # noqa: E402
+import run_bench  # noqa: E402
+import server_calls  # noqa: E402
+
+
+def tree_digest(root):
+    h = hashlib.sha256()
+    for dirpath, dirs, names in os.walk(root):
+        dirs.sort()
+        for name in sorted(names):
+            path = os.path.join(dirpath, name)
+            h.update(os.path.relpath(path, root).encode())
+            h.update(b"%d" % os.stat(path).st_mtime)
+            with open(path, "rb") as f:
+                h.update(f.read())
+    return h.hexdigest()
+
+
+class TempCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="bench-test-")
+        self.addCleanup(shutil.rmtree, self.tmp)
+
+    def write(self, rel, data):
+        path = os.path.join(self.tmp, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+
+class PayloadTest(TempCase):
+    def test_same_bytes_and_times_on_every_run_with_the_promised_shape(self):
+        make_payloads.main_into(os.path.join(self.tmp, "a"))
+        make_payloads.main_into(os.path.join(self.tmp, "b"))
+        for name in ("large", "small"):
+            self.assertEqual(tree_digest(os.path.join(self.tmp, "a", name)),
+                             tree_digest(os.path.join(self.tmp, "b", name)), name)
+
+        small = run_bench.files_under(os.path.join(self.tmp, "a", "small"))
+        self.assertEqual(len(small), 5000)
+        self.assertEqual({rel.count(os.sep) for rel in small}, {2})  # mod/part/file
+        sizes = [os.path.getsize(p) for p in small.values()]
+        self.assertGreaterEqual(min(sizes), 64)
+        self.assertLessEqual(max(sizes), 16 * 1024)
+
+        large = run_bench.files_under(os.path.join(self.tmp, "a", "large"))
+        total = sum(os.path.getsize(p) for p in large.values())
+        self.assertTrue(5 <= len(large) <= 8, len(large))
+        self.assertTrue(95e6 <= total <= 110e6, total)
+
+
+class PackTest(TempCase):
+    """pack() cuts the overlay with a stand-in for sfxpack that appends a given cabinet."""
+
+    def setUp(self):
+        super().setUp()
+        self.stub = self.write("stub.exe", b"MZ" + bytes(510))
+        self.fake = self.write("fake_sfxpack", b"")
+        os.chmod(self.fake, 0o755)
+
+    def use_overlay(self, overlay, prefix=None):
+        cab = self.write("overlay.bin", overlay)
+        with open(self.fake, "w") as f:
+            f.write("#!/bin/sh\n# fake_sfxpack DIR -o OUT --stub STUB\ncat %s %s > \"$3\"\n"
+                    % (prefix or "\"$5\"", cab))
+
+    def cabinet(self, size, declared=None):
+        header = b"MSCF" + bytes(4) + struct.pack("<I", size if declared is None else declared)
+        return header + bytes(size - len(header))
+
+    def test_overlay_becomes_the_bare_cabinet(self):
+        cab = self.cabinet(300)
+        self.use_overlay(cab)
+        exe, out = os.path.join(self.tmp, "x.exe"), os.path.join(self.tmp, "x.cab")
+        self.assertEqual(run_bench.pack(self.fake, self.stub, self.tmp, exe, out), 300)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), cab)
+
+    def test_refuses_what_is_not_stub_then_one_whole_cabinet(self):
+        other_stub = self.write("other.exe", b"MZ" + b"x" * 510)
+        cases = [("size field disagrees", self.cabinet(300, declared=301), None),
+                 ("no MSCF", b"NOPE" + bytes(296), None),
+                 ("another stub", self.cabinet(300), other_stub)]
+        for what, overlay, prefix in cases:
+            with self.subTest(what):
+                self.use_overlay(overlay, prefix)
+                with self.assertRaises(SystemExit):
+                    run_bench.pack(self.fake, self.stub, self.tmp,
+                                   os.path.join(self.tmp, "x.exe"), os.path.join(self.tmp, "x.cab"))
+
+
+class StubFactsTest(TempCase):
+    def pe(self, sections, trailing):
+        """A PE header with the given (raw pointer, raw size) sections, then trailing bytes."""
+        head = bytearray(0x200)
+        head[0:2] = b"MZ"
+        struct.pack_into("<I", head, 0x3C, 0x40)
+        head[0x40:0x44] = b"PE\0\0"
+        struct.pack_into("<HH", head, 0x44, 0x14C, len(sections))
+        struct.pack_into("<H", head, 0x40 + 20, 224)
+        table = 0x40 + 24 + 224
+        for i, (ptr, size) in enumerate(sections):
+            struct.pack_into("<II", head, table + 40 * i + 16, size, ptr)
+        end = max(p + s for p, s in sections)
+        return bytes(head) + bytes(end - len(head)) + trailing
+
+    def test_reports_bytes_after_the_furthest_section(self):
+        # The furthest section is not the last one in the table.
+        for trailing in (b"", b"MSCF-and-more"):
+            with self.subTest(trailing=trailing):
+                path = self.write("s.exe", self.pe([(0x200, 0x400), (0x600, 0x200),
+                                                    (0x400, 0x100)], trailing))
+                facts = run_bench.stub_facts(path, "true")
+                self.assertEqual(facts["sections_end"], 0x800)
+                self.assertEqual(facts["trailing"], len(trailing))
+                self.assertEqual(facts["size"], 0x800 + len(trailing))
+
+
+class CheckTreeTest(TempCase):
+    def test_only_an_identical_tree_passes(self):
+        for rel, data in (("a/one.txt", b"1"), ("a/b/two.bin", b"22"), ("three", b"")):
+            self.write(os.path.join("want", rel), data)
+        want = os.path.join(self.tmp, "want")
+        cases = {
+            "identical": lambda d: None,
+            "missing": lambda d: os.remove(os.path.join(d, "three")),
+            "extra": lambda d: open(os.path.join(d, "a", "four"), "wb").close(),
+            "same size, other bytes": lambda d: self.write(os.path.join(d, "a", "b", "two.bin"),
+                                                           b"23"),
+        }
+        for what, damage in cases.items():
+            with self.subTest(what):
+                got = os.path.join(self.tmp, "got")
+                shutil.rmtree(got, ignore_errors=True)
+                shutil.copytree(want, got)
+                damage(got)
+                if what == "identical":
+                    run_bench.check_tree(got, want)
+                else:
+                    with self.assertRaises(SystemExit):
+                        run_bench.check_tree(got, want)
+
+
+class ReportTest(TempCase):
+    def test_medians_ratios_and_files(self):
+        bench = run_bench.Bench.__new__(run_bench.Bench)
+        bench.samples = {
+            ("large", "installer"): [300, 100, 200],
+            ("large", "extrac32"): [400, 500, 900, 100],
+            ("large", "cabextract"): [50, 50, 50],
+            ("small", "installer"): [3000, 3100, 2900],
+            ("small", "extrac32"): [2000, 1000, 1500],
+            ("small", "cabextract"): [10, 20, 30],
+            ("tiny", "extrac32"): [250, 250, 250],
+            ("wine start-up", "no-op program"): [20, 30, 25],
+        }
+        bench.memory = {("small", "installer"): [{"peak_ws": 2 << 20, "peak_pagefile": 1 << 20},
+                                                 {"peak_ws": 3 << 20, "peak_pagefile": 1 << 20}]}
+        facts = {"size": 2048, "sections_end": 2048, "trailing": 0, "imports": ["KERNEL32.dll"]}
+        table, adjusted = run_bench.report(bench, facts, {"large": 1, "small": 2},
+                                           {"large": 6, "small": 5000}, self.tmp)
+        rows = {tuple(c.strip() for c in line.strip("|").split("|")[:2]): line
+                for line in table.splitlines()[2:]}
+        large = [c.strip() for c in rows[("large", "installer")].strip("|").split("|")]
+        # 200 / median(100, 400, 500, 900) = 450
+        self.assertEqual(large[2:6], ["3", "200", "100", "0.44"])
+        small = [c.strip() for c in rows[("small", "installer")].strip("|").split("|")]
+        self.assertEqual(small[2:6], ["3", "3000", "2900", "2.00"])
+        self.assertIn("working set 3.0 MiB", small[6])
+        # Less extrac32's own start-up: 3000 / (1500 - 250).
+        self.assertIn("= 2.40", adjusted[1])
+        with open(os.path.join(self.tmp, "results.dat")) as f:
+            data = [line.split() for line in f if not line.startswith("#")]
+        self.assertEqual(data[0], ["0", '"installer"', "200.0", "3000.0"])
+        self.assertEqual(data[1], ["1", '"extrac32"', "450.0", "1500.0"])
+        with open(os.path.join(self.tmp, "results.md")) as f:
+            md = f.read()
+        self.assertIn("2048 bytes (2.0 KiB)", md)
+        self.assertIn("nothing follows it", md)
+
+
+TRACE = """\
+0010: init_first_thread( unix_pid=1, unix_tid=1 )
+0010: init_first_thread() = 0 { pid=000c, tid=0010, server_start=1 }
+0010: new_thread( process=ffffffff, access=001fffff )
+0010: new_thread() = 0 { tid=0014, handle=0040 }
+0020: init_first_thread() = 0 { pid=001c, tid=0020 }
+0014: create_file( access=40100080, create=5, objattr={}, filename="/p/dosdevices/z:/d/x/a.txt" )
+0014: create_file() = 0 { handle=0058 }
+0014: *fd* 0058 -> 23
+0014: create_file( access=c0100080, create=1, objattr={}, filename="/p/dosdevices/z:/d/x/a.txt" )
+0014: close_handle( handle=0058 )
+0014: close_handle() = 0
+0010: send_message( id=0014 )
+0020: create_file( access=40100080, create=5, objattr={}, filename="/p/dosdevices/z:/d/y/b.txt" )
+0020: create_file( access=40100080, create=5, objattr={}, filename="/p/dosdevices/z:/d/x2/b.txt" )
+"""
+
+
+class ServerCallsTest(TempCase):
+    def test_counts_requests_of_the_extracting_process_only(self):
+        trace = self.write("trace.log", TRACE.encode())
+        pid, threads, table, opens = server_calls.per_file(trace, "/d/x", 2)
+        self.assertEqual(pid, "000c")
+        self.assertEqual(threads, ["0010", "0014"])
+        self.assertEqual(table["create_file"], {"0014": 1.0})  # replies and *fd* not counted
+        self.assertEqual(table["close_handle"], {"0014": 0.5})
+        self.assertEqual(table["send_message"], {"0010": 0.5})
+        # A thread's requests before the reply that names its process count too.
+        self.assertEqual(table["init_first_thread"], {"0010": 0.5})
+        self.assertEqual(opens, {"destination, disposition 5": {"0014": 0.5},
+                                 "destination, disposition 1": {"0014": 0.5}})
+
+    def test_a_trace_without_the_folder_is_refused(self):
+        trace = self.write("trace.log", TRACE.encode())
+        with self.assertRaises(SystemExit):
+            server_calls.per_file(trace, "/nowhere", 1)
+
+
+STRACE = """\
+% time     seconds  usecs/call     calls    errors syscall
+------ ----------- ----------- --------- --------- ----------------
+ 60.00    0.000174          87         2           execve
+ 40.00    0.000120          15         8           read
+------ ----------- ----------- --------- --------- ----------------
+100.00    0.000294          29        10           total
+System call usage summary for 32 bit mode:
+% time     seconds  usecs/call     calls    errors syscall
+------ ----------- ----------- --------- --------- --------------------
+ 90.00   10.686788          87    122823           read
+ 10.00    1.281297          11    115410     21059 statx
+------ ----------- ----------- --------- --------- --------------------
+100.00   11.968085          50    238233     21059 total
+"""
+
+
+class StraceTest(TempCase):
+    def test_both_personalities_added_and_start_up_subtracted(self):
+        counts = count_calls.strace_summary(self.write("s.txt", STRACE.encode()))
+        self.assertEqual(counts, {"execve": 2, "read": 122831, "statx": 115410})
+        per_file = count_calls.difference(counts, {"execve": 2, "read": 31, "close": 4}, 101)
+        self.assertEqual(per_file, {"execve": 0.0, "read": 1228.0, "statx": 1154.1,
+                                    "close": -0.04})
+
+
+class TimedRunTest(TempCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bin_dir = tempfile.mkdtemp(prefix="bench-timed-run-")
+        cls.exe = os.path.join(cls.bin_dir, "timed_run")
+        subprocess.run(["gcc", "-O2", "-o", cls.exe, os.path.join(HERE, "timed_run.c")],
+                       check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.bin_dir)
+
+    def run_timed(self, *cmd):
+        run_bench.TIMED_RUN = self.exe
+        return run_bench.timed(list(cmd))
+
+    def test_exit_status_output_and_wall_time_pass_through(self):
+        code, ms, _, out, _ = self.run_timed("sh", "-c", "echo hi; sleep 0.2; exit 3")
+        self.assertEqual((code, out), (3, "hi\n"))
+        self.assertGreaterEqual(ms, 200.0)
+        code, _, _, _, _ = self.run_timed("sh", "-c", "kill -TERM $$")
+        self.assertEqual(code, 128 + 15)
+
+    def test_peak_memory_is_the_command_s_own(self):
+        # The harness is made large first: its size must not leak into a small child's figure.
+        ballast = bytearray(200 << 20)
+        ballast[::4096] = b"x" * len(ballast[::4096])
+        _, _, small, _, _ = self.run_timed("true")
+        _, _, big, _, _ = self.run_timed(sys.executable, "-c",
+                                         "b = bytearray(300 << 20); b[::4096] = b'x' * len(b[::4096])")
+        del ballast
+        self.assertLess(small, 50 << 20)
+        self.assertGreater(big, 300 << 20)
+
+
+if __name__ == "__main__":
+    unittest.main()
