@@ -9,8 +9,9 @@
 #include "shared.h"
 
 static void AskCancellation(HWND hwnd) {
-    const int answer = MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
-                                   L"Annuler...", MB_YESNO | MB_ICONWARNING);
+    const int answer =
+        MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
+                    L"Annuler...", MB_YESNO | MB_ICONWARNING);
     if (answer != IDYES)
         return;
     g_cancelRequested = 1;
@@ -42,8 +43,7 @@ static void StartExtraction(HWND hwnd) {
     g_extractionStarted = 1;
     if (_beginthread(ExtractionThread, 0, nullptr) == static_cast<uintptr_t>(-1L)) {
         // No worker will ever post WM_EXTRACT_DONE: end here rather than hang.
-        MessageBoxW(hwnd, L"Impossible de démarrer l'extraction.", L"Erreur",
-                    MB_OK | MB_ICONERROR);
+        MessageBoxW(hwnd, L"Impossible de démarrer l'extraction.", L"Erreur", MB_OK | MB_ICONERROR);
         PostQuitMessage(0);
     }
 }

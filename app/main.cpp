@@ -25,8 +25,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
-    g_hwndMain = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
-                                    MainDialogProc, 0);
+    g_hwndMain =
+        CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (!g_hwndMain) {
         // Without the dialog no quit message could ever come.
         MessageBoxW(nullptr, L"Impossible de créer la fenêtre de l'installateur.", L"Erreur",

@@ -15,7 +15,9 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     nextCabinet[0] = '\0';
 }
 
-CabExtractor::~CabExtractor() { ReleaseCabinetLibrary(this); }
+CabExtractor::~CabExtractor() {
+    ReleaseCabinetLibrary(this);
+}
 
 // Only the system folder's copy: a Cabinet.dll lying beside the installer (a downloads
 // folder) must never be the one that runs.
@@ -38,10 +40,11 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
     if (!ex->hCabinetDll) {
         ex->hCabinetDll = LoadSystemCabinet();
         bool complete = true;
-#define CAB_BIND(name, ret, args)                                                              \
-    ex->pfn##name = ex->hCabinetDll ? reinterpret_cast<ret(DIAMONDAPI*) args>(reinterpret_cast<void*>( \
-                                          GetProcAddress(ex->hCabinetDll, #name)))              \
-                                    : nullptr;                                                 \
+#define CAB_BIND(name, ret, args)                                                                  \
+    ex->pfn##name = ex->hCabinetDll                                                                \
+                        ? reinterpret_cast<ret(DIAMONDAPI*) args>(                                 \
+                              reinterpret_cast<void*>(GetProcAddress(ex->hCabinetDll, #name)))     \
+                        : nullptr;                                                                 \
     complete = complete && ex->pfn##name;
         CAB_ENTRY_POINTS(CAB_BIND)
 #undef CAB_BIND
@@ -98,9 +101,13 @@ void ReleaseCabinetLibrary(CabExtractor* ex) {
     }
 }
 
-void* DIAMONDAPI CabAlloc(ULONG cb) { return malloc(cb); }
+void* DIAMONDAPI CabAlloc(ULONG cb) {
+    return malloc(cb);
+}
 
-void DIAMONDAPI CabFree(void* pv) { free(pv); }
+void DIAMONDAPI CabFree(void* pv) {
+    free(pv);
+}
 
 UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb) {
     const int written = _write(static_cast<int>(hf), pv, cb);

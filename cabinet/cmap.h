@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class CMap {
-public:
+  public:
     static constexpr int kCapacity = 100;
 
     struct Entry {

@@ -72,8 +72,7 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
             FailRun(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
-        const BOOL copied =
-            ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
+        const BOOL copied = ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
         if (g_writeFailed) {
             // Some libraries ignore the write callback's result and report success.
             FailRun(ex, FDIERROR_TARGET_FILE);
@@ -94,7 +93,9 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     }
 }
 
-void FreeProgressInfo(ProgressInfo* info) { free(info); }
+void FreeProgressInfo(ProgressInfo* info) {
+    free(info);
+}
 
 // One block holding the record and copies of its four strings, so that nothing the dialog
 // reads later points into this thread's frames or the library's notification.
@@ -126,7 +127,8 @@ static ProgressInfo* NewProgressInfo(const char* fileName, const char* archiveDi
 }
 
 static void PostProgress(CabExtractor* ex, ProgressInfo* info) {
-    if (info && !PostMessageW(ex->hwndNotify, WM_EXTRACT_PROGRESS, reinterpret_cast<WPARAM>(info), 0))
+    if (info &&
+        !PostMessageW(ex->hwndNotify, WM_EXTRACT_PROGRESS, reinterpret_cast<WPARAM>(info), 0))
         FreeProgressInfo(info);
 }
 

@@ -116,8 +116,8 @@ int ReadCabFile(INT_PTR hf, void* buf, UINT count) {
     if (file->position >= file->length)
         return 0;
     const int32_t remaining = file->length - file->position;
-    const int32_t n = static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count)
-                                                              : remaining;
+    const int32_t n =
+        static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count) : remaining;
     fseek(g_selfFile, static_cast<long>(GetOverlayOffset() + static_cast<uint32_t>(file->position)),
           SEEK_SET);
     const int r = static_cast<int>(fread(buf, 1, static_cast<size_t>(n), g_selfFile));

@@ -8,11 +8,11 @@
 #include "handle_table.h"
 
 // The library's entry points, bound by name at run time; listed once.
-#define CAB_ENTRY_POINTS(X)                                                                    \
-    X(FDICreate, HFDI,                                                                         \
-      (PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE, PFNSEEK, int, PERF))           \
-    X(FDICopy, BOOL, (HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*))            \
-    X(FDIIsCabinet, BOOL, (HFDI, INT_PTR, PFDICABINETINFO))                                    \
+#define CAB_ENTRY_POINTS(X)                                                                        \
+    X(FDICreate, HFDI,                                                                             \
+      (PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE, PFNSEEK, int, PERF))               \
+    X(FDICopy, BOOL, (HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*))                \
+    X(FDIIsCabinet, BOOL, (HFDI, INT_PTR, PFDICABINETINFO))                                        \
     X(FDIDestroy, BOOL, (HFDI))
 
 constexpr int CAB_ERROR_NO_LIBRARY = 1000;

@@ -4,7 +4,9 @@
 
 static CabStreamState s_streamState;
 
-CabStreamState& StreamState() { return s_streamState; }
+CabStreamState& StreamState() {
+    return s_streamState;
+}
 
 UINT DIAMONDAPI CabRead(INT_PTR hf, void* pv, UINT cb) {
     const int r = ReadCabFile(hf, pv, cb);

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-static bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+static bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 bool IsSafeArchivedName(const char* name) {
     if (!name || !*name || IsSeparator(name[0]))

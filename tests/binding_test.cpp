@@ -99,10 +99,8 @@ TEST(BindingTest, MissingLibraryOrEntryPointIsCode1000) {
     SeamReset reset;
     const std::string dir = ExeDir();
     const std::string libraries[] = {
-        "C:\\no\\such\\Cabinet.dll",
-        dir + "\\partial_FDICreate.dll",
-        dir + "\\partial_FDICopy.dll",
-        dir + "\\partial_FDIIsCabinet.dll",
+        "C:\\no\\such\\Cabinet.dll",      dir + "\\partial_FDICreate.dll",
+        dir + "\\partial_FDICopy.dll",    dir + "\\partial_FDIIsCabinet.dll",
         dir + "\\partial_FDIDestroy.dll",
     };
     for (const std::string& library : libraries) {

@@ -30,11 +30,11 @@ std::string WriteCab(const std::vector<CabEntry>& files) {
     Put32(&cab, 0);
     cab.push_back(3); // version 1.3
     cab.push_back(1);
-    Put16(&cab, 1);                                    // folders
+    Put16(&cab, 1);                                   // folders
     Put16(&cab, static_cast<uint32_t>(files.size())); // files
-    Put16(&cab, 0);                                    // flags
-    Put16(&cab, 0x1234);                               // set id
-    Put16(&cab, 0);                                    // cabinet index
+    Put16(&cab, 0);                                   // flags
+    Put16(&cab, 0x1234);                              // set id
+    Put16(&cab, 0);                                   // cabinet index
 
     Put32(&cab, static_cast<uint32_t>(dataStart));
     Put16(&cab, static_cast<uint32_t>(blocks));

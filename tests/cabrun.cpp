@@ -31,7 +31,11 @@ CabRunResult RunCab(const std::string& cab, const std::string& workDir, const st
             line.pop_back();
         std::vector<std::string> f = SplitTabs(line);
         if (f[0] == "progress" && f.size() == 7) {
-            ProgressLine pl{f[1], f[2], f[3], f[4], std::stol(f[5]),
+            ProgressLine pl{f[1],
+                            f[2],
+                            f[3],
+                            f[4],
+                            std::stol(f[5]),
                             static_cast<unsigned>(std::stoul(f[6], nullptr, 16))};
             r.progress.push_back(pl);
         } else if (f[0] == "load" && f.size() == 3) {

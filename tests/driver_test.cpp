@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string Fixture(const char* name) { return ReadBytes(ExeDir() + "\\fixtures\\" + name); }
+std::string Fixture(const char* name) {
+    return ReadBytes(ExeDir() + "\\fixtures\\" + name);
+}
 
 std::vector<std::string> Names(const CabRunResult& r) {
     std::vector<std::string> names;
@@ -45,9 +47,9 @@ TEST(DriverTest, ExtractsTheEmbeddedCabinetInProcess) {
     EXPECT_EQ(progress, 3);
     EXPECT_EQ(g_selfFileRefs, 0);
     EXPECT_EQ(g_selfFile, nullptr);
-    EXPECT_EQ(ListTree(dest), (std::vector<std::string>{"data\\", "data\\deep\\",
-                                                         "data\\deep\\zeros.bin",
-                                                         "data\\random.bin", "hello.txt"}));
+    EXPECT_EQ(ListTree(dest),
+              (std::vector<std::string>{"data\\", "data\\deep\\", "data\\deep\\zeros.bin",
+                                        "data\\random.bin", "hello.txt"}));
     EXPECT_EQ(ReadBytes(dest + "\\data\\deep\\zeros.bin"), std::string(64 * 1024, '\0'));
     EXPECT_EQ(ReadBytes(dest + "\\hello.txt").substr(0, 32), "Hello from the embedded cabinet.");
 }
@@ -102,8 +104,8 @@ TEST(DriverTest, AttributesAreMaskedAndTimesStampedAsLocalTime) {
         uint16_t attribs;
         DWORD expectedLow3; // Wine always adds the archive bit, so compare read-only/hidden/system
     } cases[] = {
-        {"ra.txt", 0xA1, 0x01}, {"hidden.txt", 0x02, 0x02}, {"sys.txt", 0x04, 0x04},
-        {"all.txt", 0x27, 0x07}, {"plain.txt", 0x20, 0x00}, {"exec.txt", 0x40, 0x00},
+        {"ra.txt", 0xA1, 0x01},  {"hidden.txt", 0x02, 0x02}, {"sys.txt", 0x04, 0x04},
+        {"all.txt", 0x27, 0x07}, {"plain.txt", 0x20, 0x00},  {"exec.txt", 0x40, 0x00},
         {"utf.txt", 0x80, 0x00},
     };
     std::vector<CabEntry> files;
@@ -113,7 +115,7 @@ TEST(DriverTest, AttributesAreMaskedAndTimesStampedAsLocalTime) {
         e.data = std::string("data of ") + c.name;
         e.attribs = c.attribs;
         e.date = static_cast<uint16_t>(((2019 - 1980) << 9) | (7 << 5) | 14); // 2019-07-14
-        e.time = static_cast<uint16_t>((13 << 11) | (45 << 5) | (30 / 2));      // 13:45:30
+        e.time = static_cast<uint16_t>((13 << 11) | (45 << 5) | (30 / 2));    // 13:45:30
         files.push_back(e);
     }
     TempDir dir("attr");
@@ -152,7 +154,8 @@ TEST(DriverTest, ExistingReadOnlyFileIsReplaced) {
     const std::string dest = dir / "out";
     CreateDirectoryA(dest.c_str(), nullptr);
     WriteBytes(dest + "\\readme.txt", "an older and longer version of the file");
-    SetFileAttributesA((dest + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA((dest + "\\readme.txt").c_str(),
+                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
     ASSERT_TRUE(r.finished) << r.raw;
     EXPECT_EQ(r.ok, 1) << r.message;
@@ -175,8 +178,8 @@ TEST(DriverTest, OutputPathThatIsAFolderFailsWithTargetFileError) {
 TEST(DriverTest, DamagedCabinetsReportTheLibrarysError) {
     // Break the first MSZIP block's "CK" signature: the library cannot decode it.
     std::string corrupt = Fixture("tree.cab");
-    const size_t firstBlock = static_cast<unsigned char>(corrupt[36]) |
-                              static_cast<unsigned char>(corrupt[37]) << 8;
+    const size_t firstBlock =
+        static_cast<unsigned char>(corrupt[36]) | static_cast<unsigned char>(corrupt[37]) << 8;
     ASSERT_EQ(corrupt.substr(firstBlock + 8, 2), "CK");
     corrupt[firstBlock + 8] = 'X';
     std::string notCab = "NOTACABINET" + std::string(2000, 'x');
@@ -230,9 +233,10 @@ TEST(DriverTest, CancellationSkipsLaterFilesButOffersEveryOne) {
 
 TEST(DriverTest, NamesThatLeaveTheDestinationWriteNothingOutside) {
     const char* names[] = {
-        "..\\evil.txt", "a\\..\\..\\evil.txt", "a/../../evil.txt", "\\ot\\evil.txt",
-        "/ot/evil.txt", "C:\\ot\\evil.txt",    "c:evil.txt",       "good.txt:evil",
-        "\\\\localhost\\C$\\ot\\evil.txt",     ".. \\evil.txt",
+        "..\\evil.txt",   "a\\..\\..\\evil.txt", "a/../../evil.txt",
+        "\\ot\\evil.txt", "/ot/evil.txt",        "C:\\ot\\evil.txt",
+        "c:evil.txt",     "good.txt:evil",       "\\\\localhost\\C$\\ot\\evil.txt",
+        ".. \\evil.txt",
     };
     for (const char* name : names) {
         TempDir dir("evil");
@@ -325,7 +329,7 @@ TEST(DriverTest, Utf8NameWithoutAnAnsiFormIsRefused) {
 
 // Spanned sets made by the platform's own cabarc, continuations found in the working folder.
 class SpannedSetTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = new TempDir("span");
         const std::string src = *dir_ / "src";

@@ -19,7 +19,7 @@
 namespace {
 
 class EmbeddedFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_hInstance = GetModuleHandleW(nullptr);
         g_selfFile = nullptr;
@@ -74,7 +74,8 @@ TEST_F(EmbeddedFileTest, NameIsRecognisedWithoutRegardToCaseAndOnlyWhole) {
         EXPECT_EQ(StreamState().map.count, 0);
     }
     // These go to the disk, where they do not exist.
-    for (const char* name : {"C:\\exe", "exe ", ".\\exe", "sub\\exe", "exe.cab", "Z:\\nowhere\\exe"}) {
+    for (const char* name :
+         {"C:\\exe", "exe ", ".\\exe", "sub\\exe", "exe.cab", "Z:\\nowhere\\exe"}) {
         INT_PTR h = CabOpen(const_cast<char*>(name), _O_RDONLY | _O_BINARY, 0);
         EXPECT_EQ(h, -1) << name;
         EXPECT_EQ(StreamState().map.count, 0) << name;
@@ -91,10 +92,18 @@ TEST_F(EmbeddedFileTest, SeeksStayInsideTheCabinet) {
         int origin;
         LONG expected; // -1: refused with EBADF, position unchanged
     } cases[] = {
-        {length - 1, SEEK_SET, length - 1}, {length, SEEK_SET, -1}, {0, SEEK_END, -1},
-        {-1, SEEK_END, length - 1},         {-1, SEEK_SET, -1},     {10, SEEK_SET, 10},
-        {5, SEEK_CUR, 15},                  {-16, SEEK_CUR, -1},    {-15, SEEK_CUR, 0},
-        {3, 3, -1},                         {-length, SEEK_END, 0}, {-length - 1, SEEK_END, -1},
+        {length - 1, SEEK_SET, length - 1},
+        {length, SEEK_SET, -1},
+        {0, SEEK_END, -1},
+        {-1, SEEK_END, length - 1},
+        {-1, SEEK_SET, -1},
+        {10, SEEK_SET, 10},
+        {5, SEEK_CUR, 15},
+        {-16, SEEK_CUR, -1},
+        {-15, SEEK_CUR, 0},
+        {3, 3, -1},
+        {-length, SEEK_END, 0},
+        {-length - 1, SEEK_END, -1},
     };
     LONG position = 0;
     for (const Case& c : cases) {

@@ -16,7 +16,9 @@ namespace {
 const wchar_t kTitle[] = L"Orvanta Archive Extractor";
 constexpr int IDC_DEST_PATH = 1002, IDC_BROWSE = 1003, IDC_PROGRESS_TEXT = 1004, IDC_EXTRACT = 1005;
 
-std::string Fixture(const char* name) { return ReadBytes(ExeDir() + "\\fixtures\\" + name); }
+std::string Fixture(const char* name) {
+    return ReadBytes(ExeDir() + "\\fixtures\\" + name);
+}
 
 std::wstring Wide(const std::string& s) {
     return std::wstring(s.begin(), s.end()); // ASCII paths only
@@ -34,7 +36,8 @@ BOOL CALLBACK FindWindowOfProcess(HWND hwnd, LPARAM param) {
     GetWindowThreadProcessId(hwnd, &pid);
     wchar_t title[256] = {};
     GetWindowTextW(hwnd, title, 256);
-    const bool match = search->title ? wcscmp(title, search->title) == 0 : wcscmp(title, kTitle) != 0;
+    const bool match =
+        search->title ? wcscmp(title, search->title) == 0 : wcscmp(title, kTitle) != 0;
     if (pid == search->pid && IsWindowVisible(hwnd) && match) {
         search->found = hwnd;
         return FALSE;
@@ -52,15 +55,16 @@ std::wstring WindowText(HWND hwnd) {
 
 // One packed program (the stub with a cabinet appended) running in its own working folder.
 class Installer {
-public:
+  public:
     Installer(const std::string& cab, const std::string& workDir) : workDir_(workDir) {
         exe_ = workDir + "\\inst.exe";
         WriteBytes(exe_, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
         // Standard handles to NUL: what the program starts (a folder window, say) must not
         // hold the test's own output open.
         SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-        HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 &sa, OPEN_EXISTING, 0, nullptr);
+        HANDLE nul =
+            CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &sa, OPEN_EXISTING, 0, nullptr);
         STARTUPINFOA si = {};
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -131,7 +135,7 @@ public:
     }
     bool Running() { return WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0; }
 
-private:
+  private:
     std::string workDir_, exe_;
     PROCESS_INFORMATION pi_ = {};
     HWND dialog_ = nullptr;
@@ -183,12 +187,13 @@ TEST(DialogTest, InitialTextsAndStates) {
         EXPECT_TRUE(inst.Enabled(id)) << id;
     const LONG style = GetWindowLongW(inst.Dialog(), GWL_STYLE);
     EXPECT_EQ(style & WS_SYSMENU, 0); // no close box
-    Sleep(200); // let it paint before the picture
+    Sleep(200);                       // let it paint before the picture
     SaveScreenshot(inst.Dialog());
 
     // Annuler answered No changes nothing; Yes before the start ends at once, making nothing.
     inst.Press(IDCANCEL);
-    EXPECT_EQ(inst.Answer(L"Annuler...", IDNO), L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDNO),
+              L"Voulez-vous vraiment annuler la procédure d'extraction ?");
     Sleep(100);
     EXPECT_TRUE(inst.Running());
     EXPECT_TRUE(inst.Enabled(IDC_EXTRACT));
@@ -203,7 +208,8 @@ TEST(DialogTest, ClosingTheWindowAsksTheSameQuestion) {
     Installer inst(Fixture("gui-nosetup.cab"), dir.path());
     ASSERT_NE(inst.Dialog(), nullptr);
     PostMessageW(inst.Dialog(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(inst.Answer(L"Annuler...", IDYES), L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDYES),
+              L"Voulez-vous vraiment annuler la procédure d'extraction ?");
     EXPECT_EQ(inst.WaitExit(), 0u);
 }
 
@@ -227,7 +233,8 @@ TEST(DialogTest, SetupProgramIsStartedFromTheDestination) {
         for (const std::string& program : c.launches)
             expected.push_back(program + "|" + dir.path() + "\\Extract");
         EXPECT_EQ(Launches(dir / "Extract", expected.size()), expected) << c.cab;
-        EXPECT_TRUE(PathExists(dir / "Extract\\readme.txt") || std::string(c.cab) == "gui-both.cab");
+        EXPECT_TRUE(PathExists(dir / "Extract\\readme.txt") ||
+                    std::string(c.cab) == "gui-both.cab");
     }
 }
 
@@ -282,8 +289,8 @@ TEST(DialogTest, FailureThenCancellationShowsErrorFirst) {
 
 TEST(DialogTest, DamagedPayloadIsReported) {
     std::string corrupt = Fixture("gui-nosetup.cab");
-    const size_t firstBlock = static_cast<unsigned char>(corrupt[36]) |
-                              static_cast<unsigned char>(corrupt[37]) << 8;
+    const size_t firstBlock =
+        static_cast<unsigned char>(corrupt[36]) | static_cast<unsigned char>(corrupt[37]) << 8;
     corrupt[firstBlock + 8] = 'X'; // the MSZIP block signature
     struct Case {
         std::string cab;
@@ -352,7 +359,8 @@ TEST(DialogTest, FolderPickedInTheBrowserReplacesTheDestination) {
     Sleep(500);
     const std::wstring picked = inst.Text(IDC_DEST_PATH);
     EXPECT_NE(picked, Wide(dir.path()) + L"\\Extract");
-    EXPECT_EQ(picked.find(L"Extract"), std::wstring::npos) << "picked: " << std::string(picked.begin(), picked.end());
+    EXPECT_EQ(picked.find(L"Extract"), std::wstring::npos)
+        << "picked: " << std::string(picked.begin(), picked.end());
     EXPECT_NE(GetFileAttributesW(picked.c_str()), INVALID_FILE_ATTRIBUTES);
     inst.Press(IDCANCEL);
     inst.Answer(L"Annuler...", IDYES);

@@ -32,8 +32,8 @@ TEST(NamesTest, NamesThatLeaveTheDestinationAreRefused) {
 
 TEST(NamesTest, OrdinaryNamesAreAccepted) {
     const char* accepted[] = {
-        "readme.txt", "a\\b\\c.txt", "a/b/c.txt", ".\\a.txt", "..a.txt", "a..\\b",
-        "file.name.with.dots", ".hidden", "caf\xe9.txt", "a\\.\\b.txt",
+        "readme.txt", "a\\b\\c.txt",         "a/b/c.txt", ".\\a.txt",    "..a.txt",
+        "a..\\b",     "file.name.with.dots", ".hidden",   "caf\xe9.txt", "a\\.\\b.txt",
     };
     for (const char* name : accepted)
         EXPECT_TRUE(IsSafeArchivedName(name)) << name;
@@ -80,8 +80,11 @@ TEST(NamesTest, DestinationGetsOneTrailingBackslash) {
     struct Case {
         const char* dest;
         const char* expected;
-    } cases[] = {{"C:\\out", "C:\\out\\"}, {"C:\\out\\", "C:\\out\\"}, {"C:\\", "C:\\"},
-                 {"", ""}, {nullptr, ""}};
+    } cases[] = {{"C:\\out", "C:\\out\\"},
+                 {"C:\\out\\", "C:\\out\\"},
+                 {"C:\\", "C:\\"},
+                 {"", ""},
+                 {nullptr, ""}};
     for (const Case& c : cases) {
         char buf[260] = "sentinel";
         ASSERT_TRUE(NormaliseDestination(c.dest, buf, sizeof(buf)));

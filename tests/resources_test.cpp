@@ -12,7 +12,7 @@
 namespace {
 
 class ResourcesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         module_ = LoadLibraryExA((ExeDir() + "\\..\\OrvantaSfx.exe").c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE);
@@ -69,7 +69,8 @@ struct Item {
 };
 
 TEST_F(ResourcesTest, DialogTemplateMatchesTheDesign) {
-    const std::string dlg = Resource(MAKEINTRESOURCEW(5), 9, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
+    const std::string dlg =
+        Resource(MAKEINTRESOURCEW(5), 9, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
     ASSERT_FALSE(dlg.empty()) << "dialog 9 in language 1036";
     Reader r{dlg};
     EXPECT_EQ(r.U16(), 1);      // version
@@ -86,15 +87,17 @@ TEST_F(ResourcesTest, DialogTemplateMatchesTheDesign) {
     EXPECT_EQ(r.SzOrOrd(), L""); // menu
     EXPECT_EQ(r.SzOrOrd(), L""); // class
     EXPECT_EQ(r.SzOrOrd(), L"Orvanta Archive Extractor");
-    EXPECT_EQ(r.U16(), 8);   // points
-    EXPECT_EQ(r.U16(), 400); // weight
-    EXPECT_EQ(dlg[r.at], 0); // italic
+    EXPECT_EQ(r.U16(), 8);       // points
+    EXPECT_EQ(r.U16(), 400);     // weight
+    EXPECT_EQ(dlg[r.at], 0);     // italic
     EXPECT_EQ(dlg[r.at + 1], 1); // character set
     r.at += 2;
     EXPECT_EQ(r.SzOrOrd(), L"MS Shell Dlg");
 
     const Item expected[] = {
-        {-1, L"#130", L"Veuillez sélectionner le dossier où extraire les fichiers, puis cliquez sur \"extraire\"",
+        {-1, L"#130",
+         L"Veuillez sélectionner le dossier où extraire les fichiers, puis cliquez sur "
+         L"\"extraire\"",
          0x50020000, 7, 15, 306, 15},
         {1002, L"#129", L"", 0x50810880, 7, 34, 306, 14},
         {1003, L"#128", L"...", 0x50010000, 276, 50, 37, 14},
@@ -113,9 +116,12 @@ TEST_F(ResourcesTest, DialogTemplateMatchesTheDesign) {
         const int id = static_cast<int32_t>(r.U32());
         std::wstring cls = r.SzOrOrd();
         // Class names may be stored by name; map them to the predefined atoms.
-        if (cls == L"BUTTON" || cls == L"Button") cls = L"#128";
-        if (cls == L"EDIT" || cls == L"Edit") cls = L"#129";
-        if (cls == L"STATIC" || cls == L"Static") cls = L"#130";
+        if (cls == L"BUTTON" || cls == L"Button")
+            cls = L"#128";
+        if (cls == L"EDIT" || cls == L"Edit")
+            cls = L"#129";
+        if (cls == L"STATIC" || cls == L"Static")
+            cls = L"#130";
         const std::wstring text = r.SzOrOrd();
         const uint16_t extra = r.U16();
         r.at += extra;
@@ -132,13 +138,17 @@ TEST_F(ResourcesTest, DialogTemplateMatchesTheDesign) {
 }
 
 TEST_F(ResourcesTest, ManifestAsksOnlyForCommonControlsSix) {
-    const std::string manifest = Resource(MAKEINTRESOURCEW(24), 1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    const std::string manifest =
+        Resource(MAKEINTRESOURCEW(24), 1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     ASSERT_FALSE(manifest.empty());
     EXPECT_EQ(manifest.find("<?xml"), std::string::npos);
-    EXPECT_EQ(manifest.rfind("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">", 0), 0u);
-    for (const char* part : {"type=\"Win32\"", "name=\"Microsoft.Windows.Common-Controls\"",
-                             "version=\"6.0.0.0\"", "processorArchitecture=\"x86\"",
-                             "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
+    EXPECT_EQ(
+        manifest.rfind(
+            "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">", 0),
+        0u);
+    for (const char* part :
+         {"type=\"Win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+          "processorArchitecture=\"x86\"", "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
         EXPECT_NE(manifest.find(part), std::string::npos) << part;
     for (const char* absent : {"trustInfo", "requestedExecutionLevel", "compatibility"})
         EXPECT_EQ(manifest.find(absent), std::string::npos) << absent;
@@ -146,7 +156,8 @@ TEST_F(ResourcesTest, ManifestAsksOnlyForCommonControlsSix) {
 }
 
 TEST_F(ResourcesTest, VersionBlockInFrench) {
-    const std::string block = Resource(MAKEINTRESOURCEW(16), 1, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
+    const std::string block =
+        Resource(MAKEINTRESOURCEW(16), 1, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
     ASSERT_FALSE(block.empty());
     std::vector<char> copy(block.begin(), block.end());
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -167,13 +178,15 @@ TEST_F(ResourcesTest, VersionBlockInFrench) {
     for (const Case& c : cases) {
         wchar_t* value = nullptr;
         const std::wstring path = std::wstring(L"\\StringFileInfo\\040C04B0\\") + c.key;
-        ASSERT_TRUE(VerQueryValueW(copy.data(), path.c_str(), reinterpret_cast<void**>(&value), &size));
+        ASSERT_TRUE(
+            VerQueryValueW(copy.data(), path.c_str(), reinterpret_cast<void**>(&value), &size));
         EXPECT_STREQ(value, c.value);
     }
 }
 
 TEST_F(ResourcesTest, IconGroupHoldsThreeSizesIn256Colours) {
-    const std::string group = Resource(MAKEINTRESOURCEW(14), 101, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
+    const std::string group =
+        Resource(MAKEINTRESOURCEW(14), 101, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH));
     ASSERT_GE(group.size(), 6u + 3 * 14);
     Reader r{group};
     EXPECT_EQ(r.U16(), 0);
@@ -190,7 +203,8 @@ TEST_F(ResourcesTest, IconGroupHoldsThreeSizesIn256Colours) {
         memcpy(&id, e + 12, 2);
         EXPECT_EQ(bits, 8);
         EXPECT_EQ(id, i + 1);
-        EXPECT_FALSE(Resource(MAKEINTRESOURCEW(3), id, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH)).empty());
+        EXPECT_FALSE(
+            Resource(MAKEINTRESOURCEW(3), id, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH)).empty());
     }
 }
 

@@ -36,7 +36,9 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD Attributes(const std::string& path) {
+    return GetFileAttributesA(path.c_str());
+}
 
 static void Walk(const std::string& root, const std::string& rel, std::vector<std::string>* out) {
     WIN32_FIND_DATAA fd;
@@ -97,7 +99,9 @@ TempDir::TempDir(const char* tag) {
         throw std::runtime_error("cannot create " + path_);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
 
 ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd, DWORD timeoutMs) {
     ProcessResult result;

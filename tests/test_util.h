@@ -18,7 +18,7 @@ void RemoveTree(const std::string& path);
 
 // A fresh folder under C:\ot, removed with everything in it at destruction.
 class TempDir {
-public:
+  public:
     explicit TempDir(const char* tag);
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,7 +26,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -53,12 +53,13 @@ int main(int argc, char** argv) {
         else if (strcmp(argv[i], "--load-twice") == 0)
             s_loadTwice = true;
     }
-    s_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               g_hInstance, nullptr);
+    s_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_hInstance,
+                               nullptr);
     if (cancelAt == 0)
         g_cancelRequested = 1;
 
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Worker, nullptr, 0, nullptr));
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Worker, nullptr, 0, nullptr));
     int progress = 0;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
