@@ -173,14 +173,8 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     OutputPath out;
     if (!name || !ComposeOutputPath(ex->destination, name, &out)) {
         // Refused names still count as offered files for the progress display.
-        const char* raw = pfdin->psz1 ? pfdin->psz1 : "";
-        const char* base = raw;
-        for (const char* p = raw; *p; ++p) {
-            if (*p == '\\' || *p == '/')
-                base = p + 1;
-        }
         char shown[kPathSize];
-        strncpy(shown, base, sizeof(shown) - 1);
+        strncpy(shown, ArchivedBaseName(pfdin->psz1 ? pfdin->psz1 : ""), sizeof(shown) - 1);
         shown[sizeof(shown) - 1] = '\0';
         PostProgress(ex, NewProgressInfo(shown, "", "", "", pfdin));
         if (g_cancelRequested.load())

@@ -28,6 +28,15 @@ bool IsSafeArchivedName(const char* name) {
     }
 }
 
+const char* ArchivedBaseName(const char* name) {
+    const char* base = name;
+    for (const char* p = name; *p; ++p) {
+        if (IsSeparator(*p))
+            base = p + 1;
+    }
+    return base;
+}
+
 bool ComposeOutputPath(const char* dest, const char* name, OutputPath* out) {
     if (!IsSafeArchivedName(name))
         return false;

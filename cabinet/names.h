@@ -11,6 +11,9 @@ constexpr size_t kNameBufferSize = 260; // MAX_PATH, terminator included
 // than "." (so no ".." in any disguise). Both '\' and '/' separate components.
 bool IsSafeArchivedName(const char* name);
 
+// The part of an archived name after its last separator ('\' or '/'); the whole name if none.
+const char* ArchivedBaseName(const char* name);
+
 // Where one archived file goes.
 struct OutputPath {
     char archiveDir[kNameBufferSize]; // up to and including the last separator; "" if none

@@ -95,3 +95,13 @@ TEST(NamesTest, DestinationGetsOneTrailingBackslash) {
     EXPECT_FALSE(NormaliseDestination(full.c_str(), buf, sizeof(buf)));
     EXPECT_TRUE(NormaliseDestination(full.substr(0, 258).c_str(), buf, sizeof(buf)));
 }
+
+TEST(NamesTest, BaseNameFollowsEitherSeparator) {
+    struct Case {
+        const char* name;
+        const char* base;
+    } cases[] = {{"a\\b\\c.txt", "c.txt"},     {"a/b.txt", "b.txt"}, {"plain", "plain"},
+                 {"..\\evil.txt", "evil.txt"}, {"dir\\", ""},        {"", ""}};
+    for (const Case& c : cases)
+        EXPECT_STREQ(ArchivedBaseName(c.name), c.base) << c.name;
+}
