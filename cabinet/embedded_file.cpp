@@ -18,13 +18,15 @@ static uint32_t ReadU32(const unsigned char* p) {
 }
 
 uint32_t GetOverlayOffset() {
-    // The loaded headers are a copy of the file's first bytes; our own PE32 image has the
-    // standard 224-byte optional header, so the section table is 248 bytes in.
+    // The loaded headers are a copy of the file's first bytes. The section table follows the
+    // optional header, whose size the file header gives: 224 bytes in PE32, 240 in PE32+.
     const unsigned char* image = reinterpret_cast<const unsigned char*>(
         g_hInstance ? g_hInstance : GetModuleHandleW(nullptr));
     const unsigned char* nt = image + ReadU32(image + 60);
     const unsigned sections = static_cast<unsigned>(nt[6]) | static_cast<unsigned>(nt[7]) << 8;
-    const unsigned char* entry = nt + 248;
+    const unsigned optionalHeaderSize =
+        static_cast<unsigned>(nt[20]) | static_cast<unsigned>(nt[21]) << 8;
+    const unsigned char* entry = nt + 4 + 20 + optionalHeaderSize;
     uint32_t end = 0;
     for (unsigned i = 0; i < sections; ++i, entry += 40) {
         const uint32_t candidate = ReadU32(entry + 16) + ReadU32(entry + 20);

@@ -20,6 +20,7 @@ CROSS = os.path.join(ROOT, os.environ.get("ORVANTA_CROSS_BUILD", "build"))
 SFXPACK = os.environ.get("SFXPACK", os.path.join(ROOT, "build", "sfxpack"))
 STUB = os.path.join(CROSS, "tests", "cabrun.exe")
 REAL_STUB = os.path.join(CROSS, "OrvantaSfx.exe")
+ARCH = os.environ.get("ORVANTA_ARCH", "x86")
 EPOCH = 1700000000
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
@@ -38,10 +39,18 @@ def write(path, data):
         f.write(data)
 
 
-def overlay(data):
+def headers(data):
+    """(offset of "PE\\0\\0", offset of the section table, of the security directory entry)."""
     nt = struct.unpack_from("<I", data, 60)[0]
+    opt_size = struct.unpack_from("<H", data, nt + 20)[0]
+    plus = struct.unpack_from("<H", data, nt + 24)[0] == 0x20b
+    return nt, nt + 24 + opt_size, nt + 24 + (112 if plus else 96) + 4 * 8
+
+
+def overlay(data):
+    nt, table, _ = headers(data)
     count = struct.unpack_from("<H", data, nt + 6)[0]
-    return max(sum(struct.unpack_from("<II", data, nt + 264 + 40 * i)) for i in range(count))
+    return max(sum(struct.unpack_from("<II", data, table + 16 + 40 * i)) for i in range(count))
 
 
 def patch(data, at, fmt, *values):
@@ -166,6 +175,7 @@ class Check(Workdir):
                 r = self.check(path)
                 self.assertEqual((r.returncode, r.stderr), (0, b""))
                 self.assertIn(b": ok: 6 files", r.stdout)
+                self.assertIn(b", %s stub" % ARCH.encode(), r.stdout)
             paddings.add(os.path.getsize(inst) % 8)
         self.assertTrue(paddings - {0}, paddings)
 
@@ -176,19 +186,23 @@ class Check(Workdir):
 
     def test_rejects_bad_layouts(self):
         good = read(self.installer())
-        o, nt = overlay(good), struct.unpack_from("<I", good, 60)[0]
+        (nt, _, security), o = headers(good), overlay(good)
         cb = struct.unpack_from("<I", good, o + 8)[0]
+        plus = struct.unpack_from("<H", good, nt + 24)[0] == 0x20b
         cases = [
             ("no MSCF", good[:o] + b"XSCF" + good[o + 4:], "no cabinet (MSCF)"),
             ("junk after", good + b"junk", "4 bytes of unexpected data"),
             ("unstripped", patch(good[:o], nt + 12, "<I", o) + b"\0" * 64 + good[o:],
              "not stripped"),
             ("cbCabinet", patch(good, o + 8, "<I", cb + 10), "cabinet is truncated"),
-            ("PE32+", patch(good, nt + 24, "<H", 0x20b), "not a PE32 image"),
-            ("amd64", patch(good, nt + 4, "<H", 0x8664), "not an i386 image"),
-            ("optional header", patch(good, nt + 20, "<H", 240), "not 224"),
+            ("magic", patch(good, nt + 24, "<H", 0x10b if plus else 0x20b), "optional header magic"),
+            ("other machine", patch(good, nt + 4, "<H", 0x14c if plus else 0x8664), "optional header"),
+            ("arm64", patch(good, nt + 4, "<H", 0xaa64), "machine 0xaa64 is neither"),
+            ("optional header", patch(good, nt + 20, "<H", 224 if plus else 240),
+             "not %d as in PE32%s" % ((240, "+") if plus else (224, ""))),
             ("bare cabinet", good[o:], "no MZ header"),
-            ("certificate", patch(good, nt + 152, "<II", o, 16), "does not end the file"),
+            ("truncated header", good[:nt + 12], "lies outside the file"),
+            ("certificate", patch(good, security, "<II", o, 16), "does not end the file"),
             ("2 GiB", None, "over the 2 GiB limit"),
         ]
         for what, data, expected in cases:
@@ -231,9 +245,11 @@ class Refusals(Workdir):
     def test_refusals_leave_no_output(self):
         good = read(self.installer())
         stub, cab = good[:overlay(good)], good[overlay(good):]
-        nt = struct.unpack_from("<I", stub, 60)[0]
+        nt, _, security = headers(stub)
         write(self.path("unstripped.exe"), patch(stub, nt + 12, "<I", len(stub)) + b"\0" * 64)
-        write(self.path("signed.exe"), patch(stub, nt + 152, "<II", len(stub), 8) + b"c" * 8)
+        write(self.path("signed.exe"), patch(stub, security, "<II", len(stub), 8) + b"c" * 8)
+        write(self.path("arm64.exe"), patch(stub, nt + 4, "<H", 0xaa64))
+        write(self.path("truncated.exe"), stub[:nt + 30])
         write(self.path("huge.cab"), cab)
         os.truncate(self.path("huge.cab"), (1 << 31) - 1000)
         write(self.path("junk.cab"), cab + b"junk")
@@ -247,6 +263,8 @@ class Refusals(Workdir):
             ("unstripped stub", sample, self.path("unstripped.exe"), "not stripped"),
             ("signed stub", sample, self.path("signed.exe"), "stub is signed"),
             ("missing stub", sample, self.path("nostub.exe"), "cannot open"),
+            ("arm64 stub", sample, self.path("arm64.exe"), "machine 0xaa64 is neither"),
+            ("truncated stub", sample, self.path("truncated.exe"), "lies outside the file"),
             ("over 2 GiB", self.path("huge.cab"), STUB, "over the 2 GiB limit"),
             ("missing input", self.path("nothing"), STUB, "cannot read"),
             ("dangling link", dangling, STUB, "cannot read"),
@@ -294,12 +312,21 @@ class Refusals(Workdir):
         self.assertEqual((plain.returncode, plain.stderr), (0, b""))
 
     def test_default_stub_beside_the_program(self):
-        os.makedirs(self.path("bin"))
+        os.makedirs(self.path("bin", "x64"))
         shutil.copy(SFXPACK, self.path("bin"))
-        command = [self.path("bin", "sfxpack"), self.sample(), "-o", self.path("d.exe")]
-        self.assert_refused(run(command), self.path("bin", "OrvantaSfx.exe"))
-        shutil.copy(STUB, self.path("bin", "OrvantaSfx.exe"))
-        self.assertEqual(run(command).returncode, 0)
+        beside = {"x86": self.path("bin", "OrvantaSfx.exe"),
+                  "x64": self.path("bin", "x64", "OrvantaSfx.exe")}
+        for args, arch in [([], "x86"), (["--arch", "x86"], "x86"), (["--arch", "x64"], "x64")]:
+            with self.subTest(args=args):
+                for p in beside.values():
+                    if os.path.exists(p):
+                        os.remove(p)
+                command = [self.path("bin", "sfxpack"), self.sample(), "-o", self.path("d.exe")]
+                self.assert_refused(run(command + args), beside[arch])
+                shutil.copy(STUB, beside[arch])
+                self.assertEqual(run(command + args).returncode, 0)
+        self.assert_refused(run(command + ["--arch", "arm64"]), "--arch takes x86 or x64", rc=2)
+        self.assert_refused(run(command + ["--arch", "x64", "--stub", STUB]), "give one", rc=2)
         umask = os.umask(0)
         os.umask(umask)
         self.assertEqual(os.stat(self.path("d.exe")).st_mode & 0o777, 0o666 & ~umask)

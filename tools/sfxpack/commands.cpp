@@ -159,10 +159,9 @@ int Pack(const PackRequest& r) {
 
 // Finds and reads the payload of the installer in file. Layout problems go to *problems;
 // false when no cabinet could be read.
-static bool ReadInstaller(const Source& file, CabinetPlace* place, CabInfo* info,
+static bool ReadInstaller(const Source& file, PeLayout* pe, CabinetPlace* place, CabInfo* info,
                           std::vector<std::string>* problems) {
-    PeLayout pe;
-    if (!ReadPeLayout(file, &pe, problems) || !LocateCabinet(pe, file.size, place, problems))
+    if (!ReadPeLayout(file, pe, problems) || !LocateCabinet(*pe, file.size, place, problems))
         return false;
     uint8_t magic[4] = {};
     if (!ReadAt(file, place->offset, magic, sizeof(magic)) || magic[0] != 'M' || magic[1] != 'S' ||
@@ -197,10 +196,11 @@ int List(const std::string& installer) {
         fprintf(stderr, "sfxpack: %s\n", error.c_str());
         return kExitRefused;
     }
+    PeLayout pe;
     CabinetPlace place;
     CabInfo info;
     std::vector<std::string> problems;
-    const bool read = ReadInstaller(file, &place, &info, &problems);
+    const bool read = ReadInstaller(file, &pe, &place, &info, &problems);
     CloseSource(&file);
     Report(installer, problems);
     if (!read)
@@ -246,7 +246,8 @@ int Check(const std::string& installer) {
     CabInfo info;
     std::vector<std::string> problems;
     Findings findings;
-    if (ReadInstaller(file, &place, &info, &problems)) {
+    PeLayout pe;
+    if (ReadInstaller(file, &pe, &place, &info, &problems)) {
         CheckCabinetEnd(file, place, info, &problems);
         CheckPayload(info, &findings);
     }
@@ -256,8 +257,8 @@ int Check(const std::string& installer) {
     Report(installer, findings.warnings, "warning: ");
     if (!problems.empty())
         return kExitRefused;
-    printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx%s\n", installer.c_str(), info.files.size(),
-           info.cabinetSize, static_cast<unsigned long long>(place.offset),
-           place.maxPadding ? ", signed" : "");
+    printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n", installer.c_str(),
+           info.files.size(), info.cabinetSize, static_cast<unsigned long long>(place.offset),
+           pe.arch, place.maxPadding ? ", signed" : "");
     return kExitOk;
 }

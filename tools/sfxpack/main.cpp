@@ -7,32 +7,36 @@
 
 #include "commands.h"
 
-static const char kUsage[] = "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH]\n"
-                             "       sfxpack --list INSTALLER\n"
-                             "       sfxpack --check INSTALLER\n"
-                             "       sfxpack --help\n";
+static const char kUsage[] =
+    "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
+    "       sfxpack --list INSTALLER\n"
+    "       sfxpack --check INSTALLER\n"
+    "       sfxpack --help\n";
 
 static const char kHelp[] =
     "\n"
     "Packs the files of DIR (or an existing CABINET, unchanged) behind the installer stub.\n"
     "\n"
     "  -o INSTALLER   the installer to write (replaced only once complete)\n"
-    "  --stub PATH    the stub executable (default: OrvantaSfx.exe beside sfxpack)\n"
+    "  --stub PATH    the stub executable (PE32 i386 or PE32+ x86-64)\n"
+    "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
+    "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"
     "  --list         list the files of an installer's payload\n"
     "  --check        check an installer's layout and payload; exit 0 when good\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, caps file times and makes the output reproducible.\n"
     "Exit status: 0 success, 1 refused or problems found, 2 usage error.\n";
 
-// The default stub: OrvantaSfx.exe in the folder of this program.
-static std::string DefaultStub() {
+// The stub of arch beside this program: OrvantaSfx.exe (x86) or x64/OrvantaSfx.exe.
+static std::string DefaultStub(const std::string& arch) {
+    const std::string name = arch == "x64" ? "x64/OrvantaSfx.exe" : "OrvantaSfx.exe";
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
     if (n <= 0)
-        return "OrvantaSfx.exe";
+        return name;
     self[n] = '\0';
     const char* slash = strrchr(self, '/');
-    return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + "OrvantaSfx.exe";
+    return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + name;
 }
 
 // Prints a usage error and returns the usage exit status.
@@ -50,14 +54,18 @@ static int RunQuery(int argc, char** argv) {
 
 // Parses the packing arguments into *r; 0 on success, else the usage exit status.
 static int ParsePack(int argc, char** argv, PackRequest* r) {
+    std::string arch;
     for (int i = 1; i < argc; ++i) {
-        const bool takesValue = strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--stub") == 0;
+        const bool takesValue = strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--stub") == 0 ||
+                                strcmp(argv[i], "--arch") == 0;
         if (takesValue && i + 1 >= argc)
             return UsageError("missing value after ", argv[i]);
         if (strcmp(argv[i], "-o") == 0)
             r->output = argv[++i];
         else if (strcmp(argv[i], "--stub") == 0)
             r->stub = argv[++i];
+        else if (strcmp(argv[i], "--arch") == 0)
+            arch = argv[++i];
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return UsageError("unknown option ", argv[i]);
         else if (r->input.empty())
@@ -67,8 +75,12 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
     }
     if (r->input.empty() || r->output.empty())
         return UsageError("need an input and -o INSTALLER", nullptr);
+    if (!arch.empty() && arch != "x86" && arch != "x64")
+        return UsageError("--arch takes x86 or x64, not ", arch.c_str());
+    if (!arch.empty() && !r->stub.empty())
+        return UsageError("--stub and --arch both choose the stub: give one", nullptr);
     if (r->stub.empty())
-        r->stub = DefaultStub();
+        r->stub = DefaultStub(arch);
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
     r->times.hasEpoch = epoch != nullptr;
     if (epoch && !ParseEpoch(epoch, &r->times.epoch))

@@ -14,13 +14,26 @@ static std::string Hex(uint64_t v) {
     return buf;
 }
 
-// Reads the security directory of a PE32 optional header (224 bytes at opt) when present.
-static void ReadCertificateDirectory(const uint8_t* opt, PeLayout* pe) {
-    const uint32_t directories = ReadLe32(opt + 92);
+// What each supported format fixes: the header size the stub relies on and where the
+// optional header keeps its data directory count.
+struct PeFormat {
+    uint16_t machine, magic, optionalHeaderSize;
+    size_t directoryCount; // offset of NumberOfRvaAndSizes; the directories follow it
+    const char* arch;
+};
+static const PeFormat kFormats[] = {
+    {kMachineI386, kPe32Magic, kPe32OptionalHeaderSize, 92, "x86"},
+    {kMachineAmd64, kPe32PlusMagic, kPe32PlusOptionalHeaderSize, 108, "x64"},
+};
+
+// Reads the security directory of an optional header of format f at opt when present.
+static void ReadCertificateDirectory(const PeFormat& f, const uint8_t* opt, PeLayout* pe) {
+    const uint32_t directories = ReadLe32(opt + f.directoryCount);
     if (directories <= kSecurityDirectory)
         return;
-    pe->certOffset = ReadLe32(opt + 96 + 8 * kSecurityDirectory);
-    pe->certSize = ReadLe32(opt + 96 + 8 * kSecurityDirectory + 4);
+    const uint8_t* entry = opt + f.directoryCount + 4 + 8 * kSecurityDirectory;
+    pe->certOffset = ReadLe32(entry);
+    pe->certSize = ReadLe32(entry + 4);
 }
 
 // Computes the overlay offset from the section table at tableOffset, as the stub does but
@@ -44,6 +57,41 @@ static bool ReadSectionTable(const Source& src, uint64_t tableOffset, PeLayout* 
     return true;
 }
 
+// Checks machine, magic and optional header size against the supported formats; reads the
+// certificate directory of a good one. Appends what differs; false when the header of a
+// known format is cut short by the end of the file.
+static bool CheckFormat(const Source& src, PeLayout* pe, std::vector<std::string>* problems) {
+    const PeFormat* f = nullptr;
+    for (const PeFormat& candidate : kFormats)
+        if (candidate.machine == pe->machine)
+            f = &candidate;
+    if (!f) {
+        problems->push_back("machine " + Hex(pe->machine) +
+                            " is neither i386 (x86) nor x86-64 (x64): no stub for it");
+        return true;
+    }
+    const char* format = f->magic == kPe32Magic ? "PE32" : "PE32+";
+    if (pe->magic != f->magic) {
+        problems->push_back(std::string(f->arch) + " image is not " + format +
+                            " (optional header magic " + Hex(pe->magic) + ")");
+        return true;
+    }
+    if (pe->optionalHeaderSize != f->optionalHeaderSize) {
+        problems->push_back("optional header is " + std::to_string(pe->optionalHeaderSize) +
+                            " bytes, not " + std::to_string(f->optionalHeaderSize) + " as in " +
+                            format + ": the stub would misread its section table");
+        return true;
+    }
+    uint8_t opt[kPe32PlusOptionalHeaderSize];
+    if (!ReadAt(src, pe->ntOffset + 4 + kCoffHeaderSize, opt, f->optionalHeaderSize)) {
+        problems->push_back("optional header lies outside the file");
+        return false;
+    }
+    ReadCertificateDirectory(*f, opt, pe);
+    pe->arch = f->arch;
+    return true;
+}
+
 bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* problems) {
     *pe = PeLayout();
     uint8_t dos[64];
@@ -52,7 +100,7 @@ bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* pro
         return false;
     }
     pe->ntOffset = ReadLe32(dos + 60);
-    uint8_t nt[4 + kCoffHeaderSize + kPe32OptionalHeaderSize];
+    uint8_t nt[4 + kCoffHeaderSize + 2];
     if (!ReadAt(src, pe->ntOffset, nt, 4 + kCoffHeaderSize)) {
         problems->push_back("PE header at " + Hex(pe->ntOffset) + " lies outside the file");
         return false;
@@ -65,25 +113,17 @@ bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* pro
     pe->sectionCount = ReadLe16(nt + 6);
     pe->symbolTable = ReadLe32(nt + 12);
     pe->optionalHeaderSize = ReadLe16(nt + 20);
-    if (pe->machine != kMachineI386)
-        problems->push_back("not an i386 image (machine " + Hex(pe->machine) + ")");
     if (ReadAt(src, pe->ntOffset + 4 + kCoffHeaderSize, nt + 4 + kCoffHeaderSize, 2))
         pe->magic = ReadLe16(nt + 4 + kCoffHeaderSize);
-    if (pe->magic != kPe32Magic)
-        problems->push_back("not a PE32 image (optional header magic " + Hex(pe->magic) + ")");
-    if (pe->optionalHeaderSize != kPe32OptionalHeaderSize)
-        problems->push_back("optional header is " + std::to_string(pe->optionalHeaderSize) +
-                            " bytes, not 224: the stub would misread its section table");
-    else if (pe->magic == kPe32Magic && ReadAt(src, pe->ntOffset + 4 + kCoffHeaderSize,
-                                               nt + 4 + kCoffHeaderSize, kPe32OptionalHeaderSize))
-        ReadCertificateDirectory(nt + 4 + kCoffHeaderSize, pe);
+    if (!CheckFormat(src, pe, problems))
+        return false;
     if (pe->sectionCount == 0) {
         problems->push_back("no sections");
         return false;
     }
-    // Where the stub itself looks, whatever the optional header size says.
+    // Where the stub itself looks: behind the optional header, as large as the header says.
     return ReadSectionTable(
-        src, uint64_t(pe->ntOffset) + 4 + kCoffHeaderSize + kPe32OptionalHeaderSize, pe, problems);
+        src, uint64_t(pe->ntOffset) + 4 + kCoffHeaderSize + pe->optionalHeaderSize, pe, problems);
 }
 
 // Appends the symbol table problem: the linker writes it after the section data, where the

@@ -1,4 +1,4 @@
-// The PE32 layout the stub relies on to find its payload.
+// The PE layout the stub relies on to find its payload: PE32 i386 or PE32+ x86-64.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,13 @@
 
 // The stub reads itself through signed 32-bit offsets.
 constexpr uint64_t kMaxInstallerSize = uint64_t(1) << 31;
-// The stub looks for its section table 248 bytes after "PE\0\0": a 224-byte optional header.
+// The stub finds its section table through the optional header size, which each format fixes.
 constexpr uint16_t kPe32OptionalHeaderSize = 224;
+constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
 constexpr uint16_t kMachineI386 = 0x14c;
+constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr uint16_t kPe32Magic = 0x10b;
+constexpr uint16_t kPe32PlusMagic = 0x20b;
 // osslsigncode and signtool align the certificate table to 8 bytes with zero padding.
 constexpr uint64_t kMaxCertificatePadding = 7;
 
@@ -26,10 +29,12 @@ struct PeLayout {
     uint64_t overlayOffset = 0; // largest PointerToRawData + SizeOfRawData
     uint32_t certOffset = 0;    // security directory: a file offset, not an RVA
     uint32_t certSize = 0;
+    const char* arch = nullptr; // "x86" or "x64" once machine, magic and header size agree
 };
 
 // Reads the headers of the executable in src. Appends one line per way the image differs
-// from what the stub expects (not i386, not PE32, odd optional header size, no sections).
+// from what a stub must be (neither i386 PE32 nor x86-64 PE32+, an optional header size
+// other than that format's, no sections).
 // False when the section table cannot be found at all, so no overlay offset is known.
 bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* problems);
 
