@@ -137,6 +137,13 @@ TEST_F(ResourcesTest, DialogTemplateMatchesTheDesign) {
     }
 }
 
+// The common controls of the stub's own processor: the loader refuses another's.
+#ifdef _WIN64
+constexpr const char kManifestArch[] = "processorArchitecture=\"amd64\"";
+#else
+constexpr const char kManifestArch[] = "processorArchitecture=\"x86\"";
+#endif
+
 TEST_F(ResourcesTest, ManifestAsksOnlyForCommonControlsSix) {
     const std::string manifest =
         Resource(MAKEINTRESOURCEW(24), 1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
@@ -148,7 +155,7 @@ TEST_F(ResourcesTest, ManifestAsksOnlyForCommonControlsSix) {
         0u);
     for (const char* part :
          {"type=\"Win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-          "processorArchitecture=\"x86\"", "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
+          kManifestArch, "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""})
         EXPECT_NE(manifest.find(part), std::string::npos) << part;
     for (const char* absent : {"trustInfo", "requestedExecutionLevel", "compatibility"})
         EXPECT_EQ(manifest.find(absent), std::string::npos) << absent;

@@ -72,7 +72,13 @@ class Stubs(unittest.TestCase):
             keys = set(res) | {k[:2] for k in res}
             self.assertLessEqual(REQUIRED, keys, arch)
         if len(found) == 2:
-            self.assertEqual(found["x86"], found["x64"])
+            # The same but for the manifest's processor, which each loader checks.
+            x64 = dict(found["x64"])
+            manifest = (24, 1, 0x409)
+            self.assertIn(b'processorArchitecture="x86"', found["x86"][manifest])
+            x64[manifest] = x64[manifest].replace(b'processorArchitecture="amd64"',
+                                                  b'processorArchitecture="x86"')
+            self.assertEqual(found["x86"], x64)
 
 
 if __name__ == "__main__":
