@@ -34,9 +34,8 @@ def run(cmd, **kw):
 
 # ---------------------------------------------------------------- inputs
 
-def prepare_payloads(out):
+def prepare_payloads(root):
     """Generates the payload folders once per version of the generator."""
-    root = os.path.join(out, "payload")
     with open(os.path.join(HERE, "make_payloads.py"), "rb") as f:
         stamp = hashlib.sha256(f.read()).hexdigest()
     stamp_file = os.path.join(root, ".stamp")
@@ -135,6 +134,7 @@ def timed(cmd):
 class Bench:
     def __init__(self, args):
         self.args = args
+        self.arch = getattr(args, "arch", "x86")
         self.work = os.path.join(args.out, "work")
         self.samples = {}  # (payload, contender) -> list of ms
         self.memory = {}   # (payload, contender) -> list of dicts
@@ -239,24 +239,24 @@ def report(bench, facts, cab_sizes, file_counts, out):
     rows.append(("(none)", "wine no-op program", len(noop), med[("wine start-up", "no-op program")],
                  min(noop), "", ""))
 
-    lines = ["| payload | contender | runs | median ms | min ms | ratio | peak memory |",
-             "| --- | --- | ---: | ---: | ---: | ---: | --- |"]
+    lines = ["| arch | payload | contender | runs | median ms | min ms | ratio | peak memory |",
+             "| --- | --- | --- | ---: | ---: | ---: | ---: | --- |"]
     for payload, contender, runs, ms, fastest, ratio, memory in rows:
-        lines.append("| %s | %s | %d | %.0f | %.0f | %s | %s |"
-                     % (payload, contender, runs, ms, fastest, ratio, memory))
+        lines.append("| %s | %s | %s | %d | %.0f | %.0f | %s | %s |"
+                     % (bench.arch, payload, contender, runs, ms, fastest, ratio, memory))
     table = "\n".join(lines)
 
     adjusted = []
     for payload in PAYLOADS:
         inst, ext = med[(payload, "installer")], med[(payload, "extrac32")]
-        adjusted.append("- %s: installer %.0f ms ÷ (extrac32 %.0f − its start-up %.0f) ms = %.2f"
-                        % (payload, inst, ext, startup, inst / max(ext - startup, 1.0)))
+        adjusted.append("- %s %s: installer %.0f ms ÷ (extrac32 %.0f − its start-up %.0f) ms = %.2f"
+                        % (bench.arch, payload, inst, ext, startup, inst / max(ext - startup, 1.0)))
 
     runs = ["- %s, %s: %s" % (payload, contender, ", ".join("%.0f" % v for v in values))
             for (payload, contender), values in sorted(bench.samples.items())]
 
     s = facts
-    text = """# Extraction benchmark
+    text = """# Extraction benchmark, {arch} stub under {arch} Wine
 
 Payloads (fixed seeds, `bench/make_payloads.py`), packed with `sfxpack` (SOURCE_DATE_EPOCH={epoch});
 the bare cabinet is the installer's overlay, the same bytes for every contender:
@@ -297,7 +297,7 @@ ru_maxrss.
 {runs}
 
 ![medians](results.png)
-""".format(epoch=EPOCH, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
+""".format(arch=bench.arch, epoch=EPOCH, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
            cs=cab_sizes["small"], table=table, adjusted="\n".join(adjusted), size=s["size"],
            kib=s["size"] / 1024.0, imports=", ".join(s["imports"]), end=s["sections_end"],
            trailing="nothing follows it" if s["trailing"] == 0
@@ -313,7 +313,7 @@ ru_maxrss.
     return table, adjusted
 
 
-def chart(out, noop_ms, tiny_ms):
+def chart(out, noop_ms, tiny_ms, arch):
     # One panel per payload: their times differ by an order of magnitude.
     panels = []
     for column, payload in enumerate(PAYLOADS, start=3):
@@ -326,7 +326,7 @@ plot dat using 1:{col}:($1+1):xtic(2) with boxes lc variable notitle, \\
 set terminal pngcairo size 1000,520 font "sans,11"
 set output "{png}"
 dat = "{dat}"
-set multiplot layout 1,2 title "Median extraction time, ms (installer: click to exit; \\
+set multiplot layout 1,2 title "{arch}: median extraction time, ms (installer: click to exit; \\
 extrac32: whole wine command, of which start-up on one file {tiny:.0f} ms; wine no-op {noop:.0f} ms)" font "sans,10"
 set style fill solid 0.85 border -1
 set boxwidth 0.7
@@ -338,7 +338,7 @@ set ylabel "ms"
 {panels}
 unset multiplot
 """.format(png=os.path.join(out, "results.png"), dat=os.path.join(out, "results.dat"),
-           noop=noop_ms, tiny=tiny_ms, panels="".join(panels))
+           noop=noop_ms, tiny=tiny_ms, panels="".join(panels), arch=arch)
     run(["gnuplot"], input=script, text=True)
 
 
@@ -352,6 +352,8 @@ def main():
     parser.add_argument("--timed-run", required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--arch", default="x86", help="label of the stub's architecture")
+    parser.add_argument("--payloads", help="folder of the generated payloads (default OUT/payload)")
     args = parser.parse_args()
     if args.runs < 3:
         sys.exit("bench: at least 3 runs each")
@@ -360,7 +362,7 @@ def main():
     out = os.path.abspath(args.out)
     args.out = out
 
-    payload_root = prepare_payloads(out)
+    payload_root = prepare_payloads(args.payloads or os.path.join(out, "payload"))
     exes, cabs, cab_sizes, file_counts = {}, {}, {}, {}
     for payload in PAYLOADS + ("tiny",):
         exes[payload] = os.path.join(out, payload + ".exe")
@@ -395,7 +397,7 @@ def main():
     table, adjusted = report(bench, facts, cab_sizes, file_counts, out)
     noop_ms = statistics.median(bench.samples[("wine start-up", "no-op program")])
     tiny_ms = statistics.median(bench.samples[("tiny", "extrac32")])
-    chart(out, noop_ms, tiny_ms)
+    chart(out, noop_ms, tiny_ms, args.arch)
 
     print()
     print(table)

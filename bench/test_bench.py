@@ -160,6 +160,7 @@ class CheckTreeTest(TempCase):
 class ReportTest(TempCase):
     def test_medians_ratios_and_files(self):
         bench = run_bench.Bench.__new__(run_bench.Bench)
+        bench.arch = "x64"
         bench.samples = {
             ("large", "installer"): [300, 100, 200],
             ("large", "extrac32"): [400, 500, 900, 100],
@@ -175,14 +176,15 @@ class ReportTest(TempCase):
         facts = {"size": 2048, "sections_end": 2048, "trailing": 0, "imports": ["KERNEL32.dll"]}
         table, adjusted = run_bench.report(bench, facts, {"large": 1, "small": 2},
                                            {"large": 6, "small": 5000}, self.tmp)
-        rows = {tuple(c.strip() for c in line.strip("|").split("|")[:2]): line
+        rows = {tuple(c.strip() for c in line.strip("|").split("|")[1:3]): line
                 for line in table.splitlines()[2:]}
         large = [c.strip() for c in rows[("large", "installer")].strip("|").split("|")]
         # 200 / median(100, 400, 500, 900) = 450
-        self.assertEqual(large[2:6], ["3", "200", "100", "0.44"])
+        self.assertEqual(large[0], "x64")
+        self.assertEqual(large[3:7], ["3", "200", "100", "0.44"])
         small = [c.strip() for c in rows[("small", "installer")].strip("|").split("|")]
-        self.assertEqual(small[2:6], ["3", "3000", "2900", "2.00"])
-        self.assertIn("working set 3.0 MiB", small[6])
+        self.assertEqual(small[3:7], ["3", "3000", "2900", "2.00"])
+        self.assertIn("working set 3.0 MiB", small[7])
         # Less extrac32's own start-up: 3000 / (1500 - 250).
         self.assertIn("= 2.40", adjusted[1])
         with open(os.path.join(self.tmp, "results.dat")) as f:
