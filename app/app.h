@@ -13,5 +13,5 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 // failure or a cancellation, releases the library, and posts WM_EXTRACT_DONE last.
 void __cdecl ExtractionThread(void* unused);
 
-// True when a find-first search finds an entry at path (a folder counts).
+// True when a find-first search finds an entry at path (UTF-8; a folder counts).
 bool FileExists(const char* path);

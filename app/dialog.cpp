@@ -2,11 +2,13 @@
 #include <process.h>
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "app.h"
 #include "extractor.h"
 #include "shared.h"
+#include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {
     const int answer =
@@ -59,12 +61,19 @@ static void ShowProgress(WPARAM wParam) {
             strnlen(info->fileName, 32) == 0) {
             SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, "...");
         } else {
-            // Names come from 260-byte buffers: the whole name always fits.
             static const char kPrefix[] = "Extraction : ";
-            char text[sizeof(kPrefix) + MAX_PATH];
-            memcpy(text, kPrefix, sizeof(kPrefix));
-            strncat(text, info->fileName, MAX_PATH);
-            SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, text);
+            const size_t length = strlen(info->fileName);
+            char* text = static_cast<char*>(malloc(sizeof(kPrefix) + length));
+            wchar_t* wide = nullptr;
+            if (text) {
+                memcpy(text, kPrefix, sizeof(kPrefix) - 1);
+                memcpy(text + sizeof(kPrefix) - 1, info->fileName, length + 1);
+                wide = Utf8ToWide(text);
+            }
+            if (wide)
+                SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, wide);
+            free(wide);
+            free(text);
         }
     }
     FreeProgressInfo(info);

@@ -3,32 +3,56 @@
 #include <process.h>
 #include <shellapi.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "app.h"
 #include "embedded_file.h"
 #include "extractor.h"
 #include "shared.h"
+#include "wide_path.h"
 
 bool FileExists(const char* path) {
-    _finddata64i32_t entry;
-    const intptr_t search = _findfirst64i32(path, &entry);
-    if (search == -1)
+    wchar_t* wide = WidePath(path);
+    if (!wide)
         return false;
-    _findclose(search);
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW(wide, &entry);
+    free(wide);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
     return true;
 }
 
+// destination + '\\' + name, UTF-8, in a heap block; null when no memory is left.
+static char* JoinPath(const char* destination, const char* name) {
+    const size_t a = strlen(destination), b = strlen(name);
+    char* path = static_cast<char*>(malloc(a + b + 2));
+    if (path) {
+        memcpy(path, destination, a);
+        path[a] = '\\';
+        memcpy(path + a + 1, name, b + 1);
+    }
+    return path;
+}
+
 static void LaunchSetup(const char* destination) {
-    // The destination holds at most 259 bytes; the names fit beside it.
-    char setup[MAX_PATH + 16];
-    char stdSetup[MAX_PATH + 16];
-    snprintf(setup, sizeof(setup), "%s\\Setup.exe", destination);
-    snprintf(stdSetup, sizeof(stdSetup), "%s\\StdSetup.exe", destination);
-    const char* program = FileExists(setup) ? setup : FileExists(stdSetup) ? stdSetup : nullptr;
-    if (program)
-        ShellExecuteA(nullptr, "open", program, "", destination, SW_SHOW);
+    char* setup = JoinPath(destination, "Setup.exe");
+    char* stdSetup = JoinPath(destination, "StdSetup.exe");
+    const char* program = setup && FileExists(setup)         ? setup
+                          : stdSetup && FileExists(stdSetup) ? stdSetup
+                                                             : nullptr;
+    // The shell takes plain paths only, so a program in a folder past MAX_PATH cannot start.
+    wchar_t* wideProgram = program ? Utf8ToWide(program) : nullptr;
+    wchar_t* wideFolder = program ? Utf8ToWide(destination) : nullptr;
+    if (wideProgram && wideFolder)
+        ShellExecuteW(nullptr, L"open", wideProgram, L"", wideFolder, SW_SHOW);
+    free(wideFolder);
+    free(wideProgram);
+    free(stdSetup);
+    free(setup);
 }
 
 static void ShowError(const char* text) {
@@ -41,7 +65,10 @@ static void RunExtraction(const char* destination) {
     CabExtractor extractor(g_hwndMain);
     try {
         LoadCabinetLibrary(&extractor);
-        CreateDirectoryA(destination, nullptr);
+        wchar_t* wide = WidePath(destination);
+        if (wide)
+            CreateDirectoryW(wide, nullptr);
+        free(wide);
         if (!ExtractAll(&extractor, destination)) {
             const char* message = "Unknown error";
             GetCabErrorMessage(&extractor, &message);
@@ -60,12 +87,28 @@ static void RunExtraction(const char* destination) {
                     L"Annulation", MB_OK | MB_ICONWARNING);
 }
 
+// The destination as the dialog shows it, UTF-8, in a heap block; null when no memory.
+static char* ReadDestination() {
+    const HWND box = GetDlgItem(g_hwndMain, IDC_DEST_PATH);
+    const int length = GetWindowTextLengthW(box);
+    wchar_t* wide = static_cast<wchar_t*>(calloc(static_cast<size_t>(length) + 1, sizeof(wchar_t)));
+    if (!wide)
+        return nullptr;
+    GetWindowTextW(box, wide, length + 1);
+    char* utf8 = WideToUtf8(wide);
+    free(wide);
+    return utf8;
+}
+
 void __cdecl ExtractionThread(void*) {
-    char destination[MAX_PATH] = {};
-    GetDlgItemTextA(g_hwndMain, IDC_DEST_PATH, destination, sizeof(destination));
+    char* destination = ReadDestination();
     g_selfFileRefs = 0;
     g_selfFile = nullptr;
-    RunExtraction(destination);
+    if (destination)
+        RunExtraction(destination);
+    else
+        ShowError("Memory allocation failed");
+    free(destination);
     // The program can only end through this message: insist until the queue takes it.
     while (!PostMessageW(g_hwndMain, WM_EXTRACT_DONE, 0, 0))
         Sleep(50);

@@ -17,6 +17,7 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
 
 CabExtractor::~CabExtractor() {
     ReleaseCabinetLibrary(this);
+    ReleaseRunPaths(this);
 }
 
 // Only the system folder's copy: a Cabinet.dll lying beside the installer (a downloads

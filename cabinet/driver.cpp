@@ -6,6 +6,7 @@
 #include "extractor.h"
 #include "names.h"
 #include "shared.h"
+#include "wide_path.h"
 
 // The cabinets this run has processed: a chain that comes back to one would loop for ever.
 static char (*s_seenCabinets)[kPathSize];
@@ -25,8 +26,12 @@ static bool RememberCabinet(int seen, const char* name) {
     return true;
 }
 
-// The deepest output folder this run has created (or tried); its ancestors were tried too.
-static char s_lastCreatedDir[kPathSize];
+void ReleaseRunPaths(CabExtractor* ex) {
+    free(ex->destination);
+    free(ex->currentPath);
+    free(ex->lastCreatedDir);
+    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
+}
 
 static void FailRun(CabExtractor* ex, int code) {
     ex->pendingError = code;
@@ -46,9 +51,10 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
     state.cabName[sizeof(state.cabName) - 1] = '\0';
 
-    char dest[kPathSize];
-    if (!NormaliseDestination(destination, dest, sizeof(dest))) {
-        FailRun(ex, FDIERROR_TARGET_FILE); // no output path could fit
+    ReleaseRunPaths(ex);
+    ex->destination = NormaliseDestination(destination);
+    if (!ex->destination) {
+        FailRun(ex, FDIERROR_ALLOC_FAIL);
         return false;
     }
 
@@ -60,11 +66,9 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     cabPath[pathLength] = '\0';
     strcpy(cabName, kEmbeddedCabName + pathLength);
 
-    ex->destination = dest;
     ex->abortRequested = 0;
     strcpy(ex->nextCabinet, cabName);
     g_writeFailed = 0;
-    s_lastCreatedDir[0] = '\0';
 
     int seen = 0;
     for (;;) {
@@ -132,65 +136,106 @@ static void PostProgress(CabExtractor* ex, ProgressInfo* info) {
         FreeProgressInfo(info);
 }
 
-// The archived name in the system code page: UTF-8 names (flag 0x80) are converted, others
-// are used as they are. Null when a UTF-8 name is invalid or has no exact ANSI form.
-static const char* AnsiArchivedName(const FDINOTIFICATION* pfdin, char* buf, size_t size) {
-    if (!(pfdin->attribs & kUtf8NameFlag))
-        return pfdin->psz1;
-    wchar_t wide[kPathSize];
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pfdin->psz1, -1, wide,
-                                      sizeof(wide) / sizeof(wide[0]));
-    if (n <= 0)
-        return nullptr;
-    BOOL lossy = FALSE;
-    const int m = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, buf,
-                                      static_cast<int>(size), nullptr, &lossy);
-    return m > 0 && !lossy ? buf : nullptr;
-}
-
-// Tries every folder along outputDir (each prefix before a backslash), skipping those that
-// the previous file's folder already covered.
-static void CreateOutputFolders(const char* outputDir, size_t length) {
+// Tries every folder along path[0, length) (each prefix before a backslash), skipping those
+// that the previous file's folder already covered.
+static void CreateOutputFolders(CabExtractor* ex, const char* path, size_t length) {
+    const char* last = ex->lastCreatedDir ? ex->lastCreatedDir : "";
     size_t common = 0;
-    for (size_t i = 0; i < length && outputDir[i] == s_lastCreatedDir[i]; ++i) {
-        if (outputDir[i] == '\\')
+    for (size_t i = 0; i < length && path[i] == last[i]; ++i) {
+        if (path[i] == '\\')
             common = i + 1;
     }
-    char folder[kPathSize];
+    char* folder = static_cast<char*>(malloc(length + 1));
+    if (!folder)
+        return; // best effort: the open reports what is missing
+    memcpy(folder, path, length);
+    folder[length] = '\0';
     for (size_t i = common; i < length; ++i) {
-        if (outputDir[i] != '\\')
+        if (folder[i] != '\\')
             continue;
-        memcpy(folder, outputDir, i);
         folder[i] = '\0';
-        CreateDirectoryA(folder, nullptr);
+        wchar_t* wide = WidePath(folder);
+        if (wide)
+            CreateDirectoryW(wide, nullptr);
+        free(wide);
+        folder[i] = '\\';
     }
-    memcpy(s_lastCreatedDir, outputDir, length + 1);
+    free(ex->lastCreatedDir);
+    ex->lastCreatedDir = folder;
+}
+
+// Opens an output file by its UTF-8 path as the runtime's _wopen would; -1 when refused.
+static INT_PTR OpenOutputFile(const char* path) {
+    wchar_t* wide = WidePath(path);
+    if (!wide)
+        return -1;
+    int fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
+    if (fd == -1) {
+        // An existing read-only, hidden or system file refuses to be replaced until its
+        // attributes are cleared. Trying first spares every new file a lookup.
+        SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
+        fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
+    }
+    free(wide);
+    return fd;
+}
+
+// The progress record of an archived name that will not be written: its base name as well as
+// it can be shown.
+static ProgressInfo* RefusedProgressInfo(const FDINOTIFICATION* pfdin) {
+    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP);
+    ProgressInfo* info = NewProgressInfo(shown ? ArchivedBaseName(shown) : "", "", "", "", pfdin);
+    free(shown);
+    return info;
+}
+
+// The progress record of a composed output path: file name, archived folder, output folder
+// and path, each copied.
+static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICATION* pfdin) {
+    // The folders are prefixes of the path: one terminated copy serves both.
+    char* dirs = static_cast<char*>(malloc(out.outputDirLength + 1));
+    if (!dirs)
+        return nullptr;
+    memcpy(dirs, out.path, out.outputDirLength);
+    dirs[out.outputDirLength] = '\0';
+    ProgressInfo* info = NewProgressInfo(out.path + out.outputDirLength, dirs + out.archiveStart,
+                                         dirs, out.path, pfdin);
+    free(dirs);
+    return info;
 }
 
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
-    char ansiName[kPathSize];
-    const char* name = AnsiArchivedName(pfdin, ansiName, sizeof(ansiName));
-    OutputPath out;
-    if (!name || !ComposeOutputPath(ex->destination, name, &out)) {
+    char* name = nullptr;
+    const DecodeResult decoded =
+        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP, &name);
+    OutputPath out = {};
+    ComposeResult composed = kUnsafeName;
+    if (decoded == kDecoded)
+        composed = ComposeOutputPath(ex->destination, name, &out);
+    free(name);
+    if (decoded == kDecodeNoMemory || composed == kNoMemory) {
+        ex->pendingError = FDIERROR_ALLOC_FAIL;
+        return -1;
+    }
+    if (composed != kComposed) {
         // Refused names still count as offered files for the progress display.
-        char shown[kPathSize];
-        strncpy(shown, ArchivedBaseName(pfdin->psz1 ? pfdin->psz1 : ""), sizeof(shown) - 1);
-        shown[sizeof(shown) - 1] = '\0';
-        PostProgress(ex, NewProgressInfo(shown, "", "", "", pfdin));
+        PostProgress(ex, RefusedProgressInfo(pfdin));
         if (g_cancelRequested.load())
             return 0;
         ex->pendingError = FDIERROR_TARGET_FILE;
         return -1;
     }
-    PostProgress(ex, NewProgressInfo(out.fileName, out.archiveDir, out.outputDir, out.path, pfdin));
+    PostProgress(ex, OutputProgressInfo(out, pfdin));
+    free(ex->currentPath);
+    ex->currentPath = out.path; // for the close notification's fallback
     if (g_cancelRequested.load())
         return 0;
-    CreateOutputFolders(out.outputDir, out.outputDirLength);
-    const INT_PTR hf = CabOpen(out.path, kOutputOpenFlags, kOutputOpenMode);
+    CreateOutputFolders(ex, out.path, out.outputDirLength);
+    const INT_PTR hf = OpenOutputFile(out.path);
     if (hf > 0)
         return hf;
     ex->pendingError = FDIERROR_TARGET_FILE;
-    return hf == 0 ? -1 : hf;
+    return -1;
 }
 
 // Stamps the archived times and masked attributes through the still-open output handle: one
@@ -221,13 +266,8 @@ static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
         ex->abortRequested = 1; // the library may not stop by itself
         return FALSE;
     }
-    if (!stamped) {
-        char ansiName[kPathSize];
-        const char* name = AnsiArchivedName(pfdin, ansiName, sizeof(ansiName));
-        OutputPath out;
-        if (name && ComposeOutputPath(ex->destination, name, &out))
-            ApplyFileTimeAndAttributes(out.path, pfdin->date, pfdin->time, pfdin->attribs);
-    }
+    if (!stamped && ex->currentPath)
+        ApplyFileTimeAndAttributes(ex->currentPath, pfdin->date, pfdin->time, pfdin->attribs);
     return TRUE;
 }
 
@@ -254,7 +294,10 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) 
 }
 
 void ApplyFileTimeAndAttributes(const char* path, USHORT date, USHORT time, USHORT attribs) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    wchar_t* wide = WidePath(path);
+    if (!wide)
+        return; // best effort, like the rest of this step
+    HANDLE file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         FILETIME local, utc;
@@ -262,5 +305,6 @@ void ApplyFileTimeAndAttributes(const char* path, USHORT date, USHORT time, USHO
             SetFileTime(file, &utc, nullptr, &utc);
         CloseHandle(file);
     }
-    SetFileAttributesA(path, attribs & kDosAttributeMask);
+    SetFileAttributesW(wide, attribs & kDosAttributeMask);
+    free(wide);
 }

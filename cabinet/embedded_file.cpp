@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <new>
+#include <stdlib.h>
 #include <string.h>
 
 #include "handle_table.h"
@@ -36,14 +37,26 @@ uint32_t GetOverlayOffset() {
     return end;
 }
 
+// Opens the program's own file for reading, whatever the length of its path; null on failure.
+static FILE* OpenOwnFile() {
+    for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+        wchar_t* path = static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)));
+        if (!path)
+            return nullptr;
+        const DWORD n = GetModuleFileNameW(nullptr, path, size);
+        // A truncated path would name another file: try again with more room.
+        FILE* file = n > 0 && n < size ? _wfopen(path, L"rb") : nullptr;
+        free(path);
+        if (n == 0 || n < size)
+            return file;
+    }
+    return nullptr;
+}
+
 EmbeddedCabFile* OpenEmbeddedCab() {
     bool opened = false;
     if (!g_selfFile) {
-        wchar_t path[MAX_PATH];
-        const DWORD n = GetModuleFileNameW(nullptr, path, sizeof(path) / sizeof(path[0]));
-        if (n == 0 || n >= sizeof(path) / sizeof(path[0]))
-            return nullptr; // a truncated path would name another file
-        g_selfFile = _wfopen(path, L"rb");
+        g_selfFile = OpenOwnFile();
         if (!g_selfFile)
             return nullptr;
         opened = true;

@@ -25,9 +25,11 @@ struct CabExtractor {
 
     HFDI hfdi = nullptr;
     ERF erf;
-    int32_t pendingError = 0;   // a precise cause recorded by CabNotify; wins when reported
-    int32_t abortRequested = 0; // when set, CabNotify answers every notification with -1
-    const char* destination = nullptr;
+    int32_t pendingError = 0;       // a precise cause recorded by CabNotify; wins when reported
+    int32_t abortRequested = 0;     // when set, CabNotify answers every notification with -1
+    char* destination = nullptr;    // UTF-8, ending in '\\' (or empty); owned by the run
+    char* currentPath = nullptr;    // UTF-8 output path of the file being written
+    char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
     char nextCabinet[kPathSize];
     HMODULE hCabinetDll = nullptr;
 #define CAB_ENTRY_FIELD(name, ret, args) ret(DIAMONDAPI* pfn##name) args = nullptr;
@@ -73,9 +75,11 @@ void* DIAMONDAPI CabAlloc(ULONG cb);
 void DIAMONDAPI CabFree(void* pv);
 UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb);
 
-// Extracts the embedded cabinet and every continuation it names under destination (null or
-// empty: the current folder). False with the cause in the extractor when a copy fails.
+// Extracts the embedded cabinet and every continuation it names under destination (UTF-8; null
+// or empty: the current folder). False with the cause in the extractor when a copy fails.
 bool ExtractAll(CabExtractor* ex, const char* destination);
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
-// Stamps a closed output file with the archived time (local) and masked attributes.
+// Frees the run's paths (destination, current output path, last folder); safe to repeat.
+void ReleaseRunPaths(CabExtractor* ex);
+// Stamps an output file (UTF-8 path) with the archived time (local) and masked attributes.
 void ApplyFileTimeAndAttributes(const char* path, USHORT date, USHORT time, USHORT attribs);

@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include <cstdlib>
 #include <cstring>
 
 static bool IsSeparator(char c) {
@@ -37,43 +38,62 @@ const char* ArchivedBaseName(const char* name) {
     return base;
 }
 
-bool ComposeOutputPath(const char* dest, const char* name, OutputPath* out) {
-    if (!IsSafeArchivedName(name))
-        return false;
-    const size_t destLength = dest ? strlen(dest) : 0;
-    const size_t nameLength = strlen(name);
-    if (destLength + nameLength >= kNameBufferSize)
-        return false;
-    if (destLength)
-        memcpy(out->path, dest, destLength);
-    size_t lastSeparator = 0; // index in name just past the last separator
-    for (size_t i = 0; i < nameLength; ++i) {
-        char c = name[i];
-        if (IsSeparator(c)) {
-            c = '\\';
-            lastSeparator = i + 1;
-        }
-        out->path[destLength + i] = c;
-    }
-    out->path[destLength + nameLength] = '\0';
-    memcpy(out->archiveDir, out->path + destLength, lastSeparator);
-    out->archiveDir[lastSeparator] = '\0';
-    out->outputDirLength = destLength + lastSeparator;
-    memcpy(out->outputDir, out->path, out->outputDirLength);
-    out->outputDir[out->outputDirLength] = '\0';
-    out->fileName = out->path + out->outputDirLength;
-    return true;
+// Copies one component of n bytes to dst without its trailing dots and spaces; returns the
+// bytes written.
+static size_t CopyTrimmedComponent(char* dst, const char* src, size_t n) {
+    while (n > 0 && (src[n - 1] == '.' || src[n - 1] == ' '))
+        --n;
+    memcpy(dst, src, n);
+    return n;
 }
 
-bool NormaliseDestination(const char* dest, char* buf, size_t size) {
+ComposeResult ComposeOutputPath(const char* dest, const char* name, OutputPath* out) {
+    out->path = nullptr;
+    if (!IsSafeArchivedName(name))
+        return kUnsafeName;
+    const size_t destLength = dest ? strlen(dest) : 0;
+    const size_t nameLength = strlen(name);
+    char* path = static_cast<char*>(malloc(destLength + nameLength + 1));
+    if (!path)
+        return kNoMemory;
+    if (destLength)
+        memcpy(path, dest, destLength);
+    size_t length = destLength;
+    size_t folderLength = destLength; // just past the last separator written
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p != '\0' && !IsSeparator(*p))
+            continue;
+        length +=
+            CopyTrimmedComponent(path + length, component, static_cast<size_t>(p - component));
+        if (*p == '\0')
+            break;
+        path[length++] = '\\';
+        folderLength = length;
+        component = p + 1;
+    }
+    path[length] = '\0';
+    out->path = path;
+    out->archiveStart = destLength;
+    out->outputDirLength = folderLength;
+    return kComposed;
+}
+
+void FreeOutputPath(OutputPath* out) {
+    free(out->path);
+    out->path = nullptr;
+}
+
+char* NormaliseDestination(const char* dest) {
     const size_t length = dest ? strlen(dest) : 0;
     const bool addSeparator = length > 0 && dest[length - 1] != '\\';
-    if (length + (addSeparator ? 1 : 0) >= size)
-        return false;
+    char* buf = static_cast<char*>(malloc(length + 2));
+    if (!buf)
+        return nullptr;
     if (length)
         memcpy(buf, dest, length);
     if (addSeparator)
         buf[length] = '\\';
     buf[length + (addSeparator ? 1 : 0)] = '\0';
-    return true;
+    return buf;
 }

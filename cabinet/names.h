@@ -4,8 +4,6 @@
 
 #include <cstddef>
 
-constexpr size_t kNameBufferSize = 260; // MAX_PATH, terminator included
-
 // True when an archived name stays under the destination: not empty, no leading separator
 // (root or UNC), no ':' (drive, stream), and no component made only of dots and spaces other
 // than "." (so no ".." in any disguise). Both '\' and '/' separate components.
@@ -14,20 +12,23 @@ bool IsSafeArchivedName(const char* name);
 // The part of an archived name after its last separator ('\' or '/'); the whole name if none.
 const char* ArchivedBaseName(const char* name);
 
-// Where one archived file goes.
+// Where one archived file goes: one heap block, released with FreeOutputPath. Every part is
+// UTF-8 with '\' separators; the archived part has its components trimmed as Windows would.
 struct OutputPath {
-    char archiveDir[kNameBufferSize]; // up to and including the last separator; "" if none
-    char outputDir[kNameBufferSize];  // destination + archiveDir
-    char path[kNameBufferSize];       // outputDir + file name
-    const char* fileName;             // the name after the last separator, inside path
-    size_t outputDirLength;
+    char* path;             // destination + archived name
+    size_t archiveStart;    // where the archived name begins in path (the destination's length)
+    size_t outputDirLength; // just past the last separator: path[0, outputDirLength) is the folder
 };
 
-// Composes the folder and full path of an archived name under dest (empty, or ending in a
-// separator). '/' in the name is written as '\'. False, leaving *out unspecified, when the
-// name is unsafe or the path does not fit in kNameBufferSize bytes.
-bool ComposeOutputPath(const char* dest, const char* name, OutputPath* out);
+enum ComposeResult { kComposed, kUnsafeName, kNoMemory };
 
-// Copies dest into buf with one trailing '\' added when it ends otherwise; an empty dest
-// stays empty (relative to the current folder). False when the result would not fit.
-bool NormaliseDestination(const char* dest, char* buf, size_t size);
+// Composes the path of an archived name (UTF-8) under dest (empty, or ending in a separator).
+// '/' in the name is written as '\', and trailing dots and spaces of each component are
+// dropped, as Windows drops them from a plain path; the \\?\ form would keep them. On
+// kUnsafeName and kNoMemory *out holds nothing to free.
+ComposeResult ComposeOutputPath(const char* dest, const char* name, OutputPath* out);
+void FreeOutputPath(OutputPath* out);
+
+// dest (UTF-8) with one trailing '\' added when it ends otherwise, in a heap block the caller
+// frees; an empty or null dest gives "" (relative to the current folder). Null: no memory.
+char* NormaliseDestination(const char* dest);

@@ -1,6 +1,7 @@
 // The extraction driver with the platform's real cabinet library and real cabinets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -258,26 +259,69 @@ TEST(DriverTest, NamesThatLeaveTheDestinationWriteNothingOutside) {
     }
 }
 
-TEST(DriverTest, OverLongPathsAreRefusedWithoutOverrun) {
-    TempDir dir("long");
-    const std::string deepDest = dir.path() + "\\" + std::string(200, 'd');
+// What the long path form would keep, the driver handles itself: trailing dots and spaces are
+// dropped as Windows drops them, and names of devices or in no exact encoding are refused.
+TEST(DriverTest, NamesAreNormalisedOrRefusedAsWindowsWouldTreatThem) {
     struct Case {
-        std::string dest;
-        std::string name;
+        const char* name;
+        uint16_t attribs;
+        const char* landsAs; // null: refused with code 8, nothing written for it
     } cases[] = {
-        {deepDest, std::string(30, 'a') + "\\" + std::string(40, 'b') + ".txt"},
-        {dir / "out", std::string(300, 'n')},
-        {dir / "out", std::string(120, 'p') + "\\" + std::string(200, 'q')},
+        {"dir. \\x.txt. ", 0x20, "out\\dir\\x.txt"},
+        {"Setup.exe.", 0x20, "out\\Setup.exe"},
+        {"NUL.txt", 0x20, nullptr},
+        {"sub\\con", 0x20, nullptr},
+        {"Aux .log", 0x20, nullptr},
+        {"lpt9.", 0x20, nullptr},
+        {"COM1.tar.gz", 0x20, nullptr},
+        {"caf\xc3\x28.txt", 0xA0, nullptr}, // flagged UTF-8, but not valid UTF-8
+        {"\xc0\xaf.txt", 0xA0, nullptr},    // an overlong '/'
     };
     for (const Case& c : cases) {
-        std::vector<CabEntry> files(1);
-        files[0].name = c.name;
-        files[0].data = "x";
-        CabRunResult r = RunCab(WriteCab(files), dir.path(), c.dest);
-        ASSERT_TRUE(r.finished) << r.raw;
-        EXPECT_EQ(r.ok, 0);
-        EXPECT_EQ(r.code, 8);
+        TempDir dir("norm");
+        std::vector<CabEntry> files(2);
+        files[0].name = "first.txt";
+        files[0].data = "fine";
+        files[1].name = c.name;
+        files[1].attribs = c.attribs;
+        files[1].data = "second";
+        CabRunResult r = RunCab(WriteCab(files), dir.path(), dir / "out");
+        ASSERT_TRUE(r.finished) << c.name << r.raw;
+        EXPECT_EQ(r.ok, c.landsAs ? 1 : 0) << c.name;
+        EXPECT_EQ(r.code, c.landsAs ? 0 : 8) << c.name;
+        std::vector<std::string> expected = {"out\\", "out\\first.txt", "run.exe"};
+        if (c.landsAs) {
+            expected.push_back(c.landsAs);
+            EXPECT_EQ(ReadBytes(dir / c.landsAs), "second");
+        }
+        std::vector<std::string> tree = ListTree(dir.path());
+        tree.erase(std::remove(tree.begin(), tree.end(), "out\\dir\\"), tree.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(tree, expected) << c.name;
+        EXPECT_EQ(r.progress.size(), 2u) << c.name; // refused names are offered files too
     }
+}
+
+TEST(DriverTest, LongPathsExtractWithTimesAndAttributes) {
+    TempDir dir("long");
+    const std::string deep = dir / (std::string(200, 'd') + "\\" + std::string(60, 'e'));
+    std::vector<CabEntry> files(2);
+    files[0].name = std::string(100, 'a') + "\\" + std::string(140, 'b') + ".txt";
+    files[1].name = "ro.txt";
+    files[0].data = files[1].data = "x";
+    files[0].attribs = files[1].attribs = 0x21; // read-only, archive
+    CabRunResult r = RunCab(WriteCab(files), dir.path(), deep);
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    for (const CabEntry& f : files) {
+        const std::string path = deep + "\\" + f.name;
+        EXPECT_EQ(ReadBytes(path), "x") << path.size();
+        EXPECT_EQ(Attributes(path) & 0x27, 0x21u) << path.size();
+        const SYSTEMTIME st = LocalWriteTime(path); // 0x5B8E 0x6000: 2025-12-14 12:00:00
+        EXPECT_EQ(std::vector<int>({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute}),
+                  std::vector<int>({2025, 12, 14, 12, 0}));
+    }
+    EXPECT_GT(r.progress[0].outputPath.size(), 500u);
 }
 
 // Z: is the Unix root in a Wine prefix; /dev/full refuses every write.
@@ -313,18 +357,45 @@ TEST(DriverTest, Utf8NamesLandUnderTheirRealNames) {
     EXPECT_NE(GetFileAttributesW((out + L"caf\u00e9.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesW((out + L"dossier \u00e9t\u00e9\\na\u00efve.txt").c_str()),
               INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Names(r), (std::vector<std::string>{"caf\xe9.txt", "na\xefve.txt"}));
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"caf\xc3\xa9.txt", "na\xc3\xafve.txt"}));
     for (const ProgressLine& p : r.progress)
         EXPECT_EQ(p.attributes & 0x80, 0x80u);
 }
 
-TEST(DriverTest, Utf8NameWithoutAnAnsiFormIsRefused) {
+// Names are held as UTF-8 and reach the disk as UTF-16: the ANSI code page (1252 here) no
+// longer limits them.
+TEST(DriverTest, Utf8NameOutsideTheAnsiCodePageLandsUnderItsName) {
     TempDir dir("unmappable");
     CabRunResult r = RunCab(Fixture("unmappable.cab"), dir.path(), dir / "out");
     ASSERT_TRUE(r.finished) << r.raw;
-    EXPECT_EQ(r.ok, 0);
-    EXPECT_EQ(r.code, 8);
-    EXPECT_FALSE(PathExists(dir / "out\\??.txt"));
+    EXPECT_EQ(r.ok, 1) << r.message;
+    EXPECT_EQ(ReadBytes(dir / "out\\\xe6\x97\xa5\xe6\x9c\xac.txt"),
+              "no ANSI form in code page 1252\r\n");
+}
+
+// Run by its own CTest entry with ANSI code page 932: double-byte names whose trail byte is
+// 0x5C, stored in the code page or flagged UTF-8, land under their own names.
+TEST(CodePage932Test, DoubleByteNamesLandUnderTheirOwnNames) {
+    ASSERT_EQ(GetACP(), 932u) << "run with ORVANTA_LOCALE=ja_JP.UTF-8";
+    std::vector<CabEntry> files(3);
+    files[0].name = "\x95\x5c.txt";                         // 表.txt
+    files[1].name = "\x83\x5c\x83\x74\x83\x67\\readme.txt"; // ソフト\readme.txt
+    files[2].name = "\xe4\xba\x88\\\xe8\x83\xbd.txt";       // 予\能.txt, flagged UTF-8
+    files[2].attribs = 0xA0;
+    for (CabEntry& f : files)
+        f.data = f.name;
+    TempDir dir("cp932");
+    CabRunResult r = RunCab(WriteCab(files), dir.path(), dir / "out");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.raw;
+    const char* utf8[] = {"\xe8\xa1\xa8.txt", "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\\readme.txt",
+                          "\xe4\xba\x88\\\xe8\x83\xbd.txt"};
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(ReadBytes(dir / "out\\" + utf8[i]), files[i].data) << utf8[i];
+    ASSERT_EQ(r.progress.size(), 3u);
+    EXPECT_EQ(Names(r),
+              (std::vector<std::string>{"\xe8\xa1\xa8.txt", "readme.txt", "\xe8\x83\xbd.txt"}));
+    EXPECT_EQ(r.progress[1].archiveDir, "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\\");
 }
 
 // Spanned sets made by the platform's own cabarc, continuations found in the working folder.

@@ -20,10 +20,6 @@ std::string Fixture(const char* name) {
     return ReadBytes(ExeDir() + "\\fixtures\\" + name);
 }
 
-std::wstring Wide(const std::string& s) {
-    return std::wstring(s.begin(), s.end()); // ASCII paths only
-}
-
 struct WindowSearch {
     DWORD pid;
     const wchar_t* title; // null: any title other than the dialog's
@@ -65,13 +61,13 @@ class Installer {
         HANDLE nul =
             CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         &sa, OPEN_EXISTING, 0, nullptr);
-        STARTUPINFOA si = {};
+        STARTUPINFOW si = {};
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = si.hStdOutput = si.hStdError = nul;
-        std::string cmd = "\"" + exe_ + "\"";
-        const BOOL started = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                            workDir.c_str(), &si, &pi_);
+        std::wstring cmd = L"\"" + Wide(exe_) + L"\"";
+        const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                            Wide(workDir).c_str(), &si, &pi_);
         CloseHandle(nul);
         if (!started)
             throw std::runtime_error("cannot start the installer");
@@ -236,6 +232,39 @@ TEST(DialogTest, SetupProgramIsStartedFromTheDestination) {
         EXPECT_TRUE(PathExists(dir / "Extract\\readme.txt") ||
                     std::string(c.cab) == "gui-both.cab");
     }
+}
+
+// Folders the ANSI code page (1252 here) cannot hold: the destination goes from the dialog to
+// the disk and the setup program without passing through it.
+TEST(DialogTest, FoldersOutsideTheAnsiCodePageAreKept) {
+    TempDir dir("gui-unicode");
+    const std::string work = dir / "\xce\xa9mega"; // Ωmega
+    ASSERT_TRUE(MakeDirectory(work));
+    {
+        Installer inst(Fixture("gui-setup.cab"), work);
+        ASSERT_NE(inst.Dialog(), nullptr);
+        EXPECT_EQ(inst.Text(IDC_DEST_PATH), Wide(work) + L"\\Extract");
+        inst.Press(IDC_EXTRACT);
+        EXPECT_EQ(inst.WaitExit(), 0u);
+        EXPECT_EQ(Launches(work + "\\Extract", 1),
+                  std::vector<std::string>{"Setup.exe|" + work + "\\Extract"});
+    }
+    const std::string picked = dir / "\xe6\x97\xa5\xe6\x9c\xac"; // 日本, as the browser sets it
+    {
+        Installer inst(Fixture("gui-setup.cab"), dir.path());
+        ASSERT_NE(inst.Dialog(), nullptr);
+        SetWindowTextW(GetDlgItem(inst.Dialog(), IDC_DEST_PATH), Wide(picked).c_str());
+        inst.Press(IDC_EXTRACT);
+        EXPECT_EQ(inst.WaitExit(), 0u);
+        EXPECT_EQ(Launches(picked, 1), std::vector<std::string>{"Setup.exe|" + picked});
+    }
+    // Nothing anywhere else: no best-fitted "Omega", no default Extract beside the program.
+    std::vector<std::string> top;
+    for (const std::string& entry : ListTree(dir.path()))
+        if (entry.find('\\') == std::string::npos || entry.find('\\') == entry.size() - 1)
+            top.push_back(entry);
+    EXPECT_EQ(top, (std::vector<std::string>{"inst.exe", "\xce\xa9mega\\",
+                                             "\xe6\x97\xa5\xe6\x9c\xac\\"}));
 }
 
 TEST(DialogTest, ControlsDuringARunAndConfirmedCancellation) {

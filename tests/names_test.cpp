@@ -1,6 +1,7 @@
 // Archived-name rules and output-path composition: pure logic shared with sfxpack.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "names.h"
@@ -40,40 +41,41 @@ TEST(NamesTest, OrdinaryNamesAreAccepted) {
 }
 
 TEST(NamesTest, ComposesFolderAndPath) {
+    const std::string deep = "C:\\" + std::string(300, 'd') + "\\";
     struct Case {
-        const char* dest;
+        std::string dest;
         const char* name;
-        const char* archiveDir;
-        const char* outputDir;
-        const char* path;
-        const char* fileName;
+        std::string archiveDir, outputDir, path, fileName;
     } cases[] = {
         {"C:\\out\\", "a\\b\\c.txt", "a\\b\\", "C:\\out\\a\\b\\", "C:\\out\\a\\b\\c.txt", "c.txt"},
         {"C:\\out\\", "readme.txt", "", "C:\\out\\", "C:\\out\\readme.txt", "readme.txt"},
         {"C:\\out\\", "a/b/c.txt", "a\\b\\", "C:\\out\\a\\b\\", "C:\\out\\a\\b\\c.txt", "c.txt"},
         {"", "x\\y.bin", "x\\", "x\\", "x\\y.bin", "y.bin"},
+        // Trailing dots and spaces go, as Windows drops them from plain paths.
+        {"C:\\o\\", "dir. \\Setup.exe.", "dir\\", "C:\\o\\dir\\", "C:\\o\\dir\\Setup.exe",
+         "Setup.exe"},
+        {"C:\\o\\", "a .\\.b . .", "a\\", "C:\\o\\a\\", "C:\\o\\a\\.b", ".b"},
+        // UTF-8: 0x5C never hides in a character, and length is no limit.
+        {"C:\\\xce\xa9\\", "\xe8\xa1\xa8\\\xe3\x82\xbd.txt", "\xe8\xa1\xa8\\",
+         "C:\\\xce\xa9\\\xe8\xa1\xa8\\", "C:\\\xce\xa9\\\xe8\xa1\xa8\\\xe3\x82\xbd.txt",
+         "\xe3\x82\xbd.txt"},
+        {deep, "n.txt", "", deep, deep + "n.txt", "n.txt"},
     };
     for (const Case& c : cases) {
-        OutputPath out;
-        ASSERT_TRUE(ComposeOutputPath(c.dest, c.name, &out)) << c.name;
-        EXPECT_STREQ(out.archiveDir, c.archiveDir);
-        EXPECT_STREQ(out.outputDir, c.outputDir);
-        EXPECT_EQ(out.outputDirLength, strlen(c.outputDir));
-        EXPECT_STREQ(out.path, c.path);
-        EXPECT_STREQ(out.fileName, c.fileName);
+        OutputPath out = {};
+        ASSERT_EQ(ComposeOutputPath(c.dest.c_str(), c.name, &out), kComposed) << c.name;
+        const std::string path = out.path;
+        EXPECT_EQ(path, c.path);
+        EXPECT_EQ(path.substr(0, out.outputDirLength), c.outputDir);
+        EXPECT_EQ(path.substr(out.archiveStart, out.outputDirLength - out.archiveStart),
+                  c.archiveDir);
+        EXPECT_EQ(path.substr(out.outputDirLength), c.fileName);
+        FreeOutputPath(&out);
+        EXPECT_EQ(out.path, nullptr);
     }
-}
-
-TEST(NamesTest, PathsThatDoNotFitAreRefused) {
-    OutputPath out;
-    const std::string dest = "C:\\" + std::string(200, 'd') + "\\";
-    const std::string fits(259 - dest.size(), 'n');
-    EXPECT_TRUE(ComposeOutputPath(dest.c_str(), fits.c_str(), &out));
-    EXPECT_EQ(strlen(out.path), 259u);
-    const std::string tooLong = fits + "n";
-    EXPECT_FALSE(ComposeOutputPath(dest.c_str(), tooLong.c_str(), &out));
-    const std::string huge(300, 'h');
-    EXPECT_FALSE(ComposeOutputPath("", huge.c_str(), &out));
+    OutputPath out = {reinterpret_cast<char*>(1), 7, 7}; // sentinel: cleared on refusal
+    EXPECT_EQ(ComposeOutputPath("C:\\o\\", "..\\x", &out), kUnsafeName);
+    EXPECT_EQ(out.path, nullptr);
 }
 
 TEST(NamesTest, DestinationGetsOneTrailingBackslash) {
@@ -86,14 +88,15 @@ TEST(NamesTest, DestinationGetsOneTrailingBackslash) {
                  {"", ""},
                  {nullptr, ""}};
     for (const Case& c : cases) {
-        char buf[260] = "sentinel";
-        ASSERT_TRUE(NormaliseDestination(c.dest, buf, sizeof(buf)));
+        char* buf = NormaliseDestination(c.dest);
+        ASSERT_NE(buf, nullptr);
         EXPECT_STREQ(buf, c.expected);
+        free(buf);
     }
-    const std::string full(259, 'd');
-    char buf[260];
-    EXPECT_FALSE(NormaliseDestination(full.c_str(), buf, sizeof(buf)));
-    EXPECT_TRUE(NormaliseDestination(full.substr(0, 258).c_str(), buf, sizeof(buf)));
+    const std::string deep(1000, 'd');
+    char* buf = NormaliseDestination(deep.c_str());
+    EXPECT_EQ(std::string(buf), deep + "\\");
+    free(buf);
 }
 
 TEST(NamesTest, BaseNameFollowsEitherSeparator) {

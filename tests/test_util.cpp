@@ -11,8 +11,33 @@ std::string ExeDir() {
     return s.substr(0, s.find_last_of('\\'));
 }
 
+std::wstring Wide(const std::string& utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+// A UTF-8 path for the file APIs; long absolute ones in the \\?\ form.
+static std::wstring FilePath(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    if (wide.size() < MAX_PATH - 12 || wide.size() < 3 || wide[1] != L':')
+        return wide;
+    return L"\\\\?\\" + wide;
+}
+
 std::string ReadBytes(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
+    FILE* f = _wfopen(FilePath(path).c_str(), L"rb");
     if (!f)
         throw std::runtime_error("cannot read " + path);
     std::string data;
@@ -25,7 +50,7 @@ std::string ReadBytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
+    FILE* f = _wfopen(FilePath(path).c_str(), L"wb");
     if (!f)
         throw std::runtime_error("cannot write " + path);
     fwrite(bytes.data(), 1, bytes.size(), f);
@@ -33,20 +58,30 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool PathExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 DWORD Attributes(const std::string& path) {
-    return GetFileAttributesA(path.c_str());
+    return GetFileAttributesW(FilePath(path).c_str());
+}
+
+SYSTEMTIME LocalWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    FILETIME local = {};
+    SYSTEMTIME st = {};
+    if (GetFileAttributesExW(FilePath(path).c_str(), GetFileExInfoStandard, &data) &&
+        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local))
+        FileTimeToSystemTime(&local, &st);
+    return st;
 }
 
 static void Walk(const std::string& root, const std::string& rel, std::vector<std::string>* out) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((root + "\\" + rel + "*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(FilePath(root + "\\" + rel + "*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return;
     do {
-        std::string name = fd.cFileName;
+        std::string name = Utf8(fd.cFileName);
         if (name == "." || name == "..")
             continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -55,7 +90,7 @@ static void Walk(const std::string& root, const std::string& rel, std::vector<st
         } else {
             out->push_back(rel + name);
         }
-    } while (FindNextFileA(h, &fd));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
 }
 
@@ -67,25 +102,30 @@ std::vector<std::string> ListTree(const std::string& root) {
 }
 
 void RemoveTree(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
+    const std::wstring wide = FilePath(path);
+    DWORD a = GetFileAttributesW(wide.c_str());
     if (a == INVALID_FILE_ATTRIBUTES)
         return;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(wide.c_str());
         return;
     }
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(FilePath(path + "\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = fd.cFileName;
+            std::string name = Utf8(fd.cFileName);
             if (name != "." && name != "..")
                 RemoveTree(path + "\\" + name);
-        } while (FindNextFileA(h, &fd));
+        } while (FindNextFileW(h, &fd));
         FindClose(h);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(wide.c_str());
+}
+
+bool MakeDirectory(const std::string& path) {
+    return CreateDirectoryW(FilePath(path).c_str(), nullptr) != FALSE;
 }
 
 TempDir::TempDir(const char* tag) {
@@ -95,7 +135,7 @@ TempDir::TempDir(const char* tag) {
     snprintf(buf, sizeof(buf), "C:\\ot\\%s-%lu-%d", tag, GetCurrentProcessId(), ++counter);
     path_ = buf;
     RemoveTree(path_);
-    if (!CreateDirectoryA(path_.c_str(), nullptr))
+    if (!MakeDirectory(path_))
         throw std::runtime_error("cannot create " + path_);
 }
 
@@ -110,16 +150,17 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd,
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
         throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    std::string cmd = commandLine;
-    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    std::wstring cmd = Wide(commandLine);
+    const std::wstring folder = Wide(cwd);
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        cwd.empty() ? nullptr : folder.c_str(), &si, &pi)) {
         CloseHandle(readEnd);
         CloseHandle(writeEnd);
         throw std::runtime_error("cannot start " + commandLine);

@@ -6,15 +6,22 @@
 #include <string>
 #include <vector>
 
+// Paths and command lines are UTF-8 here and UTF-16 at the system calls.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
 // The folder holding the running test executable (fixtures and helpers live there).
 std::string ExeDir();
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
 DWORD Attributes(const std::string& path);
+// The last-write time as local time; all zero when the file cannot be read.
+SYSTEMTIME LocalWriteTime(const std::string& path);
 // Every file and folder under root, relative, '\'-separated, folders with a trailing '\'.
 std::vector<std::string> ListTree(const std::string& root);
 void RemoveTree(const std::string& path);
+bool MakeDirectory(const std::string& path);
 
 // A fresh folder under C:\ot, removed with everything in it at destruction.
 class TempDir {

@@ -9,12 +9,14 @@
 //   --load-twice    call LoadCabinetLibrary a second time and print both results
 #include <windows.h>
 #include <process.h>
+#include <shellapi.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "extractor.h"
 #include "shared.h"
+#include "wide_path.h"
 
 constexpr UINT WM_RUN_DONE = WM_APP + 1;
 
@@ -43,7 +45,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice]\n");
         return 2;
     }
-    s_destination = strcmp(argv[1], "-") == 0 ? nullptr : argv[1];
+    // The destination as the program holds it: UTF-8 from the wide command line.
+    int wargc = 0;
+    wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+    s_destination =
+        strcmp(argv[1], "-") == 0 || !wargv || wargc < 2 ? nullptr : WideToUtf8(wargv[1]);
     int cancelAt = -1;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--cancel-at") == 0 && i + 1 < argc)

@@ -1,23 +1,27 @@
 /* Stand-in for a package's setup program: records how it was started in launched.txt next
-   to itself ("<its file name>|<working folder>"), appending, so a second start shows. */
+   to itself ("<its file name>|<working folder>", UTF-8), appending, so a second start shows.
+   Wide calls throughout: its folder may hold characters outside the ANSI code page. */
 #include <windows.h>
 #include <stdio.h>
-#include <string.h>
+#include <wchar.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
-    char self[MAX_PATH], cwd[MAX_PATH], log[MAX_PATH + 16];
+    wchar_t self[4096], cwd[4096], log[4096 + 16];
+    char name[4 * 4096], folder[4 * 4096];
     (void)instance; (void)previous; (void)commandLine; (void)show;
-    GetModuleFileNameA(NULL, self, sizeof(self));
-    GetCurrentDirectoryA(sizeof(cwd), cwd);
-    char* slash = strrchr(self, '\\');
+    GetModuleFileNameW(NULL, self, 4096);
+    GetCurrentDirectoryW(4096, cwd);
+    wchar_t* slash = wcsrchr(self, L'\\');
     if (!slash)
         return 1;
-    *slash = '\0';
-    snprintf(log, sizeof(log), "%s\\launched.txt", self);
-    FILE* f = fopen(log, "a");
+    *slash = L'\0';
+    _snwprintf(log, sizeof(log) / sizeof(log[0]), L"%ls\\launched.txt", self);
+    WideCharToMultiByte(CP_UTF8, 0, slash + 1, -1, name, sizeof(name), NULL, NULL);
+    WideCharToMultiByte(CP_UTF8, 0, cwd, -1, folder, sizeof(folder), NULL, NULL);
+    FILE* f = _wfopen(log, L"a");
     if (!f)
         return 1;
-    fprintf(f, "%s|%s\n", slash + 1, cwd);
+    fprintf(f, "%s|%s\n", name, folder);
     fclose(f);
     return 0;
 }
