@@ -205,7 +205,8 @@ class Check(Workdir):
             (b"C:\\drive.txt", "drive or a stream"),
             (b"ads.txt:x", "drive or a stream"),
             (b"a\\. .\\b.txt", "climbs out"),
-            (b"n" * 196, "196 bytes, over 195"),
+            (b"Setup.exe.", "ends in a dot or space"),
+            (b"nul.txt", "names a device"),
             (b"caf\xc3\x28.txt", "not valid UTF-8"),
         ]
         os.makedirs(self.path("out"))
