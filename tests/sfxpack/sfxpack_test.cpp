@@ -104,6 +104,16 @@ TEST(CabReader, TableProblems) {
         {"block too large", [](Bytes* b) { Put16(b, b->size() - 13, 40000); }, "out of bounds"},
         {"block data outside", [](Bytes* b) { Put16(b, b->size() - 15, 12); }, "out of bounds"},
         {"data past folder", [](Bytes* b) { Put32(b, kFiles, 100); }, "data past the end"},
+        {"blocks in tables", [](Bytes* b) { Put32(b, kFolder, kFiles); }, "overlap the cabinet's"},
+        {"folders share blocks",
+         [](Bytes* b) {
+             // A second folder entry, the same as the first: both claim the one block.
+             b->insert(b->begin() + kFiles, b->begin() + kFolder, b->begin() + kFiles);
+             Put16(b, 26, 2), Put32(b, 16, kFiles + 8), Put32(b, 8, uint32_t(b->size()));
+             Put32(b, kFolder, ReadLe32(b->data() + kFolder) + 8);
+             Put32(b, kFiles, ReadLe32(b->data() + kFiles) + 8);
+         },
+         "overlap those of another folder"},
     };
     for (const auto& c : cases) {
         Bytes b = BaseCab();

@@ -95,8 +95,8 @@ class Workdir(unittest.TestCase):
             "sub/big.bin": (random.Random(7).randbytes(100000), 1710000007, False),
         })
 
-    def pack(self, src, out, stub=STUB, env=None):
-        return run([SFXPACK, src, "-o", out, "--stub", stub], env)
+    def pack(self, src, out, stub=STUB, env=None, **kw):
+        return run([SFXPACK, src, "-o", out, "--stub", stub], env, **kw)
 
     def installer(self, src=None, name="inst.exe", env=None):
         r = self.pack(src or self.sample(), self.path(name), env=env)
@@ -310,6 +310,38 @@ class Refusals(Workdir):
         self.assertEqual(self.pack(self.sample(), self.path("real.exe"), REAL_STUB).returncode, 0)
         self.assertEqual(self.check(self.path("real.exe")).returncode, 0)
 
+
+class Hostile(Workdir):
+    """Inputs made to hang, exhaust or mislead sfxpack."""
+
+    def sparse_installer(self, shared):
+        """stub + a 64 MiB cabinet, mostly a hole: 4096 folders of 2048 empty blocks each,
+        every folder on the same blocks when shared."""
+        folders, blocks = 4096, 2048
+        data = 36 + 8 * folders + 16 + len(b"Setup.exe\0")
+        size = data + folders * blocks * 8
+        cab = bytearray(struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, size, 0, 36 + 8 * folders,
+                                    0, 3, 1, folders, 1, 0, 0, 0))
+        for i in range(folders):
+            cab += struct.pack("<IHH", data + (0 if shared else i * blocks * 8), blocks, 0)
+        cab += struct.pack("<IIHHHH", 0, 0, 0, 0x5821, 0, 0x20) + b"Setup.exe\0"
+        path = self.path("sparse%d.exe" % shared)
+        write(path, read(STUB) + bytes(cab))
+        os.truncate(path, len(read(STUB)) + size)
+        return path
+
+    def test_sparse_cabinet_read_in_linear_time(self):
+        for shared in [True, False]:
+            path = self.sparse_installer(shared)
+            for option in ["--check", "--list"]:
+                with self.subTest(shared=shared, option=option):
+                    start = time.monotonic()
+                    r = run([SFXPACK, option, path], timeout=30)
+                    self.assertLess(time.monotonic() - start, 0.5)
+                    if shared:
+                        self.assert_refused(r, "overlap those of another folder")
+                    else:
+                        self.assertEqual(r.returncode, 0, r.stderr)
 
 class Wine(Workdir):
     def extract_and_compare(self, installer, src):
