@@ -357,6 +357,8 @@ TEST(FolderScan, Refusals) {
         {"touch 'a\\b'", "folder separator"},
         {"touch \"$(printf 'caf\\351')\"", "not valid UTF-8"},
         {"d=$(printf '%0200d' 0) && mkdir $d && touch $d/$(printf '%055d' 0)", "over the 255"},
+        {"touch readme README", "one file on Windows"},
+        {"mkdir d && touch d/f && ln -s d l1", "the same folder as"},
         {"touch ok && mkfifo f", "neither a regular file"},
         {"touch ok && ln -s . loop", "loops back"},
         {"true", "no files"},

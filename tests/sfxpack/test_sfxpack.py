@@ -314,6 +314,20 @@ class Refusals(Workdir):
 class Hostile(Workdir):
     """Inputs made to hang, exhaust or mislead sfxpack."""
 
+    def test_symbolic_link_diamond_refused_at_once(self):
+        levels = [self.path("d%d" % i) for i in range(25)]
+        for i, level in enumerate(levels):
+            os.makedirs(level)
+            if i + 1 < len(levels):  # 2^24 paths to the bottom, 25 real folders
+                os.symlink(levels[i + 1], os.path.join(level, "a"))
+                os.symlink(levels[i + 1], os.path.join(level, "b"))
+        write(os.path.join(levels[-1], "Setup.exe"), b"x")
+        start = time.monotonic()
+        r = self.pack(levels[0], self.path("out.exe"), timeout=10)
+        self.assertLess(time.monotonic() - start, 1.0)
+        self.assert_refused(r, "the same folder as")
+        self.assertFalse(os.path.exists(self.path("out.exe")))
+
     def sparse_installer(self, shared):
         """stub + a 64 MiB cabinet, mostly a hole: 4096 folders of 2048 empty blocks each,
         every folder on the same blocks when shared."""
