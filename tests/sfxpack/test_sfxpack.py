@@ -357,6 +357,59 @@ class Hostile(Workdir):
                     else:
                         self.assertEqual(r.returncode, 0, r.stderr)
 
+    def test_fifos_refused_at_once(self):
+        fifo = self.path("fifo")
+        os.mkfifo(fifo)
+        pkg = self.sample()
+        inner = self.tree("inner", {"Setup.exe": (b"x", EPOCH, False)})
+        os.mkfifo(os.path.join(inner, "pipe"))
+        out = self.path("o.exe")
+        cases = [
+            ("--check", [SFXPACK, "--check", fifo], "not a regular file"),
+            ("--list", [SFXPACK, "--list", fifo], "not a regular file"),
+            ("--stub", [SFXPACK, pkg, "-o", out, "--stub", fifo], "not a regular file"),
+            ("cabinet", [SFXPACK, fifo, "-o", out, "--stub", STUB], "neither a folder nor a"),
+            ("in the folder", [SFXPACK, inner, "-o", out, "--stub", STUB], "neither a regular"),
+        ]
+        for what, command, expected in cases:
+            with self.subTest(what):
+                r = run(command, timeout=10)
+                self.assert_refused(r, expected)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertFalse(os.path.exists(out))
+
+    def test_file_changed_while_packing(self):
+        def grow(p):
+            with open(p, "ab") as f:
+                f.write(b"more")
+
+        def fifo(p):
+            os.remove(p)
+            os.mkfifo(p)
+
+        changes = [("grow", grow), ("shrink", lambda p: os.truncate(p, 10)), ("fifo", fifo)]
+        for what, change in changes:
+            with self.subTest(what):
+                src = self.tree(what, {"Setup.exe": (os.urandom(48 << 20), EPOCH, False),
+                                       "zz.txt": (b"z" * 1000, EPOCH, False)})
+                out = self.path("out-" + what)
+                os.makedirs(out)
+                p = subprocess.Popen([SFXPACK, src, "-o", os.path.join(out, "i.exe"), "--stub",
+                                      STUB], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                deadline = time.time() + 20
+                while not os.listdir(out) and time.time() < deadline and p.poll() is None:
+                    time.sleep(0.001)
+                change(os.path.join(src, "zz.txt"))  # after the scan: its temporary file is there
+                try:
+                    _, err = p.communicate(timeout=60)
+                finally:
+                    p.kill()
+                self.assertEqual(p.returncode, 1, err)
+                self.assertEqual(err.decode().strip(),
+                                 "sfxpack: %s: changed while packing" % os.path.join(src, "zz.txt"))
+                self.assert_only(out)
+
+
 class Wine(Workdir):
     def extract_and_compare(self, installer, src):
         dest = self.path("dest")

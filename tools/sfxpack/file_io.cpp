@@ -58,7 +58,8 @@ bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n) {
 }
 
 bool OpenSource(const std::string& path, Source* out, std::string* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO or a device must not wait before it can be refused.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *error = SystemError("cannot open", path);
         return false;

@@ -24,7 +24,8 @@ Source SubSource(const Source& s, uint64_t offset, uint64_t length);
 // wholly inside s or the read fails.
 bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n);
 
-// Opens path read-only as a whole-file source. False with a one-line reason in *error.
+// Opens path read-only as a whole-file source, without blocking on a FIFO or device. False
+// with a one-line reason in *error, also when path is not a regular file.
 bool OpenSource(const std::string& path, Source* out, std::string* error);
 
 // Closes the file behind s, if any.
