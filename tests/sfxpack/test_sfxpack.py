@@ -378,6 +378,19 @@ class Hostile(Workdir):
                 self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
                 self.assertFalse(os.path.exists(out))
 
+    def test_file_size_limit_leaves_no_temporary_file(self):
+        src = self.tree("big", {"Setup.exe": (os.urandom(1 << 20), EPOCH, False)})
+        full = os.path.getsize(self.installer(src, "full.exe"))
+        cab = full - os.path.getsize(STUB)
+        out = self.path("out")
+        os.makedirs(out)
+        for what, limit in [("cabinet", cab // 2), ("installer", cab + (full - cab) // 2)]:
+            with self.subTest(what):
+                command = "ulimit -f %d; exec %s %s -o %s --stub %s" % (
+                    limit // 1024, SFXPACK, src, os.path.join(out, "i.exe"), STUB)
+                self.assert_refused(run(["bash", "-c", command]), "File too large")
+                self.assert_only(out)
+
     def test_file_changed_while_packing(self):
         def grow(p):
             with open(p, "ab") as f:

@@ -115,7 +115,10 @@ static void RemovePendingOnSignal(int sig) {
 }
 
 void InstallCleanupHandlers() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // Over the file-size limit a write then fails with EFBIG, reported and cleaned up like
+    // any failed write, instead of the signal killing the process beside its temporary file.
+    signal(SIGXFSZ, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction sa;
         memset(&sa, 0, sizeof(sa));
         sa.sa_handler = RemovePendingOnSignal;
