@@ -7,6 +7,7 @@ cabinet appended to it with the stub's own extraction code and prints what it di
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import struct
@@ -26,6 +27,15 @@ TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
 def run(args, env=None, **kw):
     return subprocess.run(args, env=dict(os.environ, **(env or {})), capture_output=True, **kw)
+
+
+def timed(args, **kw):
+    """run(args) and the processor seconds it took: unlike the wall clock, not stretched by
+    other work on the machine."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    r = run(args, **kw)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def read(path):
@@ -322,9 +332,9 @@ class Hostile(Workdir):
                 os.symlink(levels[i + 1], os.path.join(level, "a"))
                 os.symlink(levels[i + 1], os.path.join(level, "b"))
         write(os.path.join(levels[-1], "Setup.exe"), b"x")
-        start = time.monotonic()
-        r = self.pack(levels[0], self.path("out.exe"), timeout=10)
-        self.assertLess(time.monotonic() - start, 1.0)
+        r, seconds = timed([SFXPACK, levels[0], "-o", self.path("out.exe"), "--stub", STUB],
+                           timeout=10)
+        self.assertLess(seconds, 1.0)
         self.assert_refused(r, "the same folder as")
         self.assertFalse(os.path.exists(self.path("out.exe")))
 
@@ -349,9 +359,8 @@ class Hostile(Workdir):
             path = self.sparse_installer(shared)
             for option in ["--check", "--list"]:
                 with self.subTest(shared=shared, option=option):
-                    start = time.monotonic()
-                    r = run([SFXPACK, option, path], timeout=30)
-                    self.assertLess(time.monotonic() - start, 0.5)
+                    r, seconds = timed([SFXPACK, option, path], timeout=30)
+                    self.assertLess(seconds, 0.5)
                     if shared:
                         self.assert_refused(r, "overlap those of another folder")
                     else:
