@@ -387,6 +387,25 @@ class Hostile(Workdir):
                 self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
                 self.assertFalse(os.path.exists(out))
 
+    def test_list_escapes_names_to_single_rows(self):
+        src = self.path("odd")
+        os.makedirs(src)
+        names = [b"a\nb.txt", b"\x1b[2Jred", b"c\x7f\xc2\x9b"]
+        for name in names:
+            write(os.path.join(os.fsencode(src), name), b"x")
+        run([b"gcab", b"-c", b"c.cab"] + names, cwd=src, check=True)
+        write(self.path("odd.exe"), read(STUB) + read(os.path.join(src, "c.cab")))
+        r = run([SFXPACK, "--list", self.path("odd.exe")])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.splitlines()
+        self.assertEqual(len(lines), 2 + len(names), r.stdout)
+        self.assertFalse(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", r.stdout))
+        for row in [b"  a\\x0ab.txt", b"  \\x1b[2Jred", b"  c\\x7f\\xc2\\x9b"]:
+            self.assertEqual(sum(line.endswith(row) for line in lines), 1, (row, r.stdout))
+        checked = self.check(self.path("odd.exe"))
+        self.assert_refused(checked, "control character 0x0a")
+        self.assertIn(b"control character 0x1b", checked.stderr)
+
     def test_file_size_limit_leaves_no_temporary_file(self):
         src = self.tree("big", {"Setup.exe": (os.urandom(1 << 20), EPOCH, False)})
         full = os.path.getsize(self.installer(src, "full.exe"))
