@@ -249,7 +249,8 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
     if (ok) {
         ok = gcab_cabinet_write(cabinet, g_io_stream_get_output_stream(G_IO_STREAM(io)),
                                 OnFileStart, nullptr, ctx, ctx->cancel, &gerror);
-        ok = ok && FinishFile(ctx);
+        // A refused file fails the write even if libgcab went on past the cancellation.
+        ok = ok && ctx->problem.empty() && FinishFile(ctx);
         GError* closeError = nullptr;
         if (!g_io_stream_close(G_IO_STREAM(io), nullptr, ok ? &gerror : &closeError))
             ok = false;
