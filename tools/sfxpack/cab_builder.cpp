@@ -145,9 +145,9 @@ static bool Pin(const Pinned& pinned, int fd, std::string* error) {
     bool ok = true;
     if (fd >= 0) {
         ok = dup3(fd, pinned.fd, O_CLOEXEC) >= 0 && access(pinned.path.c_str(), R_OK) == 0;
-        close(fd);
         if (!ok)
             *error = "cannot read packed files through " + pinned.path + ": " + strerror(errno);
+        close(fd);
     } else {
         const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (null >= 0) {
