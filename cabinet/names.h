@@ -4,10 +4,40 @@
 
 #include <cstddef>
 
-// True when an archived name stays under the destination: not empty, no leading separator
-// (root or UNC), no ':' (drive, stream), and no component made only of dots and spaces other
-// than "." (so no ".." in any disguise). Both '\' and '/' separate components.
+// Why an archived name is refused; kNameOk when it is not. Both '\' and '/' separate
+// components.
+enum NameFault {
+    kNameOk,
+    kNameEmpty,          // null or ""
+    kNameAbsolute,       // a leading separator: root or UNC
+    kNameColon,          // ':' names a drive or a stream
+    kNameControl,        // a byte 0x01-0x1F
+    kNameReservedChar,   // one of < > " | ? *
+    kNameEmptyComponent, // a doubled or trailing separator
+    kNameBlankComponent, // ".", " " or ". ": empty once Windows trims it
+    kNameClimbs,         // "..", "...", ". .": the parent in a disguise
+    kNameDevice,         // CON, PRN, AUX, NUL, COM1-9, LPT1-9 (also with an extension)
+    kNameTrailing,       // a component ends in '.' or ' ', which Windows drops
+};
+
+// The first fault of name, reading left to right; *at (may be null) gets the byte offset of
+// the offending character or component. Trailing dots and spaces are faults only when exact
+// is set: the stub trims them itself, sfxpack wants names Windows stores as given.
+NameFault ArchivedNameFault(const char* name, bool exact, size_t* at);
+
+// True when the stub may write the archived name under its destination: no fault but
+// trailing dots or spaces, which it trims from each component before creating anything.
 bool IsSafeArchivedName(const char* name);
+
+// True when Windows stores the archived name exactly as given: IsSafeArchivedName and no
+// component ending in '.' or ' '.
+bool IsExactWindowsName(const char* name);
+
+// Writes into out (strlen(name) + 1 bytes) the key under which Windows sees name: '/' as
+// '\' and letters in upper case: ASCII always, and with utf8 also the Latin-1, Greek and
+// Cyrillic letters whose case pairs keep their UTF-8 length. Two names with equal keys are
+// one file on Windows.
+void FoldNameCase(const char* name, bool utf8, char* out);
 
 // The part of an archived name after its last separator ('\' or '/'); the whole name if none.
 const char* ArchivedBaseName(const char* name);

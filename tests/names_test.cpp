@@ -25,6 +25,15 @@ TEST(NamesTest, NamesThatLeaveTheDestinationAreRefused) {
         "c:evil.txt",
         "ok.txt:stream",
         "a\\b:c\\d.txt",
+        ".\\a.txt",
+        "a\\.\\b.txt",
+        "a\\",
+        "a\\\\b",
+        "a\x01",
+        "a?b",
+        "nul.txt",
+        "a\\Con .txt\\b",
+        "COM\xb9",
     };
     for (const char* name : refused)
         EXPECT_FALSE(IsSafeArchivedName(name)) << name;
@@ -33,8 +42,8 @@ TEST(NamesTest, NamesThatLeaveTheDestinationAreRefused) {
 
 TEST(NamesTest, OrdinaryNamesAreAccepted) {
     const char* accepted[] = {
-        "readme.txt", "a\\b\\c.txt",         "a/b/c.txt", ".\\a.txt",    "..a.txt",
-        "a..\\b",     "file.name.with.dots", ".hidden",   "caf\xe9.txt", "a\\.\\b.txt",
+        "readme.txt", "a\\b\\c.txt", "a/b/c.txt", "..a.txt", "a..\\b",     "file.name.with.dots",
+        ".hidden",    "caf\xe9.txt", "CONSOLE",   "COM10",   "Setup.exe.",
     };
     for (const char* name : accepted)
         EXPECT_TRUE(IsSafeArchivedName(name)) << name;

@@ -9,6 +9,7 @@
 #include "cab_reader.h"
 #include "fakes.h"
 #include "le.h"
+#include "names.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 
@@ -103,6 +104,16 @@ TEST(CabReader, TableProblems) {
         {"block too large", [](Bytes* b) { Put16(b, b->size() - 13, 40000); }, "out of bounds"},
         {"block data outside", [](Bytes* b) { Put16(b, b->size() - 15, 12); }, "out of bounds"},
         {"data past folder", [](Bytes* b) { Put32(b, kFiles, 100); }, "data past the end"},
+        {"blocks in tables", [](Bytes* b) { Put32(b, kFolder, kFiles); }, "overlap the cabinet's"},
+        {"folders share blocks",
+         [](Bytes* b) {
+             // A second folder entry, the same as the first: both claim the one block.
+             b->insert(b->begin() + kFiles, b->begin() + kFolder, b->begin() + kFiles);
+             Put16(b, 26, 2), Put32(b, 16, kFiles + 8), Put32(b, 8, uint32_t(b->size()));
+             Put32(b, kFolder, ReadLe32(b->data() + kFolder) + 8);
+             Put32(b, kFiles, ReadLe32(b->data() + kFiles) + 8);
+         },
+         "overlap those of another folder"},
     };
     for (const auto& c : cases) {
         Bytes b = BaseCab();
@@ -121,7 +132,8 @@ TEST(CabReader, TableProblems) {
 TEST(CabReader, ReserveAreasAndNextCabinet) {
     Bytes b = BaseCab();
     // 2 header reserve bytes, 4 per folder, then the next cabinet's names.
-    const char extra[] = "\x02\x00\x04\x00\xaa\xbb" "disk2.cab\0Disk 2";
+    const char extra[] = "\x02\x00\x04\x00\xaa\xbb"
+                         "disk2.cab\0Disk 2";
     const uint32_t n = sizeof(extra) + 4; // with its NUL, and the folder reserve
     Put32(&b, 36, ReadLe32(b.data() + 36) + n);
     Put32(&b, 16, 44 + n);
@@ -144,29 +156,92 @@ TEST(CabReader, ReserveAreasAndNextCabinet) {
               std::string::npos);
 }
 
-TEST(Names, EdgesTheStubDecidesOn) {
+TEST(Names, OneRuleForStubAndSfxpack) {
     const std::string longest(kMaxNameBytes, 'n');
     const struct {
         std::string name;
-        uint16_t attributes;
-        const char* expected; // "" when accepted
+        bool stub;           // IsSafeArchivedName: the stub writes it, trimmed
+        bool exact;          // IsExactWindowsName: Windows keeps it as given
+        const char* refusal; // in NameProblem: sfxpack's reason; "" when it packs the name
     } cases[] = {
-        {"sub\\.\\a.txt", 0x20, ""},
-        {"caf\xe9.txt", 0x20, ""}, // ANSI as stored
-        {longest, 0x20, ""},
-        {longest + "n", 0x20, "over 195"},
-        {"", 0x20, "empty name"},
-        {"/etc/x", 0x20, "absolute path"},
-        {"a/../../x", 0x20, "climbs out"},
-        {"a\\.. \\x", 0x20, "climbs out"},
-        {"caf\xe9.txt", 0xa0, "not valid UTF-8"},
+        {"a\\b/c.txt", true, true, ""},
+        {"..a.txt", true, true, ""},
+        {" lead.txt", true, true, ""},
+        {"caf\xe9.txt", true, true, ""}, // ANSI as stored
+        {"CONSOLE", true, true, ""},
+        {"COM10.txt", true, true, ""},
+        {"nul_x", true, true, ""},
+        {"COM0", true, true, ""},
+        {longest, true, true, ""},
+        {longest + "n", true, true, "256 bytes, over the 255"},
+        {"Setup.exe.", true, false, "\"Setup.exe.\" ends in a dot or space"},
+        {"dir \\a.txt", true, false, "\"dir \" ends in a dot or space"},
+        {"a..\\b", true, false, "ends in a dot"},
+        {"", false, false, "empty name"},
+        {"/etc/x", false, false, "absolute path"},
+        {"\\\\srv\\share\\x", false, false, "absolute path"},
+        {"c:x.txt", false, false, "drive or a stream"},
+        {"a/../../x", false, false, "climbs out"},
+        {"a\\.. \\x", false, false, "climbs out"},
+        {"...", false, false, "climbs out"},
+        {"sub\\.\\a.txt", false, false, "\".\" names no file"},
+        {"a\\ \\b", false, false, "names no file"},
+        {"a\\", false, false, "empty component"},
+        {"a\\\\b", false, false, "empty component"},
+        {"a\nb", false, false, "control character 0x0a"},
+        {"\x1f", false, false, "control character 0x1f"},
+        {"a<b", false, false, "'<' is not allowed"},
+        {"a>b", false, false, "'>' is not allowed"},
+        {"a\"b", false, false, "'\"' is not allowed"},
+        {"a|b", false, false, "'|' is not allowed"},
+        {"a?b", false, false, "'?' is not allowed"},
+        {"a*b", false, false, "'*' is not allowed"},
+        {"nul", false, false, "\"nul\" names a device"},
+        {"NUL.txt", false, false, "device"},
+        {"Con .txt", false, false, "device"},
+        {"com1.tar.gz", false, false, "device"},
+        {"lpt9.", false, false, "device"},
+        {"x\\aux\\y.txt", false, false, "\"aux\" names a device"},
+        {"COM\xc2\xb9.txt", false, false, "device"},
+        {"lpt\xb3", false, false, "device"},
+        {"CONOUT$", false, false, "device"},
     };
     for (const auto& c : cases) {
-        const std::string problem = NameProblem(c.name, c.attributes);
-        EXPECT_EQ(problem.empty(), !*c.expected) << c.name << ": " << problem;
-        EXPECT_NE(problem.find(c.expected), std::string::npos) << c.name << ": " << problem;
+        EXPECT_EQ(IsSafeArchivedName(c.name.c_str()), c.stub) << c.name;
+        EXPECT_EQ(IsExactWindowsName(c.name.c_str()), c.exact) << c.name;
+        const std::string problem = NameProblem(c.name, 0x20);
+        EXPECT_EQ(problem.empty(), !*c.refusal) << c.name << ": " << problem;
+        EXPECT_NE(problem.find(c.refusal), std::string::npos) << c.name << ": " << problem;
     }
-    EXPECT_EQ(QuoteName("a\n\"b"), "\"a\\x0a\\x22b\"");
+    EXPECT_FALSE(IsSafeArchivedName(nullptr));
+    EXPECT_NE(NameProblem("caf\xe9.txt", 0xa0).find("not valid UTF-8"), std::string::npos);
+    EXPECT_EQ(QuoteName("a\n\"b\x1b[2J\xc2\x9b\xff\xc3\xa9"),
+              "\"a\\x0a\\x22b\\x1b[2J\\xc2\\x9b\\xff\xc3\xa9\"");
+}
+
+TEST(Names, ClashesOnWindows) {
+    const struct {
+        const char *a, *b;
+        bool utf8;
+        const char* expected; // "" when both can be packed
+    } cases[] = {
+        {"readme", "README", false, "one file on Windows"},
+        {"a/b.txt", "a\\B.txt", false, "one file on Windows"},
+        {"x", "x", false, "appears twice"},
+        {"caf\xc3\xa9", "CAF\xc3\x89", true, "one file"},           // Latin-1
+        {"\xd0\xb4\xd1\x91", "\xd0\x94\xd0\x81", true, "one file"}, // Cyrillic
+        {"\xc3\xbf", "\xc5\xb8", true, "one file"},                 // y with diaeresis
+        {"doc", "DOC\\a.txt", false, "needs a folder"},
+        {"caf\xe9", "CAF\xc9", false, ""},  // ANSI: the code page is the user's
+        {"\xcf\x82", "\xce\xa3", true, ""}, // final sigma: left alone
+        {"a.txt", "a.txt.bak", false, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> errors;
+        CheckNameClashes({{c.a, c.utf8}, {c.b, c.utf8}}, &errors);
+        EXPECT_EQ(errors.empty(), !*c.expected) << c.a << " " << c.b << ": " << Joined(errors);
+        EXPECT_NE(Joined(errors).find(c.expected), std::string::npos) << c.a << " " << c.b;
+    }
 }
 
 TEST(Names, Utf8Validation) {
@@ -281,7 +356,9 @@ TEST(FolderScan, Refusals) {
     } cases[] = {
         {"touch 'a\\b'", "folder separator"},
         {"touch \"$(printf 'caf\\351')\"", "not valid UTF-8"},
-        {"touch $(printf '%0200d' 0)", "over 195"},
+        {"d=$(printf '%0200d' 0) && mkdir $d && touch $d/$(printf '%055d' 0)", "over the 255"},
+        {"touch readme README", "one file on Windows"},
+        {"mkdir d && touch d/f && ln -s d l1", "the same folder as"},
         {"touch ok && mkfifo f", "neither a regular file"},
         {"touch ok && ln -s . loop", "loops back"},
         {"true", "no files"},

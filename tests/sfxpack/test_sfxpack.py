@@ -7,6 +7,7 @@ cabinet appended to it with the stub's own extraction code and prints what it di
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import struct
@@ -27,6 +28,15 @@ TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
 def run(args, env=None, **kw):
     return subprocess.run(args, env=dict(os.environ, **(env or {})), capture_output=True, **kw)
+
+
+def timed(args, **kw):
+    """run(args) and the processor seconds it took: unlike the wall clock, not stretched by
+    other work on the machine."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    r = run(args, **kw)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
 def read(path):
@@ -104,8 +114,8 @@ class Workdir(unittest.TestCase):
             "sub/big.bin": (random.Random(7).randbytes(100000), 1710000007, False),
         })
 
-    def pack(self, src, out, stub=STUB, env=None):
-        return run([SFXPACK, src, "-o", out, "--stub", stub], env)
+    def pack(self, src, out, stub=STUB, env=None, **kw):
+        return run([SFXPACK, src, "-o", out, "--stub", stub], env, **kw)
 
     def installer(self, src=None, name="inst.exe", env=None):
         r = self.pack(src or self.sample(), self.path(name), env=env)
@@ -219,7 +229,8 @@ class Check(Workdir):
             (b"C:\\drive.txt", "drive or a stream"),
             (b"ads.txt:x", "drive or a stream"),
             (b"a\\. .\\b.txt", "climbs out"),
-            (b"n" * 196, "196 bytes, over 195"),
+            (b"Setup.exe.", "ends in a dot or space"),
+            (b"nul.txt", "names a device"),
             (b"caf\xc3\x28.txt", "not valid UTF-8"),
         ]
         os.makedirs(self.path("out"))
@@ -335,6 +346,136 @@ class Refusals(Workdir):
     def test_real_stub(self):
         self.assertEqual(self.pack(self.sample(), self.path("real.exe"), REAL_STUB).returncode, 0)
         self.assertEqual(self.check(self.path("real.exe")).returncode, 0)
+
+
+class Hostile(Workdir):
+    """Inputs made to hang, exhaust or mislead sfxpack."""
+
+    def test_symbolic_link_diamond_refused_at_once(self):
+        levels = [self.path("d%d" % i) for i in range(25)]
+        for i, level in enumerate(levels):
+            os.makedirs(level)
+            if i + 1 < len(levels):  # 2^24 paths to the bottom, 25 real folders
+                os.symlink(levels[i + 1], os.path.join(level, "a"))
+                os.symlink(levels[i + 1], os.path.join(level, "b"))
+        write(os.path.join(levels[-1], "Setup.exe"), b"x")
+        r, seconds = timed([SFXPACK, levels[0], "-o", self.path("out.exe"), "--stub", STUB],
+                           timeout=10)
+        self.assertLess(seconds, 1.0)
+        self.assert_refused(r, "the same folder as")
+        self.assertFalse(os.path.exists(self.path("out.exe")))
+
+    def sparse_installer(self, shared):
+        """stub + a 64 MiB cabinet, mostly a hole: 4096 folders of 2048 empty blocks each,
+        every folder on the same blocks when shared."""
+        folders, blocks = 4096, 2048
+        data = 36 + 8 * folders + 16 + len(b"Setup.exe\0")
+        size = data + folders * blocks * 8
+        cab = bytearray(struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, size, 0, 36 + 8 * folders,
+                                    0, 3, 1, folders, 1, 0, 0, 0))
+        for i in range(folders):
+            cab += struct.pack("<IHH", data + (0 if shared else i * blocks * 8), blocks, 0)
+        cab += struct.pack("<IIHHHH", 0, 0, 0, 0x5821, 0, 0x20) + b"Setup.exe\0"
+        path = self.path("sparse%d.exe" % shared)
+        write(path, read(STUB) + bytes(cab))
+        os.truncate(path, len(read(STUB)) + size)
+        return path
+
+    def test_sparse_cabinet_read_in_linear_time(self):
+        for shared in [True, False]:
+            path = self.sparse_installer(shared)
+            for option in ["--check", "--list"]:
+                with self.subTest(shared=shared, option=option):
+                    r, seconds = timed([SFXPACK, option, path], timeout=30)
+                    self.assertLess(seconds, 0.5)
+                    if shared:
+                        self.assert_refused(r, "overlap those of another folder")
+                    else:
+                        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_fifos_refused_at_once(self):
+        fifo = self.path("fifo")
+        os.mkfifo(fifo)
+        pkg = self.sample()
+        inner = self.tree("inner", {"Setup.exe": (b"x", EPOCH, False)})
+        os.mkfifo(os.path.join(inner, "pipe"))
+        out = self.path("o.exe")
+        cases = [
+            ("--check", [SFXPACK, "--check", fifo], "not a regular file"),
+            ("--list", [SFXPACK, "--list", fifo], "not a regular file"),
+            ("--stub", [SFXPACK, pkg, "-o", out, "--stub", fifo], "not a regular file"),
+            ("cabinet", [SFXPACK, fifo, "-o", out, "--stub", STUB], "neither a folder nor a"),
+            ("in the folder", [SFXPACK, inner, "-o", out, "--stub", STUB], "neither a regular"),
+        ]
+        for what, command, expected in cases:
+            with self.subTest(what):
+                r = run(command, timeout=10)
+                self.assert_refused(r, expected)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertFalse(os.path.exists(out))
+
+    def test_list_escapes_names_to_single_rows(self):
+        src = self.path("odd")
+        os.makedirs(src)
+        names = [b"a\nb.txt", b"\x1b[2Jred", b"c\x7f\xc2\x9b"]
+        for name in names:
+            write(os.path.join(os.fsencode(src), name), b"x")
+        run([b"gcab", b"-c", b"c.cab"] + names, cwd=src, check=True)
+        write(self.path("odd.exe"), read(STUB) + read(os.path.join(src, "c.cab")))
+        r = run([SFXPACK, "--list", self.path("odd.exe")])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.splitlines()
+        self.assertEqual(len(lines), 2 + len(names), r.stdout)
+        self.assertFalse(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", r.stdout))
+        for row in [b"  a\\x0ab.txt", b"  \\x1b[2Jred", b"  c\\x7f\\xc2\\x9b"]:
+            self.assertEqual(sum(line.endswith(row) for line in lines), 1, (row, r.stdout))
+        checked = self.check(self.path("odd.exe"))
+        self.assert_refused(checked, "control character 0x0a")
+        self.assertIn(b"control character 0x1b", checked.stderr)
+
+    def test_file_size_limit_leaves_no_temporary_file(self):
+        src = self.tree("big", {"Setup.exe": (os.urandom(1 << 20), EPOCH, False)})
+        full = os.path.getsize(self.installer(src, "full.exe"))
+        cab = full - os.path.getsize(STUB)
+        out = self.path("out")
+        os.makedirs(out)
+        for what, limit in [("cabinet", cab // 2), ("installer", cab + (full - cab) // 2)]:
+            with self.subTest(what):
+                command = "ulimit -f %d; exec %s %s -o %s --stub %s" % (
+                    limit // 1024, SFXPACK, src, os.path.join(out, "i.exe"), STUB)
+                self.assert_refused(run(["bash", "-c", command]), "File too large")
+                self.assert_only(out)
+
+    def test_file_changed_while_packing(self):
+        def grow(p):
+            with open(p, "ab") as f:
+                f.write(b"more")
+
+        def fifo(p):
+            os.remove(p)
+            os.mkfifo(p)
+
+        changes = [("grow", grow), ("shrink", lambda p: os.truncate(p, 10)), ("fifo", fifo)]
+        for what, change in changes:
+            with self.subTest(what):
+                src = self.tree(what, {"Setup.exe": (os.urandom(48 << 20), EPOCH, False),
+                                       "zz.txt": (b"z" * 1000, EPOCH, False)})
+                out = self.path("out-" + what)
+                os.makedirs(out)
+                p = subprocess.Popen([SFXPACK, src, "-o", os.path.join(out, "i.exe"), "--stub",
+                                      STUB], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                deadline = time.time() + 20
+                while not os.listdir(out) and time.time() < deadline and p.poll() is None:
+                    time.sleep(0.001)
+                change(os.path.join(src, "zz.txt"))  # after the scan: its temporary file is there
+                try:
+                    _, err = p.communicate(timeout=60)
+                finally:
+                    p.kill()
+                self.assertEqual(p.returncode, 1, err)
+                self.assertEqual(err.decode().strip(),
+                                 "sfxpack: %s: changed while packing" % os.path.join(src, "zz.txt"))
+                self.assert_only(out)
 
 
 class Wine(Workdir):

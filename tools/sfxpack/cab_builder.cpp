@@ -2,8 +2,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <libgcab.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cab_reader.h"
 #include "progress.h"
@@ -97,11 +101,71 @@ static GDateTime* DateTimeFromDos(DosDateTime d) {
                                (d.time >> 5) & 63, (d.time & 31) * 2);
 }
 
-// Adds f to folder with its archived time and attributes. Adding resets both, so they are
-// set afterwards.
+// libgcab opens each packed file by name, twice. To be sure it reads the very file that
+// was checked, and never blocks on a FIFO put in its place, every file is opened here first
+// (without blocking), checked against the scan, and libgcab is given /proc/self/fd/N, where
+// N is one descriptor number that points at the file of the moment.
+struct Pinned {
+    int fd = -1;      // N: /dev/null while no file is pinned
+    std::string path; // /proc/self/fd/N
+};
+
+// Opens f without blocking and checks that it is still the regular file the scan found:
+// same identity, size and modification time. The descriptor in *fd; false with *error set.
+static bool OpenUnchanged(const SourceFile& f, int* fd, std::string* error) {
+    *fd = open(f.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (*fd < 0) {
+        *error = f.path + ": changed while packing (" + strerror(errno) + ")";
+        return false;
+    }
+    struct stat st;
+    const bool same = fstat(*fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      static_cast<uint64_t>(st.st_dev) == f.device &&
+                      static_cast<uint64_t>(st.st_ino) == f.inode &&
+                      static_cast<uint64_t>(st.st_size) == f.size && st.st_mtim.tv_sec == f.mtime &&
+                      st.st_mtim.tv_nsec == f.mtimeNanos;
+    if (!same) {
+        *error = f.path + ": changed while packing";
+        close(*fd);
+        *fd = -1;
+    }
+    return same;
+}
+
+// True when the file open at fd still has f's size and modification time, after it was read.
+static bool StillUnchanged(const SourceFile& f, int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) == f.size &&
+           st.st_mtim.tv_sec == f.mtime && st.st_mtim.tv_nsec == f.mtimeNanos;
+}
+
+// Points the pinned descriptor at fd (-1: at /dev/null again) and closes fd. False when
+// the pinned path cannot serve it.
+static bool Pin(const Pinned& pinned, int fd, std::string* error) {
+    bool ok = true;
+    if (fd >= 0) {
+        ok = dup3(fd, pinned.fd, O_CLOEXEC) >= 0 && access(pinned.path.c_str(), R_OK) == 0;
+        if (!ok)
+            *error = "cannot read packed files through " + pinned.path + ": " + strerror(errno);
+        close(fd);
+    } else {
+        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null >= 0) {
+            dup3(null, pinned.fd, O_CLOEXEC);
+            close(null);
+        }
+    }
+    return ok;
+}
+
+// Adds f to folder, read through the pinned path, with its archived time and attributes.
+// Adding resets both, so they are set afterwards.
 static bool AddToFolder(GCabFolder* folder, const SourceFile& f, const TimePolicy& policy,
-                        std::string* error) {
-    GFile* source = g_file_new_for_path(f.path.c_str());
+                        const Pinned& pinned, std::string* error) {
+    int fd = -1;
+    if (!OpenUnchanged(f, &fd, error) || !Pin(pinned, fd, error))
+        return false;
+    GFile* source = g_file_new_for_path(pinned.path.c_str());
     GCabFile* file = gcab_file_new_with_file(f.name.c_str(), source);
     g_object_unref(source);
     GError* gerror = nullptr;
@@ -116,20 +180,62 @@ static bool AddToFolder(GCabFolder* folder, const SourceFile& f, const TimePolic
         g_error_free(gerror);
     }
     g_object_unref(file);
+    Pin(pinned, -1, error);
     return added;
 }
 
 struct WriteContext {
+    const std::vector<SourceFile>* files;
+    const Pinned* pinned;
+    GCancellable* cancel;
+    size_t next = 0;  // index of the file libgcab starts next
+    int reading = -1; // our descriptor of the file libgcab reads, for the check after
+    size_t readingIndex = 0;
+    std::string problem; // why the write was cancelled
     Progress* progress;
-    uint64_t pending; // size of the file being written, counted once the next one starts
+    uint64_t pending = 0; // size of the file being written, counted once the next one starts
 };
 
-// libgcab calls this as it starts each file.
+// Checks that the file libgcab has just read did not change meanwhile, and lets it go.
+static bool FinishFile(WriteContext* ctx) {
+    if (ctx->reading < 0)
+        return true;
+    const SourceFile& f = (*ctx->files)[ctx->readingIndex];
+    const bool same = StillUnchanged(f, ctx->reading);
+    close(ctx->reading);
+    ctx->reading = -1;
+    if (!same)
+        ctx->problem = f.path + ": changed while packing";
+    return same;
+}
+
+// libgcab calls this as it starts each file, in the order they were added, just before it
+// opens the file. A file that changed cancels the write.
 static gboolean OnFileStart(GCabFile* file, gpointer data) {
     WriteContext* ctx = static_cast<WriteContext*>(data);
     AdvanceProgress(ctx->progress, ctx->pending);
     ctx->pending = gcab_file_get_size(file);
-    return TRUE;
+    const size_t index = ctx->next++;
+    bool ok = FinishFile(ctx);
+    if (ok &&
+        (index >= ctx->files->size() || (*ctx->files)[index].name != gcab_file_get_name(file))) {
+        ctx->problem =
+            std::string("libgcab wrote files out of order at ") + gcab_file_get_name(file);
+        ok = false;
+    }
+    int fd = -1;
+    if (ok && OpenUnchanged((*ctx->files)[index], &fd, &ctx->problem)) {
+        ctx->reading = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        ctx->readingIndex = index;
+        ok = Pin(*ctx->pinned, fd, &ctx->problem) && ctx->reading >= 0;
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        Pin(*ctx->pinned, -1, &ctx->problem);
+        g_cancellable_cancel(ctx->cancel);
+    }
+    return ok;
 }
 
 // Writes cabinet into the existing file at path (seekable: libgcab rewrites the header).
@@ -142,7 +248,9 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
     bool ok = io != nullptr;
     if (ok) {
         ok = gcab_cabinet_write(cabinet, g_io_stream_get_output_stream(G_IO_STREAM(io)),
-                                OnFileStart, nullptr, ctx, nullptr, &gerror);
+                                OnFileStart, nullptr, ctx, ctx->cancel, &gerror);
+        // A refused file fails the write even if libgcab went on past the cancellation.
+        ok = ok && ctx->problem.empty() && FinishFile(ctx);
         GError* closeError = nullptr;
         if (!g_io_stream_close(G_IO_STREAM(io), nullptr, ok ? &gerror : &closeError))
             ok = false;
@@ -150,21 +258,32 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
             g_error_free(closeError);
         g_object_unref(io);
     }
-    if (!ok) {
+    if (ctx->reading >= 0)
+        close(ctx->reading);
+    ctx->reading = -1;
+    if (!ok && !ctx->problem.empty())
+        *error = ctx->problem;
+    else if (!ok)
         *error = std::string("cannot write the cabinet: ") +
                  (gerror ? gerror->message : "unknown error");
-        if (gerror)
-            g_error_free(gerror);
-    }
+    if (gerror)
+        g_error_free(gerror);
     return ok;
 }
 
 bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
                   const std::string& path, Progress* progress, std::string* error) {
+    Pinned pinned;
+    pinned.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (pinned.fd < 0) {
+        *error = std::string("cannot open /dev/null: ") + strerror(errno);
+        return false;
+    }
+    pinned.path = "/proc/self/fd/" + std::to_string(pinned.fd);
     GCabFolder* folder = gcab_folder_new(GCAB_COMPRESSION_MSZIP);
     bool ok = true;
     for (size_t i = 0; ok && i < files.size(); ++i)
-        ok = AddToFolder(folder, files[i], policy, error);
+        ok = AddToFolder(folder, files[i], policy, pinned, error);
     GCabCabinet* cabinet = gcab_cabinet_new();
     GError* gerror = nullptr;
     if (ok && !gcab_cabinet_add_folder(cabinet, folder, &gerror)) {
@@ -172,11 +291,17 @@ bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy
         g_error_free(gerror);
         ok = false;
     }
-    WriteContext ctx{progress, 0};
+    WriteContext ctx;
+    ctx.files = &files;
+    ctx.pinned = &pinned;
+    ctx.cancel = g_cancellable_new();
+    ctx.progress = progress;
     ok = ok && WriteToPath(cabinet, path, &ctx, error);
     if (ok)
         AdvanceProgress(progress, ctx.pending);
+    g_object_unref(ctx.cancel);
     g_object_unref(cabinet);
     g_object_unref(folder);
+    close(pinned.fd);
     return ok;
 }

@@ -1,25 +1,53 @@
 #include "cab_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "le.h"
 
 constexpr size_t kMaxCabString = 256; // a name and its terminator
+// Table entries and block headers are read through one window of this size, so that a
+// cabinet of many small entries costs a read per window, not per entry.
+constexpr size_t kWindowBytes = 8192;
+
+// Bytes of a source read ahead in bulk: [start, start + bytes.size()).
+struct Window {
+    Source src;
+    uint64_t start = 0;
+    std::vector<uint8_t> bytes;
+};
+
+// The n bytes (n <= kWindowBytes) at offset of w's source, read with what follows when they
+// lie outside the window. Null when they do not lie inside the source or the read fails.
+// Valid until the next call.
+static const uint8_t* WindowAt(Window* w, uint64_t offset, size_t n) {
+    if (offset > w->src.size || n > w->src.size - offset || n > kWindowBytes)
+        return nullptr;
+    if (offset < w->start || offset - w->start + n > w->bytes.size()) {
+        const uint64_t left = w->src.size - offset;
+        w->bytes.resize(left < kWindowBytes ? static_cast<size_t>(left) : kWindowBytes);
+        w->start = offset;
+        if (!ReadAt(w->src, offset, w->bytes.data(), w->bytes.size())) {
+            w->bytes.clear();
+            return nullptr;
+        }
+    }
+    return w->bytes.data() + (offset - w->start);
+}
 
 // Reads the NUL-terminated string at *offset (at most kMaxCabString bytes with the NUL) and
-// moves *offset past it. False when it is unterminated inside that bound or inside src.
-static bool ReadCabString(const Source& src, uint64_t* offset, std::string* out) {
-    if (*offset >= src.size)
+// moves *offset past it. False when it is unterminated inside that bound or inside w.
+static bool ReadCabString(Window* w, uint64_t* offset, std::string* out) {
+    if (*offset >= w->src.size)
         return false;
-    char buf[kMaxCabString];
-    const uint64_t left = src.size - *offset;
-    const size_t n = left < sizeof(buf) ? static_cast<size_t>(left) : sizeof(buf);
-    if (!ReadAt(src, *offset, buf, n))
-        return false;
-    const void* nul = memchr(buf, 0, n);
+    const uint64_t left = w->src.size - *offset;
+    const size_t n = left < kMaxCabString ? static_cast<size_t>(left) : kMaxCabString;
+    const uint8_t* p = WindowAt(w, *offset, n);
+    const void* nul = p ? memchr(p, 0, n) : nullptr;
     if (!nul)
         return false;
-    out->assign(buf, static_cast<size_t>(static_cast<const char*>(nul) - buf));
+    out->assign(reinterpret_cast<const char*>(p),
+                static_cast<size_t>(static_cast<const uint8_t*>(nul) - p));
     *offset += out->size() + 1;
     return true;
 }
@@ -63,10 +91,11 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
         return false;
     }
     *offset = kCabHeaderSize;
-    const Source cab = SubSource(src, 0, info->cabinetSize);
+    Window cab;
+    cab.src = SubSource(src, 0, info->cabinetSize);
     if (info->flags & kCabReservePresent) {
-        uint8_t r[4];
-        if (!ReadAt(cab, *offset, r, sizeof(r))) {
+        const uint8_t* r = WindowAt(&cab, *offset, 4);
+        if (!r) {
             problems->push_back("reserve header lies outside the cabinet");
             return false;
         }
@@ -77,49 +106,22 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
     }
     bool ok = true;
     if (info->flags & kCabPrevCabinet)
-        ok = ReadCabString(cab, offset, &info->prevCabinet) &&
-             ReadCabString(cab, offset, &info->prevDisk);
+        ok = ReadCabString(&cab, offset, &info->prevCabinet) &&
+             ReadCabString(&cab, offset, &info->prevDisk);
     if (ok && (info->flags & kCabNextCabinet))
-        ok = ReadCabString(cab, offset, &info->nextCabinet) &&
-             ReadCabString(cab, offset, &info->nextDisk);
+        ok = ReadCabString(&cab, offset, &info->nextCabinet) &&
+             ReadCabString(&cab, offset, &info->nextDisk);
     if (!ok)
         problems->push_back("unterminated neighbouring cabinet name in the header");
     return ok;
 }
 
-// Follows the data blocks of folder index, all of which must lie inside cab; sets *total to
-// their uncompressed bytes. False with a problem appended when a block is out of bounds.
-static bool WalkDataBlocks(const Source& cab, const CabFolder& folder, size_t index,
-                           uint32_t dataReserve, uint64_t* total,
-                           std::vector<std::string>* problems) {
-    uint64_t offset = folder.dataOffset;
-    *total = 0;
-    for (unsigned b = 0; b < folder.dataBlocks; ++b) {
-        uint8_t d[8];
-        if (!ReadAt(cab, offset, d, sizeof(d))) {
-            problems->push_back("folder " + std::to_string(index) + ": data block " +
-                                std::to_string(b) + " lies outside the cabinet");
-            return false;
-        }
-        const uint16_t packed = ReadLe16(d + 4);
-        const uint16_t unpacked = ReadLe16(d + 6);
-        offset += sizeof(d) + dataReserve + packed;
-        if (offset > cab.size || unpacked > kMaxDataBlockSize) {
-            problems->push_back("folder " + std::to_string(index) + ": data block " +
-                                std::to_string(b) + " is out of bounds");
-            return false;
-        }
-        *total += unpacked;
-    }
-    return true;
-}
-
 // Reads count folder entries from *offset on.
-static bool ReadFolders(const Source& cab, uint16_t count, const Reserve& reserve, uint64_t* offset,
+static bool ReadFolders(Window* cab, uint16_t count, const Reserve& reserve, uint64_t* offset,
                         CabInfo* info, std::vector<std::string>* problems) {
     for (unsigned i = 0; i < count; ++i) {
-        uint8_t f[8];
-        if (!ReadAt(cab, *offset, f, sizeof(f))) {
+        const uint8_t* f = WindowAt(cab, *offset, 8);
+        if (!f) {
             problems->push_back("folder table lies outside the cabinet");
             return false;
         }
@@ -131,7 +133,7 @@ static bool ReadFolders(const Source& cab, uint16_t count, const Reserve& reserv
             problems->push_back("folder " + std::to_string(i) + ": unknown compression " +
                                 std::to_string(folder.compression & 0xf));
         info->folders.push_back(folder);
-        *offset += sizeof(f) + reserve.folder;
+        *offset += 8 + reserve.folder;
     }
     return true;
 }
@@ -148,18 +150,20 @@ static bool FolderIndexValid(const CabInfo& info, uint16_t folder) {
     return folder < info.folders.size();
 }
 
-// Reads count file entries from offset on.
-static bool ReadFiles(const Source& cab, uint16_t count, uint64_t offset, CabInfo* info,
+// Reads count file entries from *offset on; *offset ends past the last name.
+static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* info,
                       std::vector<std::string>* problems) {
     for (unsigned i = 0; i < count; ++i) {
-        uint8_t e[16];
-        CabFile file;
-        if (!ReadAt(cab, offset, e, sizeof(e))) {
+        const uint8_t* p = WindowAt(cab, *offset, 16);
+        if (!p) {
             problems->push_back("file table lies outside the cabinet");
             return false;
         }
-        offset += sizeof(e);
-        if (!ReadCabString(cab, &offset, &file.name)) {
+        uint8_t e[16];
+        memcpy(e, p, sizeof(e));
+        *offset += sizeof(e);
+        CabFile file;
+        if (!ReadCabString(cab, offset, &file.name)) {
             problems->push_back("file " + std::to_string(i) +
                                 ": name unterminated within 255 bytes or the cabinet");
             return false;
@@ -174,6 +178,69 @@ static bool ReadFiles(const Source& cab, uint16_t count, uint64_t offset, CabInf
             problems->push_back("file " + std::to_string(i) + ": folder index " +
                                 std::to_string(file.folder) + " does not exist");
         info->files.push_back(file);
+    }
+    return true;
+}
+
+// Follows the data blocks of folder index, which must lie inside the cabinet and end by
+// limit (where the next folder's blocks start); sets *total to their uncompressed bytes.
+// False with a problem appended otherwise.
+static bool WalkDataBlocks(Window* cab, const CabFolder& folder, size_t index, uint64_t limit,
+                           uint32_t dataReserve, uint64_t* total,
+                           std::vector<std::string>* problems) {
+    uint64_t offset = folder.dataOffset;
+    *total = 0;
+    for (unsigned b = 0; b < folder.dataBlocks; ++b) {
+        const uint8_t* d = WindowAt(cab, offset, 8);
+        if (!d) {
+            problems->push_back("folder " + std::to_string(index) + ": data block " +
+                                std::to_string(b) + " lies outside the cabinet");
+            return false;
+        }
+        const uint16_t packed = ReadLe16(d + 4);
+        const uint16_t unpacked = ReadLe16(d + 6);
+        offset += 8 + dataReserve + packed;
+        if (offset > cab->src.size || unpacked > kMaxDataBlockSize) {
+            problems->push_back("folder " + std::to_string(index) + ": data block " +
+                                std::to_string(b) + " is out of bounds");
+            return false;
+        }
+        if (offset > limit) {
+            problems->push_back("folder " + std::to_string(index) +
+                                ": data blocks overlap those of another folder");
+            return false;
+        }
+        *total += unpacked;
+    }
+    return true;
+}
+
+// Walks the data blocks of every folder in the order they lie in, so that no block is read
+// twice: blocks must start after the tables (at tablesEnd) and no two folders may share one.
+// Sets (*folderSizes)[i] to folder i's uncompressed bytes.
+static bool WalkFolders(Window* cab, const CabInfo& info, uint64_t tablesEnd, uint32_t dataReserve,
+                        std::vector<uint64_t>* folderSizes, std::vector<std::string>* problems) {
+    std::vector<size_t> order;
+    for (size_t i = 0; i < info.folders.size(); ++i) {
+        if (info.folders[i].dataBlocks > 0)
+            order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&info](size_t a, size_t b) {
+        return info.folders[a].dataOffset < info.folders[b].dataOffset;
+    });
+    folderSizes->assign(info.folders.size(), 0);
+    for (size_t k = 0; k < order.size(); ++k) {
+        const CabFolder& folder = info.folders[order[k]];
+        if (folder.dataOffset < tablesEnd) {
+            problems->push_back("folder " + std::to_string(order[k]) +
+                                ": data blocks overlap the cabinet's tables");
+            return false;
+        }
+        const uint64_t limit =
+            k + 1 < order.size() ? info.folders[order[k + 1]].dataOffset : cab->src.size;
+        if (!WalkDataBlocks(cab, folder, order[k], limit, dataReserve, &(*folderSizes)[order[k]],
+                            problems))
+            return false;
     }
     return true;
 }
@@ -201,21 +268,22 @@ bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* pro
     uint16_t folderCount = 0, fileCount = 0;
     if (!ReadHeader(src, info, &reserve, &offset, &filesOffset, &folderCount, &fileCount, problems))
         return false;
-    const Source cab = SubSource(src, 0, info->cabinetSize);
+    Window cab;
+    cab.src = SubSource(src, 0, info->cabinetSize);
     if (folderCount == 0 || fileCount == 0) {
         problems->push_back(folderCount == 0 ? "cabinet has no folder" : "cabinet has no file");
         return false;
     }
-    if (!ReadFolders(cab, folderCount, reserve, &offset, info, problems))
+    if (!ReadFolders(&cab, folderCount, reserve, &offset, info, problems))
         return false;
     if (filesOffset < offset) {
         problems->push_back("file table overlaps the header or folder table");
         return false;
     }
-    if (!ReadFiles(cab, fileCount, filesOffset, info, problems))
+    uint64_t tablesEnd = filesOffset;
+    if (!ReadFiles(&cab, fileCount, &tablesEnd, info, problems))
         return false;
-    // Each block takes at least its header: this bounds the walk by the cabinet's size even
-    // when many folders claim the same blocks.
+    // Each block takes at least its header: a cheap bound before any block is read.
     uint64_t blocks = 0;
     for (const CabFolder& folder : info->folders)
         blocks += folder.dataBlocks;
@@ -225,12 +293,8 @@ bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* pro
         return false;
     }
     std::vector<uint64_t> folderSizes;
-    for (size_t i = 0; i < info->folders.size(); ++i) {
-        uint64_t total = 0;
-        if (!WalkDataBlocks(cab, info->folders[i], i, reserve.data, &total, problems))
-            return false;
-        folderSizes.push_back(total);
-    }
+    if (!WalkFolders(&cab, *info, tablesEnd, reserve.data, &folderSizes, problems))
+        return false;
     CheckFileExtents(*info, folderSizes, problems);
     return true;
 }

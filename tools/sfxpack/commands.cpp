@@ -1,6 +1,8 @@
 #include "commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <vector>
 
@@ -10,18 +12,25 @@
 #include "pe_image.h"
 #include "progress.h"
 
-// Prints each problem on its own line, prefixed with the file it concerns.
+// Prints each problem on its own line, prefixed with the file it concerns. Paths and names
+// are escaped, so that none can break the line or reach the terminal as a control.
 static void Report(const std::string& subject, const std::vector<std::string>& lines,
                    const char* kind = "") {
     for (const std::string& line : lines)
-        fprintf(stderr, "sfxpack: %s: %s%s\n", subject.c_str(), kind, line.c_str());
+        fprintf(stderr, "sfxpack: %s: %s%s\n", EscapeText(subject).c_str(), kind,
+                EscapeText(line).c_str());
+}
+
+// Prints a one-line error that is not about a named input.
+static void ReportError(const std::string& error) {
+    fprintf(stderr, "sfxpack: %s\n", EscapeText(error).c_str());
 }
 
 // Opens and checks the stub. False after reporting why it cannot be used.
 static bool OpenStub(const std::string& path, Source* stub) {
     std::string error;
     if (!OpenSource(path, stub, &error)) {
-        fprintf(stderr, "sfxpack: stub: %s\n", error.c_str());
+        ReportError("stub: " + error);
         return false;
     }
     std::vector<std::string> problems;
@@ -73,7 +82,7 @@ static bool BuildCabinet(const PackRequest& r, TempFile* cabFile) {
     }
     std::string error;
     if (!CreateTempBeside(r.output, ".cab", cabFile, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return false;
     }
     uint64_t total = 0;
@@ -84,7 +93,7 @@ static bool BuildCabinet(const PackRequest& r, TempFile* cabFile) {
     const bool ok = WriteCabinet(files, r.times, cabFile->path, &progress, &error);
     FinishProgress(&progress);
     if (!ok) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         DiscardTemp(cabFile);
     }
     return ok;
@@ -95,7 +104,7 @@ static bool WriteInstaller(const Source& stub, const Source& cab, const std::str
     TempFile out;
     std::string error;
     if (!CreateTempBeside(output, "", &out, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return false;
     }
     Progress progress;
@@ -106,7 +115,7 @@ static bool WriteInstaller(const Source& stub, const Source& cab, const std::str
     ok = ok && CommitTemp(&out, output, &error);
     if (!ok) {
         DiscardTemp(&out);
-        fprintf(stderr, "sfxpack: %s: %s\n", output.c_str(), error.c_str());
+        Report(output, {error});
     }
     return ok;
 }
@@ -121,14 +130,14 @@ static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder
     std::string error;
     bool ok = OpenSource(cabPath, &cab, &error);
     if (!ok)
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
     // The size comes first: a too large cabinet need not be read at all.
     ok = ok && CheckTotalSize(stub.size, cab.size);
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
     ok = ok && WriteInstaller(stub, cab, r.output);
     if (ok)
-        printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", r.output.c_str(),
+        printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", EscapeText(r.output).c_str(),
                info.files.size(), static_cast<unsigned long long>(stub.size + cab.size),
                static_cast<unsigned long long>(stub.size));
     CloseSource(&cab);
@@ -140,11 +149,11 @@ int Pack(const PackRequest& r) {
     InstallCleanupHandlers();
     struct stat st;
     if (stat(r.input.c_str(), &st) != 0) {
-        perror(("sfxpack: cannot read " + r.input).c_str());
+        ReportError("cannot read " + r.input + ": " + strerror(errno));
         return kExitRefused;
     }
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
-        fprintf(stderr, "sfxpack: %s: neither a folder nor a cabinet file\n", r.input.c_str());
+        Report(r.input, {"neither a folder nor a cabinet file"});
         return kExitRefused;
     }
     Source stub;
@@ -189,32 +198,42 @@ static std::string AttributeLetters(uint16_t a) {
     return out;
 }
 
+bool ListInstaller(const Source& file, std::string* listing, std::vector<std::string>* problems) {
+    PeLayout pe;
+    CabinetPlace place;
+    CabInfo info;
+    if (!ReadInstaller(file, &pe, &place, &info, problems))
+        return false;
+    *listing = "      Size  Date       Time      Attr    Name\n";
+    uint64_t total = 0;
+    for (const CabFile& f : info.files) {
+        char row[96];
+        snprintf(row, sizeof(row), "%10lu  %04u-%02u-%02u %02u:%02u:%02u  %s  ",
+                 static_cast<unsigned long>(f.size), 1980u + (f.date >> 9), (f.date >> 5) & 15u,
+                 f.date & 31u, f.time >> 11u, (f.time >> 5) & 63u, (f.time & 31u) * 2,
+                 AttributeLetters(f.attributes).c_str());
+        *listing += row + EscapeText(f.name) + "\n";
+        total += f.size;
+    }
+    *listing += std::to_string(info.files.size()) + " files, " + std::to_string(total) + " bytes\n";
+    return true;
+}
+
 int List(const std::string& installer) {
     Source file;
     std::string error;
     if (!OpenSource(installer, &file, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return kExitRefused;
     }
-    PeLayout pe;
-    CabinetPlace place;
-    CabInfo info;
+    std::string listing;
     std::vector<std::string> problems;
-    const bool read = ReadInstaller(file, &pe, &place, &info, &problems);
+    const bool read = ListInstaller(file, &listing, &problems);
     CloseSource(&file);
     Report(installer, problems);
     if (!read)
         return kExitRefused;
-    printf("      Size  Date       Time      Attr    Name\n");
-    uint64_t total = 0;
-    for (const CabFile& f : info.files) {
-        printf("%10lu  %04u-%02u-%02u %02u:%02u:%02u  %s  %s\n", static_cast<unsigned long>(f.size),
-               1980u + (f.date >> 9), (f.date >> 5) & 15u, f.date & 31u, f.time >> 11u,
-               (f.time >> 5) & 63u, (f.time & 31u) * 2, AttributeLetters(f.attributes).c_str(),
-               f.name.c_str());
-        total += f.size;
-    }
-    printf("%zu files, %llu bytes\n", info.files.size(), static_cast<unsigned long long>(total));
+    fputs(listing.c_str(), stdout);
     return kExitOk;
 }
 
@@ -235,30 +254,42 @@ static void CheckCabinetEnd(const Source& file, const CabinetPlace& place, const
                             "-byte cabinet (its size field does not match the file)");
 }
 
+bool CheckInstaller(const Source& file, CheckReport* report) {
+    PeLayout pe;
+    CabinetPlace place;
+    CabInfo info;
+    Findings findings;
+    if (ReadInstaller(file, &pe, &place, &info, &report->problems)) {
+        CheckCabinetEnd(file, place, info, &report->problems);
+        CheckPayload(info, &findings);
+    }
+    report->problems.insert(report->problems.end(), findings.errors.begin(), findings.errors.end());
+    report->warnings = findings.warnings;
+    report->files = info.files.size();
+    report->cabinetSize = info.cabinetSize;
+    report->cabinetOffset = place.offset;
+    report->isSigned = place.maxPadding != 0;
+    report->arch = pe.arch ? pe.arch : "";
+    return report->problems.empty();
+}
+
 int Check(const std::string& installer) {
     Source file;
     std::string error;
     if (!OpenSource(installer, &file, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return kExitRefused;
     }
-    CabinetPlace place;
-    CabInfo info;
-    std::vector<std::string> problems;
-    Findings findings;
-    PeLayout pe;
-    if (ReadInstaller(file, &pe, &place, &info, &problems)) {
-        CheckCabinetEnd(file, place, info, &problems);
-        CheckPayload(info, &findings);
-    }
+    CheckReport report;
+    const bool ok = CheckInstaller(file, &report);
     CloseSource(&file);
-    problems.insert(problems.end(), findings.errors.begin(), findings.errors.end());
-    Report(installer, problems);
-    Report(installer, findings.warnings, "warning: ");
-    if (!problems.empty())
+    Report(installer, report.problems);
+    Report(installer, report.warnings, "warning: ");
+    if (!ok)
         return kExitRefused;
-    printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n", installer.c_str(),
-           info.files.size(), info.cabinetSize, static_cast<unsigned long long>(place.offset),
-           pe.arch, place.maxPadding ? ", signed" : "");
+    printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n",
+           EscapeText(installer).c_str(), report.files, report.cabinetSize,
+           static_cast<unsigned long long>(report.cabinetOffset), report.arch,
+           report.isSigned ? ", signed" : "");
     return kExitOk;
 }

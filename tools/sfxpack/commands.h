@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cab_builder.h"
+#include "file_io.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1; // a problem with the inputs, each reported on stderr
@@ -25,3 +27,21 @@ int List(const std::string& installer);
 
 // Checks an installer's layout and payload against what the stub relies on.
 int Check(const std::string& installer);
+
+// What --check found in an installer.
+struct CheckReport {
+    std::vector<std::string> problems; // each makes the check fail
+    std::vector<std::string> warnings;
+    size_t files = 0;
+    uint32_t cabinetSize = 0;
+    uint64_t cabinetOffset = 0;
+    bool isSigned = false;
+    const char* arch = ""; // "x86" or "x64": the stub's architecture
+};
+
+// The listing of the installer in file: a heading, one row per file with its name escaped
+// to one line, and a total. False, with problems appended, when no cabinet could be read.
+bool ListInstaller(const Source& file, std::string* listing, std::vector<std::string>* problems);
+
+// Checks the installer in file into *report; true when it found no problem.
+bool CheckInstaller(const Source& file, CheckReport* report);

@@ -58,7 +58,8 @@ bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n) {
 }
 
 bool OpenSource(const std::string& path, Source* out, std::string* error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO or a device must not wait before it can be refused.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *error = SystemError("cannot open", path);
         return false;
@@ -114,7 +115,10 @@ static void RemovePendingOnSignal(int sig) {
 }
 
 void InstallCleanupHandlers() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // Over the file-size limit a write then fails with EFBIG, reported and cleaned up like
+    // any failed write, instead of the signal killing the process beside its temporary file.
+    signal(SIGXFSZ, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction sa;
         memset(&sa, 0, sizeof(sa));
         sa.sa_handler = RemovePendingOnSignal;

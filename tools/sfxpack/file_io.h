@@ -24,13 +24,15 @@ Source SubSource(const Source& s, uint64_t offset, uint64_t length);
 // wholly inside s or the read fails.
 bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n);
 
-// Opens path read-only as a whole-file source. False with a one-line reason in *error.
+// Opens path read-only as a whole-file source, without blocking on a FIFO or device. False
+// with a one-line reason in *error, also when path is not a regular file.
 bool OpenSource(const std::string& path, Source* out, std::string* error);
 
 // Closes the file behind s, if any.
 void CloseSource(Source* s);
 
-// A file being written beside its final name; removed on failure and on SIGINT/SIGTERM/SIGHUP.
+// A file being written beside its final name; removed on failure and on SIGINT, SIGTERM,
+// SIGHUP and SIGPIPE.
 struct TempFile {
     std::string path;
     int fd = -1;
@@ -52,5 +54,6 @@ bool CommitTemp(TempFile* t, const std::string& target, std::string* error);
 // Closes and removes t; harmless on an already committed or discarded file.
 void DiscardTemp(TempFile* t);
 
-// Installs the signal handlers that remove the pending temporary files.
+// Installs the signal handlers that remove the pending temporary files, and ignores SIGXFSZ
+// so that a write over the file-size limit fails with "File too large" instead.
 void InstallCleanupHandlers();

@@ -4,32 +4,41 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cab_reader.h"
 
-// The stub refuses a file whose destination + '\' + name exceeds 259 bytes. The destination
-// is the user's choice, so names keep 64 bytes free for it and its separator.
-constexpr size_t kMaxPathBytes = 259;
-constexpr size_t kDestinationReserve = 64;
-constexpr size_t kMaxNameBytes = kMaxPathBytes - kDestinationReserve; // 195
+// A cabinet stores a name of at most 255 bytes and its terminator.
+constexpr size_t kMaxNameBytes = 255;
 
 struct Findings {
     std::vector<std::string> errors;   // the stub would refuse or misbehave
     std::vector<std::string> warnings; // it works, perhaps not as the author meant
 };
 
-// True when s (n bytes) is well-formed UTF-8 without overlong forms or surrogates.
+// True when s is well-formed UTF-8 without overlong forms or surrogates.
 bool IsValidUtf8(const std::string& s);
 
-// name in double quotes, control characters and quotes written as \xNN: fit for one line.
+// s fit for one line of a terminal: control characters (C0, DEL, and C1 whether UTF-8 or a
+// lone byte) and bytes that are not well-formed UTF-8 written as \xNN.
+std::string EscapeText(const std::string& s);
+
+// name in double quotes, escaped as EscapeText does and its quotes as \x22.
 std::string QuoteName(const std::string& name);
 
-// Why the stub would refuse the archived name (stored with these attributes), as one line
-// naming it, or "" when it accepts it. Lengths count stored bytes: a UTF-8 name is never
-// shorter than its ANSI form.
+// Why sfxpack refuses the archived name (stored with these attributes), as one line naming
+// it, or "" when it accepts it: the stub's rule, and no trailing dot or space that Windows
+// would drop, at most kMaxNameBytes bytes, well-formed when flagged UTF-8.
 std::string NameProblem(const std::string& name, uint16_t attributes);
 
-// Checks every name of info, and warns about a continuation cabinet (the stub looks for it
-// in the user's working folder) and a payload without Setup.exe or StdSetup.exe at the top.
+// Appends one line for each name that Windows would take for an earlier one (the same
+// without regard to case or to '/' against '\'), and for each name that is also a folder of
+// another. names: (name, stored as UTF-8).
+void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names,
+                      std::vector<std::string>* errors);
+
+// Checks every name of info and their clashes, and warns about a continuation cabinet (the
+// stub looks for it in the user's working folder) and a payload without Setup.exe or
+// StdSetup.exe at the top.
 void CheckPayload(const CabInfo& info, Findings* findings);

@@ -1,0 +1,64 @@
+// Writes the fuzzers' seeds: small cabinets, installers and names made here, one file each,
+// into OUT/cab_reader, OUT/installer and OUT/names.
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+
+#include "fakes.h"
+
+// Writes bytes to dir/name; false when it cannot.
+static bool WriteSeed(const std::string& dir, const std::string& name, const Bytes& bytes) {
+    FILE* f = fopen((dir + "/" + name).c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
+}
+
+// A stored cabinet of two folders with a block each; Setup.exe is in the first.
+static Bytes TwoFolderCab() {
+    Bytes cab = MakeCab({{"Setup.exe", "hello", 0x20}});
+    cab.insert(cab.begin() + 44, cab.begin() + 36, cab.begin() + 44);
+    Put16(&cab, 26, 2);
+    Put32(&cab, 16, 44 + 8);
+    Put32(&cab, 36, static_cast<uint32_t>(cab.size() - 13));
+    Put32(&cab, 44, static_cast<uint32_t>(cab.size()));
+    const Bytes block = {0, 0, 0, 0, 5, 0, 5, 0, 'w', 'o', 'r', 'l', 'd'};
+    cab.insert(cab.end(), block.begin(), block.end());
+    Put32(&cab, 8, static_cast<uint32_t>(cab.size()));
+    return cab;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: make_seeds OUT\n");
+        return 2;
+    }
+    const std::string out = argv[1];
+    for (const char* dir : {"", "/cab_reader", "/installer", "/names"})
+        mkdir((out + dir).c_str(), 0777);
+    const std::vector<std::vector<FakeEntry>> cabs = {
+        {{"Setup.exe", "hello", 0x21}, {"sub\\caf\xc3\xa9.txt", "world!", 0xa0}},
+        {{"StdSetup.exe", "", 0x20}},
+        {{"a\\b\\c.txt", "abc", 0x20}, {"A\\B\\C.TXT", "ABC", 0x20}, {"nul.txt", "x", 0x20}},
+    };
+    bool ok = true;
+    for (size_t i = 0; i <= cabs.size(); ++i) {
+        const Bytes cab = i < cabs.size() ? MakeCab(cabs[i]) : TwoFolderCab();
+        Bytes installer = MakePe({{0x200, 0x200}}, 0x400);
+        installer.insert(installer.end(), cab.begin(), cab.end());
+        ok = ok && WriteSeed(out + "/cab_reader", std::to_string(i), cab) &&
+             WriteSeed(out + "/installer", std::to_string(i), installer);
+    }
+    const char* names[] = {"Setup.exe",  "a\\b/c.txt", "caf\xc3\xa9.txt", "..\\x",
+                           "a\\.\\b",    "Con .txt",   "COM\xc2\xb9",     "lpt9.",
+                           "Setup.exe.", "a \\b",      "a\\\\b",          "x?y",
+                           "c:x",        "\\\\srv\\s", "\xd0\xb4\xd0\x94"};
+    for (size_t i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
+        const std::string name = names[i];
+        ok = ok && WriteSeed(out + "/names", std::to_string(i), Bytes(name.begin(), name.end()));
+    }
+    if (!ok)
+        perror(("make_seeds: " + out).c_str());
+    return ok ? 0 : 1;
+}
