@@ -181,16 +181,18 @@ class ReportTest(TempCase):
         large = [c.strip() for c in rows[("large", "installer")].strip("|").split("|")]
         # 200 / median(100, 400, 500, 900) = 450
         self.assertEqual(large[0], "x64")
-        self.assertEqual(large[3:7], ["3", "200", "100", "0.44"])
+        # Work ratio: 200 / (450 - 250).
+        self.assertEqual(large[3:8], ["3", "200", "100–300", "0.44", "1.00"])
         small = [c.strip() for c in rows[("small", "installer")].strip("|").split("|")]
-        self.assertEqual(small[3:7], ["3", "3000", "2900", "2.00"])
-        self.assertIn("working set 3.0 MiB", small[7])
+        self.assertEqual(small[3:8], ["3", "3000", "2900–3100", "2.00", "2.40"])
+        self.assertIn("working set 3.0 MiB", small[8])
         # Less extrac32's own start-up: 3000 / (1500 - 250).
         self.assertIn("= 2.40", adjusted[1])
         with open(os.path.join(self.tmp, "results.dat")) as f:
             data = [line.split() for line in f if not line.startswith("#")]
         self.assertEqual(data[0], ["0", '"installer"', "200.0", "3000.0"])
         self.assertEqual(data[1], ["1", '"extrac32"', "450.0", "1500.0"])
+        self.assertEqual(data[3], ["3", '"extrac32', 'work"', "200.0", "1250.0"])
         with open(os.path.join(self.tmp, "results.md")) as f:
             md = f.read()
         self.assertIn("2048 bytes (2.0 KiB)", md)
