@@ -112,7 +112,10 @@ static bool WriteInstaller(const Source& stub, const Source& cab, const std::str
 }
 
 // Packs with the stub already opened and checked; the cabinet comes from a folder or a file.
-static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder) {
+// A branded stub's image replaces the stub and gets the installer's checksum.
+static bool PackWithStub(const PackRequest& r, const Source& original, bool isFolder,
+                         std::vector<uint8_t>* branded) {
+    const Source stub = branded ? MemorySource(branded->data(), branded->size()) : original;
     TempFile built;
     if (isFolder && !BuildCabinet(r, &built))
         return false;
@@ -126,6 +129,10 @@ static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder
     ok = ok && CheckTotalSize(stub.size, cab.size);
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
+    if (ok && branded && !SetInstallerChecksum(branded, cab, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ok = false;
+    }
     ok = ok && WriteInstaller(stub, cab, r.output);
     if (ok)
         printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", r.output.c_str(),
@@ -147,12 +154,21 @@ int Pack(const PackRequest& r) {
         fprintf(stderr, "sfxpack: %s: neither a folder nor a cabinet file\n", r.input.c_str());
         return kExitRefused;
     }
-    Source stub;
-    if (!OpenStub(r.stub, &stub)) {
-        CloseSource(&stub);
+    Branding branding = r.branding;
+    std::string error;
+    if (!LoadBranding(&branding, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
         return kExitRefused;
     }
-    const bool ok = PackWithStub(r, stub, S_ISDIR(st.st_mode));
+    Source stub;
+    std::vector<uint8_t> branded;
+    const bool brand = WantsBranding(branding);
+    bool ok = OpenStub(r.stub, &stub);
+    if (ok && brand && !BrandStub(stub, branding, &branded, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ok = false;
+    }
+    ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), brand ? &branded : nullptr);
     CloseSource(&stub);
     return ok ? kExitOk : kExitRefused;
 }
@@ -199,12 +215,16 @@ int List(const std::string& installer) {
     PeLayout pe;
     CabinetPlace place;
     CabInfo info;
-    std::vector<std::string> problems;
+    std::vector<std::string> problems, branding;
     const bool read = ReadInstaller(file, &pe, &place, &info, &problems);
+    if (read)
+        DescribeBranding(file, &branding, &problems);
     CloseSource(&file);
     Report(installer, problems);
     if (!read)
         return kExitRefused;
+    for (const std::string& line : branding)
+        printf("%s\n", line.c_str());
     printf("      Size  Date       Time      Attr    Name\n");
     uint64_t total = 0;
     for (const CabFile& f : info.files) {
@@ -247,9 +267,11 @@ int Check(const std::string& installer) {
     std::vector<std::string> problems;
     Findings findings;
     PeLayout pe;
+    std::vector<std::string> branding;
     if (ReadInstaller(file, &pe, &place, &info, &problems)) {
         CheckCabinetEnd(file, place, info, &problems);
         CheckPayload(info, &findings);
+        DescribeBranding(file, &branding, &problems);
     }
     CloseSource(&file);
     problems.insert(problems.end(), findings.errors.begin(), findings.errors.end());
@@ -257,6 +279,8 @@ int Check(const std::string& installer) {
     Report(installer, findings.warnings, "warning: ");
     if (!problems.empty())
         return kExitRefused;
+    for (const std::string& line : branding)
+        printf("%s\n", line.c_str());
     printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n", installer.c_str(),
            info.files.size(), info.cabinetSize, static_cast<unsigned long long>(place.offset),
            pe.arch, place.maxPadding ? ", signed" : "");

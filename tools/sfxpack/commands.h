@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "branding.h"
 #include "cab_builder.h"
 
 constexpr int kExitOk = 0;
@@ -14,6 +15,7 @@ struct PackRequest {
     std::string output; // the installer to write
     std::string stub;
     TimePolicy times;
+    Branding branding; // --icon and --version-info
 };
 
 // Appends the cabinet of a folder (built here) or an existing cabinet to the stub, writing
