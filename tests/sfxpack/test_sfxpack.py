@@ -2,7 +2,9 @@
 """Command-line and Wine tests of sfxpack, run by scripts/test-host.
 
 The stub stand-in is cabrun.exe from ${ORVANTA_CROSS_BUILD:-build}/tests/: it extracts the
-cabinet appended to it with the stub's own extraction code and prints what it did.
+cabinet appended to it with the stub's own extraction code and prints what it did. Branding is
+read back by brandread.exe through the platform's own calls; cabrun_rsrc.exe, cabrun with the
+program's resources, stands in for a stub that can be branded.
 """
 import os
 import random
@@ -15,6 +17,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CROSS = os.path.join(ROOT, os.environ.get("ORVANTA_CROSS_BUILD", "build"))
@@ -22,6 +25,10 @@ SFXPACK = os.environ.get("SFXPACK", os.path.join(ROOT, "build", "sfxpack"))
 STUB = os.path.join(CROSS, "tests", "cabrun.exe")
 REAL_STUB = os.path.join(CROSS, "OrvantaSfx.exe")
 ARCH = os.environ.get("ORVANTA_ARCH", "x86")
+BRANDREAD = os.path.join(CROSS, "tests", "brandread.exe")
+BRAND_STUB = os.path.join(CROSS, "tests", "cabrun_rsrc.exe")  # cabrun with the resources
+DRIVE = os.path.join(CROSS, "demo", "demo_drive.exe")
+DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 EPOCH = 1700000000
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
@@ -84,6 +91,49 @@ def list_rows(installer):
     return {f[:3] for f in found}, {f[0]: f[3] for f in found}
 
 
+def winpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+# Each image of the test icon in its own colour, so the image Windows picks for a size shows.
+COLOURS = {16: 0xFF0000, 32: 0x00FF00, 48: 0x0000FF, 256: 0xFFFF00}  # 256: PNG
+VERSION = {"FileVersion": "2.1.0.5", "ProductVersion": "3.0.0.0",
+           "ProductName": "MyApp \u00e9dition", "FileDescription": "MyApp setup",
+           "CompanyName": "Example & Co", "LegalCopyright": "\u00a9 2024 Example",
+           "OriginalFilename": "MyApp-setup.exe", "InternalName": "MyApp-setup"}
+
+
+def dib(size, rgb):
+    """A 32-bit icon bitmap of one colour: header, colour rows, then the mask rows."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+    return (header + struct.pack("<I", 0xFF000000 | rgb) * (size * size)
+            + b"\0" * ((size + 31) // 32 * 4 * size))
+
+
+def png(size, rgb):
+    def chunk(kind, data):
+        crc = struct.pack(">I", zlib.crc32(kind + data))
+        return struct.pack(">I", len(data)) + kind + data + crc
+    row = b"\0" + struct.pack(">I", rgb << 8 | 0xFF) * size
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+            + chunk(b"IDAT", zlib.compress(row * size)) + chunk(b"IEND", b""))
+
+
+def ico(images):
+    """An .ico file of (size, image) pairs."""
+    head, data = struct.pack("<HHH", 0, 1, len(images)), b""
+    for size, image in images:
+        head += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image),
+                            6 + 16 * len(images) + len(data))
+        data += image
+    return head + data
+
+
+def brand_icon():
+    return ico([(s, png(s, c) if s == 256 else dib(s, c)) for s, c in COLOURS.items()])
+
+
 class Workdir(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="sfxpack-")
@@ -130,6 +180,17 @@ class Workdir(unittest.TestCase):
         run(["osslsigncode", "sign", "-certs", self.path("cert.pem"), "-key",
              self.path("key.pem"), "-in", inst, "-out", out], check=True)
         return out
+
+    def brand(self, src, name, stub, env=None):
+        """Packs src with the test icon and VERSION."""
+        write(self.path("brand.ico"), brand_icon())
+        args = [SFXPACK, src, "-o", self.path(name), "--stub", stub,
+                "--icon", self.path("brand.ico")]
+        for key, value in VERSION.items():
+            args += ["--version-info", key + "=" + value]
+        r = run(args, env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return self.path(name)
 
     def check(self, path):
         return run([SFXPACK, "--check", path])
@@ -503,6 +564,127 @@ class Wine(Workdir):
         signed = self.sign(self.installer(src, env={"TZ": TZ}), self.path("s.exe"))
         self.assertEqual(self.check(signed).returncode, 0)
         self.extract_and_compare(signed, src)
+
+
+    def platform_view(self, exe):
+        """What Windows reports of exe's version block, icons and resources (brandread)."""
+        out = run(["wine", BRANDREAD, winpath(exe)] + [str(s) for s in COLOURS], timeout=120)
+        view = {"strings": {}, "icons": {}, "resources": {}}
+        for line in out.stdout.decode().replace("\r", "").splitlines():
+            f = line.split("\t")
+            if f[0] == "fixed":
+                view["fixed"] = tuple(f[1:])
+            elif f[0] == "string":
+                view["strings"][f[2]] = f[3]
+            elif f[0] in ("icon", "shell"):
+                view["icons"][f[1]] = (f[2], int(f[3], 16)) if len(f) > 3 else None
+            elif f[0] == "resource":
+                view["resources"][tuple(map(int, f[1:4]))] = tuple(f[4:])
+            elif f[0] in ("checksum", "relocations"):
+                view[f[0]] = tuple(f[1:])
+        return view
+
+    @unittest.skipUnless(os.path.exists(REAL_STUB), "the stub is not built yet")
+    def test_platform_reads_the_branding(self):
+        inst = self.brand(self.sample(), "real.exe", REAL_STUB)
+        view, before = self.platform_view(inst), self.platform_view(REAL_STUB)
+        self.assertEqual(view["fixed"], (VERSION["FileVersion"], VERSION["ProductVersion"]))
+        self.assertEqual(view["strings"], dict(VERSION, Comments=before["strings"]["Comments"]))
+        want = {str(s): ("%dx%d" % (s, s), c) for s, c in COLOURS.items()}
+        want.update(large=want["32"], small=want["16"])
+        self.assertEqual(view["icons"], want)
+        others = lambda v: {k: d for k, d in v["resources"].items() if k[0] not in (3, 14, 16)}
+        self.assertEqual(others(view), others(before))
+        self.assertIn((5, 9, 0x40C), others(view))  # the dialog
+        self.assertEqual(view["checksum"][0], view["checksum"][1])
+        self.assertEqual(view["relocations"], before["relocations"])  # moved with its section
+        self.assertNotEqual(view["relocations"][0], "0")
+        for path in [inst, self.sign(inst, self.path("signed.exe"))]:
+            r = self.check(path)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertIn(b"icon: 16x16 32-bit, 32x32 32-bit, 48x48 32-bit, 256x256 32-bit PNG",
+                          r.stdout)
+            self.assertIn('  ProductName: "MyApp \u00e9dition"'.encode(), r.stdout)
+        listed = run([SFXPACK, "--list", inst]).stdout
+        self.assertIn(b"version: file 2.1.0.5, product 3.0.0.0", listed)
+
+    def test_branded_installer_extracts_signed_and_unsigned(self):
+        src = self.sample()
+        inst = self.brand(src, "b.exe", BRAND_STUB, env={"TZ": TZ})
+        for path in [inst, self.sign(inst, self.path("s.exe"))]:
+            with self.subTest(path):
+                self.assertEqual(self.check(path).returncode, 0)
+                shutil.rmtree(self.path("dest"), ignore_errors=True)
+                self.extract_and_compare(path, src)
+
+    @unittest.skipUnless(all(map(os.path.exists, [REAL_STUB, DRIVE, DEMO_SETUP])),
+                         "the stub or the demo is not built yet")
+    def test_branded_program_starts_its_setup(self):
+        src = self.tree("demo", {"readme.txt": (b"hello\r\n", EPOCH, False)})
+        shutil.copy(DEMO_SETUP, os.path.join(src, "Setup.exe"))
+        os.makedirs(self.path("work"))
+        inst = self.brand(src, "work/MyApp-setup.exe", REAL_STUB)
+        # The driver presses "Extraire" and answers the setup program's box.
+        with open(self.path("drive.log"), "wb") as log:
+            r = subprocess.run(["wine", DRIVE, winpath(inst), winpath(self.path("work")),
+                                winpath(self.path("dialog.bmp"))], stdout=log,
+                               stderr=subprocess.STDOUT, timeout=180)
+        self.assertEqual(r.returncode, 0, read(self.path("drive.log")))
+        extracted = self.path("work", "Extract")
+        self.assertIn(b"installation finished", read(os.path.join(extracted, "install.log")))
+        self.assertEqual(read(os.path.join(extracted, "readme.txt")), b"hello\r\n")
+
+
+class Branding(Workdir):
+    def test_refusals_write_nothing(self):
+        good = ico([(16, dib(16, 0xFF0000))])
+        full = brand_icon()
+        cases = [
+            ("not an icon", png(16, 0), [], STUB, "not an icon (.ico) file"),
+            ("truncated", full[:len(full) // 2], [], STUB, "lies outside the icon file"),
+            ("no image", struct.pack("<HHH", 0, 1, 0), [], STUB, "holds no image"),
+            ("over 1 MiB", good + bytes(1 << 20), [], STUB, "over the 1 MiB"),
+            ("version number", None, ["FileVersion=1.2.3"], STUB, "not a version number"),
+            ("version part", None, ["ProductVersion=1.2.3.65536"], STUB, "not a version number"),
+            ("unknown key", None, ["Comments=x"], STUB, "unknown --version-info key"),
+            ("too long", None, ["ProductName=" + "x" * 40000], BRAND_STUB, "over the 65535"),
+            ("no resources", good, [], STUB, "no resources to replace"),
+        ]
+        out = self.path("out")
+        os.makedirs(out)
+        write(os.path.join(out, "kept.exe"), b"previous")
+        sample = self.sample()
+        for what, icon, settings, stub, expected in cases:
+            args = []
+            if icon is not None:
+                write(self.path("bad.ico"), icon)
+                args = ["--icon", self.path("bad.ico")]
+            for setting in settings:
+                args += ["--version-info", setting]
+            for target in ["new.exe", "kept.exe"]:
+                with self.subTest(what, target=target):
+                    path = os.path.join(out, target)
+                    r = run([SFXPACK, sample, "-o", path, "--stub", stub] + args)
+                    self.assert_refused(r, expected)
+                    self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                    self.assert_only(out, "kept.exe")
+                    self.assertEqual(read(os.path.join(out, "kept.exe")), b"previous")
+
+    def test_opt_in_and_reproducible(self):
+        plain = read(self.installer(self.sample("p"), "plain.exe"))
+        r = self.pack(self.sample("q"), self.path("q.exe"), BRAND_STUB)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(read(self.path("q.exe"))[:os.path.getsize(BRAND_STUB)], read(BRAND_STUB))
+        self.assertEqual(read(self.path("q.exe"))[os.path.getsize(BRAND_STUB):],
+                         plain[overlay(plain):])
+        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
+        a = read(self.brand(self.sample("a"), "a.exe", BRAND_STUB, dict(env, TZ="UTC")))
+        b = read(self.brand(self.sample("b"), "b.exe", BRAND_STUB, dict(env, TZ=TZ)))
+        self.assertEqual(a, b)
+        version = run([SFXPACK, "--version"])
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout, rb"^sfxpack \d+\.\d+\.\d+\n$")
+        self.assert_refused(run([SFXPACK, "--version", "x"]), "unknown option --version", rc=2)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "branding.h"
 #include "cab_reader.h"
 #include "file_io.h"
 #include "payload_rules.h"
@@ -121,7 +122,10 @@ static bool WriteInstaller(const Source& stub, const Source& cab, const std::str
 }
 
 // Packs with the stub already opened and checked; the cabinet comes from a folder or a file.
-static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder) {
+// A branded stub's image replaces the stub and gets the installer's checksum.
+static bool PackWithStub(const PackRequest& r, const Source& original, bool isFolder,
+                         std::vector<uint8_t>* branded) {
+    const Source stub = branded ? MemorySource(branded->data(), branded->size()) : original;
     TempFile built;
     if (isFolder && !BuildCabinet(r, &built))
         return false;
@@ -135,6 +139,10 @@ static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder
     ok = ok && CheckTotalSize(stub.size, cab.size);
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
+    if (ok && branded && !SetInstallerChecksum(branded, cab, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ok = false;
+    }
     ok = ok && WriteInstaller(stub, cab, r.output);
     if (ok)
         printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", EscapeText(r.output).c_str(),
@@ -156,12 +164,21 @@ int Pack(const PackRequest& r) {
         Report(r.input, {"neither a folder nor a cabinet file"});
         return kExitRefused;
     }
-    Source stub;
-    if (!OpenStub(r.stub, &stub)) {
-        CloseSource(&stub);
+    Branding branding = r.branding;
+    std::string error;
+    if (!LoadBranding(&branding, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
         return kExitRefused;
     }
-    const bool ok = PackWithStub(r, stub, S_ISDIR(st.st_mode));
+    Source stub;
+    std::vector<uint8_t> branded;
+    const bool brand = WantsBranding(branding);
+    bool ok = OpenStub(r.stub, &stub);
+    if (ok && brand && !BrandStub(stub, branding, &branded, &error)) {
+        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ok = false;
+    }
+    ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), brand ? &branded : nullptr);
     CloseSource(&stub);
     return ok ? kExitOk : kExitRefused;
 }
@@ -204,7 +221,12 @@ bool ListInstaller(const Source& file, std::string* listing, std::vector<std::st
     CabInfo info;
     if (!ReadInstaller(file, &pe, &place, &info, problems))
         return false;
-    *listing = "      Size  Date       Time      Attr    Name\n";
+    std::vector<std::string> branding;
+    DescribeBranding(file, &branding, problems);
+    listing->clear();
+    for (const std::string& line : branding)
+        *listing += EscapeText(line) + "\n";
+    *listing += "      Size  Date       Time      Attr    Name\n";
     uint64_t total = 0;
     for (const CabFile& f : info.files) {
         char row[96];
@@ -262,6 +284,7 @@ bool CheckInstaller(const Source& file, CheckReport* report) {
     if (ReadInstaller(file, &pe, &place, &info, &report->problems)) {
         CheckCabinetEnd(file, place, info, &report->problems);
         CheckPayload(info, &findings);
+        DescribeBranding(file, &report->branding, &report->problems);
     }
     report->problems.insert(report->problems.end(), findings.errors.begin(), findings.errors.end());
     report->warnings = findings.warnings;
@@ -287,6 +310,8 @@ int Check(const std::string& installer) {
     Report(installer, report.warnings, "warning: ");
     if (!ok)
         return kExitRefused;
+    for (const std::string& line : report.branding)
+        printf("%s\n", EscapeText(line).c_str());
     printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n",
            EscapeText(installer).c_str(), report.files, report.cabinetSize,
            static_cast<unsigned long long>(report.cabinetOffset), report.arch,

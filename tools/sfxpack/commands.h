@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "branding.h"
 #include "cab_builder.h"
 #include "file_io.h"
 
@@ -16,6 +17,7 @@ struct PackRequest {
     std::string output; // the installer to write
     std::string stub;
     TimePolicy times;
+    Branding branding; // --icon and --version-info
 };
 
 // Appends the cabinet of a folder (built here) or an existing cabinet to the stub, writing
@@ -37,6 +39,7 @@ struct CheckReport {
     uint64_t cabinetOffset = 0;
     bool isSigned = false;
     const char* arch = ""; // "x86" or "x64": the stub's architecture
+    std::vector<std::string> branding; // icon sizes and version strings found
 };
 
 // The listing of the installer in file: a heading, one row per file with its name escaped

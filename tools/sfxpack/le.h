@@ -1,4 +1,4 @@
-// Little-endian field readers for the PE and cabinet headers.
+// Little-endian field readers and writers for the PE, cabinet and resource headers.
 #pragma once
 
 #include <cstdint>
@@ -12,4 +12,16 @@ inline uint16_t ReadLe16(const uint8_t* p) {
 inline uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Stores v at p as 16-bit little-endian (two writable bytes).
+inline void WriteLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Stores v at p as 32-bit little-endian (four writable bytes).
+inline void WriteLe32(uint8_t* p, uint32_t v) {
+    WriteLe16(p, static_cast<uint16_t>(v));
+    WriteLe16(p + 2, static_cast<uint16_t>(v >> 16));
 }

@@ -9,9 +9,10 @@
 
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
+    "               [--icon FILE.ico] [--version-info KEY=VALUE]...\n"
     "       sfxpack --list INSTALLER\n"
     "       sfxpack --check INSTALLER\n"
-    "       sfxpack --help\n";
+    "       sfxpack --help | --version\n";
 
 static const char kHelp[] =
     "\n"
@@ -21,8 +22,14 @@ static const char kHelp[] =
     "  --stub PATH    the stub executable (PE32 i386 or PE32+ x86-64)\n"
     "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
     "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"
-    "  --list         list the files of an installer's payload\n"
+    "  --icon FILE    the installer's icon: every image of FILE.ico (PNG ones too)\n"
+    "  --version-info KEY=VALUE\n"
+    "                 a version string Windows shows, repeatable: FileVersion and\n"
+    "                 ProductVersion (a.b.c.d), ProductName, FileDescription,\n"
+    "                 CompanyName, LegalCopyright, OriginalFilename, InternalName\n"
+    "  --list         list the files of an installer's payload and its branding\n"
     "  --check        check an installer's layout and payload; exit 0 when good\n"
+    "  --version      print sfxpack's own version\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, caps file times and makes the output reproducible.\n"
     "Exit status: 0 success, 1 refused or problems found, 2 usage error.\n";
@@ -52,12 +59,23 @@ static int RunQuery(int argc, char** argv) {
     return strcmp(argv[1], "--list") == 0 ? List(argv[2]) : Check(argv[2]);
 }
 
+// Adds a --version-info KEY=VALUE to r; false when there is no '='. The key and value are
+// checked with the icon, before anything is written.
+static bool AddVersionSetting(const char* arg, PackRequest* r) {
+    const char* equals = strchr(arg, '=');
+    if (!equals || equals == arg)
+        return false;
+    r->branding.version.push_back({std::string(arg, equals), equals + 1});
+    return true;
+}
+
 // Parses the packing arguments into *r; 0 on success, else the usage exit status.
 static int ParsePack(int argc, char** argv, PackRequest* r) {
     std::string arch;
     for (int i = 1; i < argc; ++i) {
         const bool takesValue = strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--stub") == 0 ||
-                                strcmp(argv[i], "--arch") == 0;
+                                strcmp(argv[i], "--arch") == 0 || strcmp(argv[i], "--icon") == 0 ||
+                                strcmp(argv[i], "--version-info") == 0;
         if (takesValue && i + 1 >= argc)
             return UsageError("missing value after ", argv[i]);
         if (strcmp(argv[i], "-o") == 0)
@@ -66,7 +84,12 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
             r->stub = argv[++i];
         else if (strcmp(argv[i], "--arch") == 0)
             arch = argv[++i];
-        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+        else if (strcmp(argv[i], "--icon") == 0)
+            r->branding.iconPath = argv[++i];
+        else if (strcmp(argv[i], "--version-info") == 0) {
+            if (!AddVersionSetting(argv[++i], r))
+                return UsageError("--version-info takes KEY=VALUE, not ", argv[i]);
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return UsageError("unknown option ", argv[i]);
         else if (r->input.empty())
             r->input = argv[i];
@@ -91,6 +114,10 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
         printf("%s%s", kUsage, kHelp);
+        return kExitOk;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("sfxpack %s\n", SFXPACK_VERSION);
         return kExitOk;
     }
     if (argc >= 2 && (strcmp(argv[1], "--list") == 0 || strcmp(argv[1], "--check") == 0))
