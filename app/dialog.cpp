@@ -50,33 +50,65 @@ static void StartExtraction(HWND hwnd) {
     }
 }
 
+// Records arrive far faster than a screen shows them (thousands of small files a second), and
+// each repaint costs more than extracting a small file. So every record is freed at once and
+// only the latest text is kept, to be painted at most once a frame.
+constexpr UINT kProgressPaintMs = 16;
+constexpr UINT_PTR kProgressTimer = 1;
+static wchar_t* s_progressText;   // the latest text not yet painted, or null
+static DWORD s_lastProgressPaint; // GetTickCount() of the last paint
+static bool s_progressTimerArmed;
+
+// The progress line for one record: "..." once cancelled or without a name. Null: no memory.
+static wchar_t* ProgressText(const ProgressInfo* info) {
+    if (g_cancelRequested.load() || !info || !info->fileName || info->fileName[0] == '\0')
+        return Utf8ToWide("...");
+    static const char kPrefix[] = "Extraction : ";
+    const size_t length = strlen(info->fileName);
+    char* text = static_cast<char*>(malloc(sizeof(kPrefix) + length));
+    if (!text)
+        return nullptr;
+    memcpy(text, kPrefix, sizeof(kPrefix) - 1);
+    memcpy(text + sizeof(kPrefix) - 1, info->fileName, length + 1);
+    wchar_t* wide = Utf8ToWide(text);
+    free(text);
+    return wide;
+}
+
+static void PaintProgress() {
+    if (!s_progressText)
+        return;
+    SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, s_progressText);
+    free(s_progressText);
+    s_progressText = nullptr;
+    s_lastProgressPaint = GetTickCount();
+}
+
+// Takes one record and every one already waiting behind it, in order; paints now when the
+// last paint is a frame old, else when the timer fires.
 static void ShowProgress(WPARAM wParam) {
-    ProgressInfo* info = reinterpret_cast<ProgressInfo*>(wParam);
-    // A newer record already waiting would replace this text at once: skip the repaint.
-    MSG newer;
-    const bool superseded = PeekMessageW(&newer, g_hwndMain, WM_EXTRACT_PROGRESS,
-                                         WM_EXTRACT_PROGRESS, PM_NOREMOVE) != FALSE;
-    if (!superseded) {
-        if (g_cancelRequested.load() || !info || !info->fileName ||
-            strnlen(info->fileName, 32) == 0) {
-            SetDlgItemTextA(g_hwndMain, IDC_PROGRESS_TEXT, "...");
-        } else {
-            static const char kPrefix[] = "Extraction : ";
-            const size_t length = strlen(info->fileName);
-            char* text = static_cast<char*>(malloc(sizeof(kPrefix) + length));
-            wchar_t* wide = nullptr;
-            if (text) {
-                memcpy(text, kPrefix, sizeof(kPrefix) - 1);
-                memcpy(text + sizeof(kPrefix) - 1, info->fileName, length + 1);
-                wide = Utf8ToWide(text);
-            }
-            if (wide)
-                SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, wide);
-            free(wide);
-            free(text);
+    MSG next;
+    do {
+        ProgressInfo* info = reinterpret_cast<ProgressInfo*>(wParam);
+        wchar_t* text = ProgressText(info);
+        if (text) {
+            free(s_progressText);
+            s_progressText = text;
         }
+        FreeProgressInfo(info);
+        wParam = 0;
+        if (PeekMessageW(&next, g_hwndMain, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE))
+            wParam = next.wParam;
+    } while (wParam);
+    if (s_progressTimerArmed)
+        return;
+    if (GetTickCount() - s_lastProgressPaint >= kProgressPaintMs) {
+        PaintProgress();
+    } else {
+        s_progressTimerArmed = SetTimer(g_hwndMain, kProgressTimer, kProgressPaintMs, nullptr) != 0;
+        if (!s_progressTimerArmed)
+            PaintProgress(); // no timer to wait for: paint now rather than never
     }
-    FreeProgressInfo(info);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
@@ -99,6 +131,13 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         break;
     case WM_EXTRACT_PROGRESS:
         ShowProgress(wParam);
+        break;
+    case WM_TIMER:
+        if (wParam == kProgressTimer) {
+            KillTimer(hwnd, kProgressTimer);
+            s_progressTimerArmed = false;
+            PaintProgress();
+        }
         break;
     default:
         break;
