@@ -154,15 +154,15 @@ class Bench:
         if memory:
             self.memory.setdefault(key, []).append(memory)
 
-    def installer(self, payload, exe, payload_dir):
-        workdir = self.fresh_dir("installer-" + payload)
+    def installer(self, payload, exe, payload_dir, name="installer"):
+        workdir = self.fresh_dir(name.replace(" ", "-") + "-" + payload)
         cmd = ["wine", self.args.driver, wine_path(exe), wine_path(workdir)]
         code, _, _, out, err = timed(cmd)
         fields = dict(item.split("=", 1) for item in out.split() if "=" in item)
         if code != 0 or "elapsed_ms" not in fields:
             sys.exit("bench: installer run failed (%d): %s %s" % (code, out, err))
         memory = {"peak_ws": int(fields["peak_ws"]), "peak_pagefile": int(fields["peak_pagefile"])}
-        self.finish((payload, "installer"), float(fields["elapsed_ms"]), memory,
+        self.finish((payload, name), float(fields["elapsed_ms"]), memory,
                     os.path.join(workdir, "Extract"), payload_dir, workdir)
 
     def extrac32(self, payload, cab, payload_dir):
@@ -236,6 +236,13 @@ def report(bench, facts, cab_sizes, file_counts, out):
                 work = "%.2f" % (med[key] / max(ext - startup, 1.0))
             rows.append((payload, contender, bench.samples[key], med[key], ratio, work,
                          memory_text(bench.memory.get(key), contender)))
+    for label in getattr(bench, "compare", []):
+        for payload in PAYLOADS:
+            key = (payload, "installer " + label)
+            ext = med[(payload, "extrac32")]
+            rows.append((payload, key[1], bench.samples[key], med[key], "%.2f" % (med[key] / ext),
+                         "%.2f" % (med[key] / max(ext - startup, 1.0)),
+                         memory_text(bench.memory.get(key), "installer")))
     rows.append(("tiny (1 file)", "extrac32", bench.samples[("tiny", "extrac32")], startup, "",
                  "", memory_text(bench.memory.get(("tiny", "extrac32")), "extrac32")))
     noop = bench.samples[("wine start-up", "no-op program")]
@@ -256,6 +263,13 @@ def report(bench, facts, cab_sizes, file_counts, out):
         inst, ext = med[(payload, "installer")], med[(payload, "extrac32")]
         adjusted.append("- %s %s: installer %.0f ms ÷ (extrac32 %.0f − its start-up %.0f) ms = %.2f"
                         % (bench.arch, payload, inst, ext, startup, inst / max(ext - startup, 1.0)))
+
+    for label in getattr(bench, "compare", []):
+        for payload in PAYLOADS:
+            adjusted.append("- %s %s: installer %.0f ms ÷ installer %s %.0f ms = %.2f"
+                            % (bench.arch, payload, med[(payload, "installer")], label,
+                               med[(payload, "installer " + label)],
+                               med[(payload, "installer")] / med[(payload, "installer " + label)]))
 
     runs = ["- %s, %s: %s" % (payload, contender, ", ".join("%.0f" % v for v in values))
             for (payload, contender), values in sorted(bench.samples.items())]
@@ -364,6 +378,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--arch", default="x86", help="label of the stub's architecture")
     parser.add_argument("--payloads", help="folder of the generated payloads (default OUT/payload)")
+    parser.add_argument("--compare", action="append", default=[], metavar="LABEL=STUB",
+                        help="also time the installer made with this stub, in the same rounds")
     args = parser.parse_args()
     if args.runs < 3:
         sys.exit("bench: at least 3 runs each")
@@ -381,22 +397,38 @@ def main():
                                   exes[payload], cabs[payload])
         file_counts[payload] = len(files_under(os.path.join(payload_root, payload)))
     facts = stub_facts(args.stub, args.objdump)
+    compare = []  # (label, {payload: exe})
+    for item in args.compare:
+        label, _, stub = item.partition("=")
+        packed = {}
+        for payload in PAYLOADS:
+            packed[payload] = os.path.join(out, "%s-%s.exe" % (payload, label))
+            pack(args.sfxpack, stub, os.path.join(payload_root, payload), packed[payload],
+                 packed[payload] + ".cab")
+        compare.append((label, packed))
 
     bench = Bench(args)
+    bench.compare = [label for label, _ in compare]
     shutil.rmtree(bench.work, ignore_errors=True)
     # One untimed round: page cache, Wine's DLLs and its desktop process all warm.
     for payload in PAYLOADS:
         bench.installer(payload, exes[payload], os.path.join(payload_root, payload))
+    bench.samples.clear()
+    bench.memory.clear()
+    # extrac32's memory, read in runs of its own (kept).
+    for payload in PAYLOADS:
         bench.memory_of_extrac32(payload, cabs[payload], os.path.join(payload_root, payload))
     bench.memory_of_extrac32("tiny", cabs["tiny"], os.path.join(payload_root, "tiny"))
     bench.samples.clear()
-    del bench.memory[("large", "installer")], bench.memory[("small", "installer")]
+    bench.memory.clear()
 
     for i in range(args.runs):
         for payload in PAYLOADS:
             steps = [lambda p=payload: bench.installer(p, exes[p], os.path.join(payload_root, p)),
                      lambda p=payload: bench.extrac32(p, cabs[p], os.path.join(payload_root, p)),
                      lambda p=payload: bench.cabextract(p, cabs[p], os.path.join(payload_root, p))]
+            steps += [lambda p=payload, l=label, e=packed: bench.installer(
+                p, e[p], os.path.join(payload_root, p), "installer " + l) for label, packed in compare]
             shift = i % len(steps)
             for step in steps[shift:] + steps[:shift]:
                 step()
