@@ -5,6 +5,9 @@
 #include "app.h"
 #include "shared.h"
 
+HWND g_hwndMain = nullptr;
+int g_extractionStarted = 0;
+
 void PumpPendingMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
