@@ -1,12 +1,8 @@
-#include <io.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include "embedded_file.h"
 #include "extractor.h"
 
 const char* g_cabinetLibraryOverride = nullptr;
-int g_writeFailed = 0;
 
 CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     erf.erfOper = 0;
@@ -58,8 +54,7 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
             return false;
         }
     }
-    ex->hfdi = ex->pfnFDICreate(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek,
-                                cpu80386, &ex->erf);
+    ex->hfdi = CreateCabContext(ex->pfnFDICreate, &ex->erf);
     return ex->hfdi != nullptr;
 }
 
@@ -100,20 +95,4 @@ void ReleaseCabinetLibrary(CabExtractor* ex) {
         FreeLibrary(ex->hCabinetDll);
         ex->hCabinetDll = nullptr; // a second release must not unload it twice
     }
-}
-
-void* DIAMONDAPI CabAlloc(ULONG cb) {
-    return malloc(cb);
-}
-
-void DIAMONDAPI CabFree(void* pv) {
-    free(pv);
-}
-
-UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb) {
-    const int written = _write(static_cast<int>(hf), pv, cb);
-    // Some libraries ignore this result; the run fails on the flag instead.
-    if (written < 0 || static_cast<UINT>(written) != cb)
-        g_writeFailed = 1;
-    return static_cast<UINT>(written);
 }

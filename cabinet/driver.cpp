@@ -2,7 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "embedded_file.h"
 #include "extractor.h"
 #include "names.h"
 #include "shared.h"

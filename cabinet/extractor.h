@@ -5,7 +5,7 @@
 #include <fdi.h>
 #include <cstdint>
 
-#include "handle_table.h"
+#include "stream_callbacks.h"
 
 // The library's entry points, bound by name at run time; listed once.
 #define CAB_ENTRY_POINTS(X)                                                                        \
@@ -58,8 +58,6 @@ constexpr int kOutputOpenMode = 0x180;   // _S_IREAD|_S_IWRITE
 
 // Test seam: a library path to bind instead of the system folder's Cabinet.dll.
 extern const char* g_cabinetLibraryOverride;
-// Set by CabWrite when a write fails or falls short; the run then fails with code 8.
-extern int g_writeFailed;
 
 // Binds the library if needed and creates the FDI context; true only for a new context.
 bool LoadCabinetLibrary(CabExtractor* ex);
@@ -70,10 +68,6 @@ int GetCabErrorMessage(CabExtractor* ex, const char** message);
 const char* CabErrorText(int code);
 // Destroys the context and unloads the library; safe to repeat.
 void ReleaseCabinetLibrary(CabExtractor* ex);
-
-void* DIAMONDAPI CabAlloc(ULONG cb);
-void DIAMONDAPI CabFree(void* pv);
-UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb);
 
 // Extracts the embedded cabinet and every continuation it names under destination (UTF-8; null
 // or empty: the current folder). False with the cause in the extractor when a copy fails.

@@ -12,7 +12,7 @@
 
 #include "embedded_file.h"
 #include "extractor.h"
-#include "handle_table.h"
+#include "stream_callbacks.h"
 #include "shared.h"
 #include "test_util.h"
 
