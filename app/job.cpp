@@ -8,9 +8,9 @@
 #include <new>
 
 #include "app.h"
+#include "binding.h"
+#include "driver.h"
 #include "embedded_file.h"
-#include "extractor.h"
-#include "shared.h"
 #include "wide_path.h"
 
 bool FileExists(const char* path) {

@@ -1,20 +1,8 @@
 #include <string.h>
 
-#include "extractor.h"
+#include "binding.h"
 
 const char* g_cabinetLibraryOverride = nullptr;
-
-CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
-    erf.erfOper = 0;
-    erf.erfType = 0;
-    erf.fError = FALSE;
-    nextCabinet[0] = '\0';
-}
-
-CabExtractor::~CabExtractor() {
-    ReleaseCabinetLibrary(this);
-    ReleaseRunPaths(this);
-}
 
 // Only the system folder's copy: a Cabinet.dll lying beside the installer (a downloads
 // folder) must never be the one that runs.
@@ -37,11 +25,10 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
     if (!ex->hCabinetDll) {
         ex->hCabinetDll = LoadSystemCabinet();
         bool complete = true;
-#define CAB_BIND(name, ret, args)                                                                  \
-    ex->pfn##name = ex->hCabinetDll                                                                \
-                        ? reinterpret_cast<ret(DIAMONDAPI*) args>(                                 \
-                              reinterpret_cast<void*>(GetProcAddress(ex->hCabinetDll, #name)))     \
-                        : nullptr;                                                                 \
+#define CAB_BIND(name)                                                                             \
+    ex->pfn##name = ex->hCabinetDll ? reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>( \
+                                          GetProcAddress(ex->hCabinetDll, #name)))                 \
+                                    : nullptr;                                                     \
     complete = complete && ex->pfn##name;
         CAB_ENTRY_POINTS(CAB_BIND)
 #undef CAB_BIND

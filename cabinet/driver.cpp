@@ -2,10 +2,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "extractor.h"
+#include "driver.h"
+
 #include "names.h"
-#include "shared.h"
 #include "wide_path.h"
+
+std::atomic<int> g_cancelRequested{0};
 
 // The cabinets this run has processed: a chain that comes back to one would loop for ever.
 static char (*s_seenCabinets)[kPathSize];

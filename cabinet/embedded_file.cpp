@@ -4,8 +4,7 @@
 #include <new>
 #include <stdlib.h>
 
-#include "shared.h"
-
+HINSTANCE g_hInstance = nullptr;
 FILE* g_selfFile = nullptr;
 int32_t g_selfFileRefs = 0;
 

@@ -13,6 +13,10 @@ struct EmbeddedCabFile {
     int32_t length;   // file size at open time minus the overlay offset
 };
 
+// The loaded image that carries the cabinet, set by the program before the first open; null
+// stands for the main module.
+extern HINSTANCE g_hInstance;
+
 // The shared stream on the program's own file, and the embedded handles still open on it.
 extern FILE* g_selfFile;
 extern int32_t g_selfFileRefs;

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "embedded_file.h"
+#include "unmask.h"
 
 int g_writeFailed = 0;
 

@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <fdi.h>
 
-#include "cmap.h"
+#include "handle_table.h"
+
+// The name under which the embedded cabinet is asked for and recognised.
+constexpr const char kEmbeddedCabName[] = "exe";
 
 constexpr int kKeyCapacity = 5000;
 constexpr int kPathSize = MAX_PATH; // every ANSI path on the extraction side

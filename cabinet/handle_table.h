@@ -1,4 +1,4 @@
-// The fixed table of stream offsets per embedded-cabinet handle, and the keyed unmasking.
+// The fixed table of stream offsets per embedded-cabinet handle.
 // Pure logic: no platform calls, no allocation.
 #pragma once
 
@@ -30,9 +30,3 @@ class CMap {
 
 extern const char kCMapGetError[];
 extern const char kCMapSetError[];
-
-// Unmasks n bytes of buf in place; startOffset is the stream offset of buf[0].
-// Called only with keyLength > 0 and startOffset >= 0. A chunk at offset 0 gets the
-// "MSCF" marker over its first bytes (never more than n of them).
-void UnmaskChunk(unsigned char* buf, uint32_t n, const unsigned char* key, int32_t keyLength,
-                 int32_t startOffset);
