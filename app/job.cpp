@@ -10,7 +10,6 @@
 #include "app.h"
 #include "binding.h"
 #include "driver.h"
-#include "embedded_file.h"
 #include "wide_path.h"
 
 bool FileExists(const char* path) {
@@ -102,8 +101,6 @@ static char* ReadDestination() {
 
 void __cdecl ExtractionThread(void*) {
     char* destination = ReadDestination();
-    g_selfFileRefs = 0;
-    g_selfFile = nullptr;
     if (destination)
         RunExtraction(destination);
     else

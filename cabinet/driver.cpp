@@ -9,29 +9,18 @@
 
 std::atomic<int> g_cancelRequested{0};
 
-// The cabinets this run has processed: a chain that comes back to one would loop for ever.
-static char (*s_seenCabinets)[kPathSize];
-static int s_seenCapacity;
-
 // Records one more processed cabinet name; false when no memory is left for it.
-static bool RememberCabinet(int seen, const char* name) {
-    if (seen >= s_seenCapacity) {
-        const int capacity = s_seenCapacity ? s_seenCapacity * 2 : 8;
-        void* grown = realloc(s_seenCabinets, static_cast<size_t>(capacity) * kPathSize);
+static bool RememberCabinet(CabExtractor* ex, const char* name) {
+    if (ex->seenCount >= ex->seenCapacity) {
+        const int capacity = ex->seenCapacity ? ex->seenCapacity * 2 : 8;
+        void* grown = realloc(ex->seenCabinets, static_cast<size_t>(capacity) * kPathSize);
         if (!grown)
             return false;
-        s_seenCabinets = static_cast<char(*)[kPathSize]>(grown);
-        s_seenCapacity = capacity;
+        ex->seenCabinets = static_cast<char(*)[kPathSize]>(grown);
+        ex->seenCapacity = capacity;
     }
-    memcpy(s_seenCabinets[seen], name, kPathSize);
+    memcpy(ex->seenCabinets[ex->seenCount++], name, kPathSize);
     return true;
-}
-
-void ReleaseRunPaths(CabExtractor* ex) {
-    free(ex->destination);
-    free(ex->currentPath);
-    free(ex->lastCreatedDir);
-    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
 }
 
 static void FailRun(CabExtractor* ex, int code) {
@@ -41,18 +30,12 @@ static void FailRun(CabExtractor* ex, int code) {
 }
 
 bool ExtractAll(CabExtractor* ex, const char* destination) {
-    ex->pendingError = 0;
+    StartRun(ex);
     if (!ex->hfdi)
         return false;
     if (kEmbeddedCabName[0] == '\0')
         return false;
 
-    CabStreamState& state = StreamState();
-    state.map.Clear();
-    strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
-    state.cabName[sizeof(state.cabName) - 1] = '\0';
-
-    ReleaseRunPaths(ex);
     ex->destination = NormaliseDestination(destination);
     if (!ex->destination) {
         FailRun(ex, FDIERROR_ALLOC_FAIL);
@@ -67,13 +50,9 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     cabPath[pathLength] = '\0';
     strcpy(cabName, kEmbeddedCabName + pathLength);
 
-    ex->abortRequested = 0;
     strcpy(ex->nextCabinet, cabName);
-    g_writeFailed = 0;
-
-    int seen = 0;
     for (;;) {
-        if (!RememberCabinet(seen++, cabName)) {
+        if (!RememberCabinet(ex, cabName)) {
             FailRun(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
@@ -88,8 +67,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         if (_stricmp(cabName, ex->nextCabinet) == 0)
             return true;
         bool repeated = false;
-        for (int i = 0; i < seen && !repeated; ++i)
-            repeated = _stricmp(s_seenCabinets[i], ex->nextCabinet) == 0;
+        for (int i = 0; i < ex->seenCount && !repeated; ++i)
+            repeated = _stricmp(ex->seenCabinets[i], ex->nextCabinet) == 0;
         if (repeated) {
             FailRun(ex, FDIERROR_WRONG_CABINET);
             return false;

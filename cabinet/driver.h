@@ -39,7 +39,5 @@ constexpr int kOutputOpenMode = 0x180;   // _S_IREAD|_S_IWRITE
 // or empty: the current folder). False with the cause in the extractor when a copy fails.
 bool ExtractAll(CabExtractor* ex, const char* destination);
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
-// Frees the run's paths (destination, current output path, last folder); safe to repeat.
-void ReleaseRunPaths(CabExtractor* ex);
 // Stamps an output file (UTF-8 path) with the archived time (local) and masked attributes.
 void ApplyFileTimeAndAttributes(const char* path, USHORT date, USHORT time, USHORT attribs);

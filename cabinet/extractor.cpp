@@ -1,7 +1,10 @@
 #include "extractor.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "binding.h"
-#include "driver.h"
+#include "embedded_file.h"
 
 CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     erf.erfOper = 0;
@@ -11,6 +14,35 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
 }
 
 CabExtractor::~CabExtractor() {
-    ReleaseCabinetLibrary(this);
-    ReleaseRunPaths(this);
+    ReleaseRun(this);
+}
+
+// Frees the output paths of a run (destination, current output path, last folder).
+static void FreeRunPaths(CabExtractor* ex) {
+    free(ex->destination);
+    free(ex->currentPath);
+    free(ex->lastCreatedDir);
+    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
+}
+
+void StartRun(CabExtractor* ex) {
+    ex->pendingError = 0;
+    ex->abortRequested = 0;
+    FreeRunPaths(ex);
+    ex->seenCount = 0;
+    g_writeFailed = 0;
+    CabStreamState& state = StreamState();
+    state.map.Clear();
+    strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
+    state.cabName[sizeof(state.cabName) - 1] = '\0';
+    g_selfFileRefs = 0;
+    g_selfFile = nullptr;
+}
+
+void ReleaseRun(CabExtractor* ex) {
+    ReleaseCabinetLibrary(ex);
+    FreeRunPaths(ex);
+    free(ex->seenCabinets);
+    ex->seenCabinets = nullptr;
+    ex->seenCount = ex->seenCapacity = 0;
 }

@@ -1,4 +1,5 @@
-// One run's record: the connection to the platform cabinet library and the driver's state.
+// One run's record: the connection to the platform cabinet library, the error and the driver's
+// state, reset at the start of a run and released once at its end.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +13,7 @@
 
 struct CabExtractor {
     explicit CabExtractor(HWND notify);
-    ~CabExtractor(); // ReleaseCabinetLibrary and ReleaseRunPaths
+    ~CabExtractor(); // ReleaseRun
     CabExtractor(const CabExtractor&) = delete;
     CabExtractor& operator=(const CabExtractor&) = delete;
 
@@ -24,9 +25,20 @@ struct CabExtractor {
     char* currentPath = nullptr;    // UTF-8 output path of the file being written
     char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
     char nextCabinet[kPathSize];
+    // The cabinets this run has processed: a chain that comes back to one would loop for ever.
+    char (*seenCabinets)[kPathSize] = nullptr;
+    int seenCount = 0;
+    int seenCapacity = 0;
     HMODULE hCabinetDll = nullptr;
 #define CAB_ENTRY_FIELD(name) decltype(&::name) pfn##name = nullptr;
     CAB_ENTRY_POINTS(CAB_ENTRY_FIELD)
 #undef CAB_ENTRY_FIELD
     HWND hwndNotify;
 };
+
+// Puts every part of a run's state at its start, the process-wide parts the callbacks share
+// included: no error or abort recorded, no paths, no cabinet seen, no failed write, no
+// embedded handle. The library stays bound.
+void StartRun(CabExtractor* ex);
+// Releases the library and frees what the run holds; safe to repeat.
+void ReleaseRun(CabExtractor* ex);

@@ -25,7 +25,8 @@ struct CabStreamState {
 // The single instance; zero-initialised, so it exists from the first use on.
 CabStreamState& StreamState();
 
-// Set by CabWrite when a write fails or falls short; the run then fails with code 8.
+// Set by CabWrite when a write fails or falls short; the run then fails with code 8. Global,
+// not on the run's record, only because the write callback gets a handle and no context.
 extern int g_writeFailed;
 
 void* DIAMONDAPI CabAlloc(ULONG cb);
