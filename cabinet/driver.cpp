@@ -13,13 +13,14 @@ std::atomic<int> g_cancelRequested{0};
 static bool RememberCabinet(CabExtractor* ex, const char* name) {
     if (ex->seenCount >= ex->seenCapacity) {
         const int capacity = ex->seenCapacity ? ex->seenCapacity * 2 : 8;
-        void* grown = realloc(ex->seenCabinets, static_cast<size_t>(capacity) * kPathSize);
+        void* grown =
+            realloc(ex->seenCabinets, static_cast<size_t>(capacity) * sizeof(*ex->seenCabinets));
         if (!grown)
             return false;
-        ex->seenCabinets = static_cast<char(*)[kPathSize]>(grown);
+        ex->seenCabinets = static_cast<decltype(ex->seenCabinets)>(grown);
         ex->seenCapacity = capacity;
     }
-    memcpy(ex->seenCabinets[ex->seenCount++], name, kPathSize);
+    memcpy(ex->seenCabinets[ex->seenCount++], name, sizeof(*ex->seenCabinets));
     return true;
 }
 
@@ -42,8 +43,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         return false;
     }
 
-    char cabName[kPathSize];
-    char cabPath[kPathSize];
+    char cabName[kMaxNameBytes + 1];
+    char cabPath[kMaxNameBytes + 1];
     const char* slash = strrchr(kEmbeddedCabName, '\\');
     const size_t pathLength = slash ? static_cast<size_t>(slash - kEmbeddedCabName) + 1 : 0;
     memcpy(cabPath, kEmbeddedCabName, pathLength);
@@ -163,7 +164,7 @@ static INT_PTR OpenOutputFile(const char* path) {
 // The progress record of an archived name that will not be written: its base name as well as
 // it can be shown.
 static ProgressInfo* RefusedProgressInfo(const FDINOTIFICATION* pfdin) {
-    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP);
+    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP);
     ProgressInfo* info = NewProgressInfo(shown ? ArchivedBaseName(shown) : "", "", "", "", pfdin);
     free(shown);
     return info;
@@ -187,7 +188,7 @@ static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICA
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     char* name = nullptr;
     const DecodeResult decoded =
-        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP, &name);
+        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP, &name);
     OutputPath out = {};
     ComposeResult composed = kUnsafeName;
     if (decoded == kDecoded)

@@ -30,7 +30,6 @@ void FreeProgressInfo(ProgressInfo* info);
 extern std::atomic<int> g_cancelRequested;
 
 constexpr uint16_t kDosAttributeMask = 0x27;
-constexpr uint16_t kUtf8NameFlag = 0x80;
 // The flags and mode every output file is opened with.
 constexpr int kOutputOpenFlags = 0x8321; // _O_BINARY|_O_CREAT|_O_TRUNC|_O_SEQUENTIAL|_O_WRONLY
 constexpr int kOutputOpenMode = 0x180;   // _S_IREAD|_S_IWRITE

@@ -24,9 +24,9 @@ struct CabExtractor {
     char* destination = nullptr;    // UTF-8, ending in '\\' (or empty); owned by the run
     char* currentPath = nullptr;    // UTF-8 output path of the file being written
     char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
-    char nextCabinet[kPathSize];
+    char nextCabinet[kMaxNameBytes + 1];
     // The cabinets this run has processed: a chain that comes back to one would loop for ever.
-    char (*seenCabinets)[kPathSize] = nullptr;
+    char (*seenCabinets)[kMaxNameBytes + 1] = nullptr;
     int seenCount = 0;
     int seenCapacity = 0;
     HMODULE hCabinetDll = nullptr;

@@ -6,12 +6,12 @@
 #include <fdi.h>
 
 #include "handle_table.h"
+#include "names.h"
 
 // The name under which the embedded cabinet is asked for and recognised.
 constexpr const char kEmbeddedCabName[] = "exe";
 
 constexpr int kKeyCapacity = 5000;
-constexpr int kPathSize = MAX_PATH; // every ANSI path on the extraction side
 
 // The file callbacks get a handle and nothing else, so what they share is kept once per
 // process: the embedded handles with their stream offsets, and the unmasking key.
@@ -19,7 +19,7 @@ struct CabStreamState {
     CMap map; // an entry is what marks a handle as embedded
     unsigned char key[kKeyCapacity];
     int32_t keyLength;
-    char cabName[kPathSize]; // the name under which the embedded cabinet is opened
+    char cabName[kMaxNameBytes + 1]; // the name under which the embedded cabinet is opened
 };
 
 // The single instance; zero-initialised, so it exists from the first use on.
