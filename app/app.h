@@ -5,8 +5,8 @@
 
 #include "resource.h"
 
-// Posted by the job as its very last act; the dialog answers with PostQuitMessage. Apart from
-// the driver's WM_EXTRACT_PROGRESS.
+// Posted by the job as its very last act; the dialog answers with PostQuitMessage. Distinct
+// from the driver's WM_EXTRACT_PROGRESS.
 constexpr UINT WM_EXTRACT_DONE = WM_USER + 1;
 
 // Written by the main thread before the worker exists, read-only afterwards.

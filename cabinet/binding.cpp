@@ -1,6 +1,8 @@
+#include "binding.h"
+
 #include <string.h>
 
-#include "binding.h"
+#include "stream_callbacks.h"
 
 const char* g_cabinetLibraryOverride = nullptr;
 

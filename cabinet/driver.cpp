@@ -1,10 +1,11 @@
+#include "driver.h"
+
 #include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "driver.h"
-
 #include "names.h"
+#include "stream_callbacks.h"
 #include "wide_path.h"
 
 std::atomic<int> g_cancelRequested{0};

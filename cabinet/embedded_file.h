@@ -1,12 +1,12 @@
-// The cabinet appended to the program's own executable, served as read-only records on one
-// shared stream of the program's file. Knows nothing of handles or the library.
+// The cabinet appended to the program's own executable, read through records on one shared
+// stream of the program's file. Knows nothing of the library or its handle table.
 #pragma once
 
 #include <windows.h>
 #include <cstdint>
 #include <cstdio>
 
-// One open handle on the embedded cabinet; its address is the handle value.
+// One reader of the embedded cabinet; the library's callbacks use its address as the handle.
 struct EmbeddedCabFile {
     int32_t reserved;
     int32_t position; // offset of the next byte to read, from the cabinet's first byte

@@ -5,6 +5,7 @@
 
 #include "binding.h"
 #include "embedded_file.h"
+#include "stream_callbacks.h"
 
 CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     erf.erfOper = 0;

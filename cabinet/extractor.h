@@ -6,7 +6,7 @@
 #include <fdi.h>
 #include <cstdint>
 
-#include "stream_callbacks.h"
+#include "names.h"
 
 // The library's entry points, bound by name at run time; listed once, typed by fdi.h.
 #define CAB_ENTRY_POINTS(X) X(FDICreate) X(FDICopy) X(FDIIsCabinet) X(FDIDestroy)
