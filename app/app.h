@@ -1,7 +1,18 @@
-// The program's own routines: start-up, the dialog and the extraction job.
+// The program's own state and routines: start-up, the dialog and the extraction job.
 #pragma once
 
 #include <windows.h>
+
+#include "resource.h"
+
+// Posted by the job as its very last act; the dialog answers with PostQuitMessage. Distinct
+// from the driver's WM_EXTRACT_PROGRESS.
+constexpr UINT WM_EXTRACT_DONE = WM_USER + 1;
+
+// Written by the main thread before the worker exists, read-only afterwards.
+extern HWND g_hwndMain;
+// Set once (0 to 1) by the main thread when "Extraire" starts the worker.
+extern int g_extractionStarted;
 
 // Dispatches every message waiting in this thread's queue, then returns; never waits.
 void PumpPendingMessages();

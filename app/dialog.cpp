@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "app.h"
-#include "extractor.h"
-#include "shared.h"
+#include "driver.h"
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {

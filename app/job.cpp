@@ -8,9 +8,8 @@
 #include <new>
 
 #include "app.h"
-#include "embedded_file.h"
-#include "extractor.h"
-#include "shared.h"
+#include "binding.h"
+#include "driver.h"
 #include "wide_path.h"
 
 bool FileExists(const char* path) {
@@ -102,8 +101,6 @@ static char* ReadDestination() {
 
 void __cdecl ExtractionThread(void*) {
     char* destination = ReadDestination();
-    g_selfFileRefs = 0;
-    g_selfFile = nullptr;
     if (destination)
         RunExtraction(destination);
     else

@@ -3,7 +3,10 @@
 #include <objbase.h>
 
 #include "app.h"
-#include "shared.h"
+#include "embedded_file.h"
+
+HWND g_hwndMain = nullptr;
+int g_extractionStarted = 0;
 
 void PumpPendingMessages() {
     MSG msg;

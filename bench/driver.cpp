@@ -12,36 +12,9 @@
 #include <cwchar>
 #include <string>
 
+#include "dialog_driver.h"
+
 namespace {
-
-const wchar_t kTitle[] = L"Orvanta Archive Extractor";
-constexpr int IDC_DEST_PATH = 1002, IDC_EXTRACT = 1005;
-
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t title[256] = {};
-    GetWindowTextW(hwnd, title, 256);
-    if (pid == search->pid && IsWindowVisible(hwnd) && wcscmp(title, kTitle) == 0) {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::string ControlText(HWND dialog, int id) {
-    char buf[1024] = {};
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof(buf),
-                        reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &result);
-    return buf;
-}
 
 int Fail(const char* what, HANDLE process) {
     fprintf(stderr, "driver: %s (error %lu)\n", what, GetLastError());
@@ -50,24 +23,6 @@ int Fail(const char* what, HANDLE process) {
         WaitForSingleObject(process, 5000);
     }
     return 1;
-}
-
-// Starts a program with its standard handles on NUL: nothing it starts may hold our output
-// pipe open.
-bool Start(std::string commandLine, const std::string& workDir, PROCESS_INFORMATION* pi) {
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = si.hStdOutput = si.hStdError = nul;
-    const BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                        nullptr, workDir.c_str(), &si, pi);
-    CloseHandle(nul);
-    if (started)
-        CloseHandle(pi->hThread);
-    return started != FALSE;
 }
 
 // Waits for the exit, then prints the time since start and the peak memory figures.
@@ -112,20 +67,19 @@ int Report(HANDLE process, const LARGE_INTEGER& start) {
 }
 
 int RunProgram(int argc, char** argv) {
-    std::string commandLine;
+    std::wstring commandLine;
     for (int i = 3; i < argc; ++i) {
         if (!commandLine.empty())
-            commandLine += ' ';
-        commandLine += '"';
-        commandLine += argv[i];
-        commandLine += '"';
+            commandLine += L' ';
+        commandLine += L'"' + ArgumentText(argv[i]) + L'"';
     }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    PROCESS_INFORMATION pi = {};
-    if (!Start(commandLine, argv[2], &pi))
+    DWORD pid = 0;
+    const HANDLE process = StartProgram(commandLine, ArgumentText(argv[2]), &pid);
+    if (!process)
         return Fail("cannot start the program", nullptr);
-    return Report(pi.hProcess, start);
+    return Report(process, start);
 }
 
 } // namespace
@@ -137,34 +91,27 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: driver.exe INSTALLER WORKDIR | --run WORKDIR PROGRAM [ARGS...]\n");
         return 2;
     }
-    const std::string installer = argv[1], workDir = argv[2];
-    PROCESS_INFORMATION pi = {};
-    if (!Start("\"" + installer + "\"", workDir, &pi))
+    const std::wstring installer = ArgumentText(argv[1]), workDir = ArgumentText(argv[2]);
+    DWORD pid = 0;
+    const HANDLE process = StartProgram(L"\"" + installer + L"\"", workDir, &pid);
+    if (!process)
         return Fail("cannot start the installer", nullptr);
 
-    WindowSearch search = {pi.dwProcessId, nullptr};
-    const DWORD begin = GetTickCount();
-    while (!search.found && GetTickCount() - begin < 60000) {
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-        if (!search.found)
-            Sleep(5);
-    }
-    if (!search.found)
-        return Fail("no dialog within 60 s", pi.hProcess);
-    const HWND dialog = search.found;
+    const HWND dialog = WaitWindow(pid, kDialogTitle, 60000);
+    if (!dialog)
+        return Fail("no dialog within 60 s", process);
     // A destination other than the expected one would mean extracting somewhere unchecked.
-    const std::string expected = workDir + "\\Extract";
-    const std::string shown = ControlText(dialog, IDC_DEST_PATH);
-    if (_stricmp(shown.c_str(), expected.c_str()) != 0) {
-        fprintf(stderr, "driver: destination is \"%s\", expected \"%s\"\n", shown.c_str(),
+    const std::wstring expected = workDir + L"\\Extract";
+    const std::wstring shown = ControlText(dialog, IDC_DEST_PATH);
+    if (_wcsicmp(shown.c_str(), expected.c_str()) != 0) {
+        fprintf(stderr, "driver: destination is \"%ls\", expected \"%ls\"\n", shown.c_str(),
                 expected.c_str());
-        return Fail("unexpected destination", pi.hProcess);
+        return Fail("unexpected destination", process);
     }
-    WaitForInputIdle(pi.hProcess, 5000);
+    WaitForInputIdle(process, 5000);
 
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXTRACT, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_EXTRACT)));
-    return Report(pi.hProcess, start);
+    PressButton(dialog, IDC_EXTRACT);
+    return Report(process, start);
 }

@@ -1,24 +1,10 @@
-#include <io.h>
-#include <stdlib.h>
+#include "binding.h"
+
 #include <string.h>
 
-#include "embedded_file.h"
-#include "extractor.h"
+#include "stream_callbacks.h"
 
 const char* g_cabinetLibraryOverride = nullptr;
-int g_writeFailed = 0;
-
-CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
-    erf.erfOper = 0;
-    erf.erfType = 0;
-    erf.fError = FALSE;
-    nextCabinet[0] = '\0';
-}
-
-CabExtractor::~CabExtractor() {
-    ReleaseCabinetLibrary(this);
-    ReleaseRunPaths(this);
-}
 
 // Only the system folder's copy: a Cabinet.dll lying beside the installer (a downloads
 // folder) must never be the one that runs.
@@ -41,11 +27,10 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
     if (!ex->hCabinetDll) {
         ex->hCabinetDll = LoadSystemCabinet();
         bool complete = true;
-#define CAB_BIND(name, ret, args)                                                                  \
-    ex->pfn##name = ex->hCabinetDll                                                                \
-                        ? reinterpret_cast<ret(DIAMONDAPI*) args>(                                 \
-                              reinterpret_cast<void*>(GetProcAddress(ex->hCabinetDll, #name)))     \
-                        : nullptr;                                                                 \
+#define CAB_BIND(name)                                                                             \
+    ex->pfn##name = ex->hCabinetDll ? reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>( \
+                                          GetProcAddress(ex->hCabinetDll, #name)))                 \
+                                    : nullptr;                                                     \
     complete = complete && ex->pfn##name;
         CAB_ENTRY_POINTS(CAB_BIND)
 #undef CAB_BIND
@@ -58,8 +43,7 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
             return false;
         }
     }
-    ex->hfdi = ex->pfnFDICreate(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek,
-                                cpu80386, &ex->erf);
+    ex->hfdi = CreateCabContext(ex->pfnFDICreate, &ex->erf);
     return ex->hfdi != nullptr;
 }
 
@@ -100,20 +84,4 @@ void ReleaseCabinetLibrary(CabExtractor* ex) {
         FreeLibrary(ex->hCabinetDll);
         ex->hCabinetDll = nullptr; // a second release must not unload it twice
     }
-}
-
-void* DIAMONDAPI CabAlloc(ULONG cb) {
-    return malloc(cb);
-}
-
-void DIAMONDAPI CabFree(void* pv) {
-    free(pv);
-}
-
-UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb) {
-    const int written = _write(static_cast<int>(hf), pv, cb);
-    // Some libraries ignore this result; the run fails on the flag instead.
-    if (written < 0 || static_cast<UINT>(written) != cb)
-        g_writeFailed = 1;
-    return static_cast<UINT>(written);
 }

@@ -1,36 +1,28 @@
+#include "driver.h"
+
 #include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "embedded_file.h"
-#include "extractor.h"
 #include "names.h"
-#include "shared.h"
+#include "stream_callbacks.h"
 #include "wide_path.h"
 
-// The cabinets this run has processed: a chain that comes back to one would loop for ever.
-static char (*s_seenCabinets)[kPathSize];
-static int s_seenCapacity;
+std::atomic<int> g_cancelRequested{0};
 
 // Records one more processed cabinet name; false when no memory is left for it.
-static bool RememberCabinet(int seen, const char* name) {
-    if (seen >= s_seenCapacity) {
-        const int capacity = s_seenCapacity ? s_seenCapacity * 2 : 8;
-        void* grown = realloc(s_seenCabinets, static_cast<size_t>(capacity) * kPathSize);
+static bool RememberCabinet(CabExtractor* ex, const char* name) {
+    if (ex->seenCount >= ex->seenCapacity) {
+        const int capacity = ex->seenCapacity ? ex->seenCapacity * 2 : 8;
+        void* grown =
+            realloc(ex->seenCabinets, static_cast<size_t>(capacity) * sizeof(*ex->seenCabinets));
         if (!grown)
             return false;
-        s_seenCabinets = static_cast<char(*)[kPathSize]>(grown);
-        s_seenCapacity = capacity;
+        ex->seenCabinets = static_cast<decltype(ex->seenCabinets)>(grown);
+        ex->seenCapacity = capacity;
     }
-    memcpy(s_seenCabinets[seen], name, kPathSize);
+    memcpy(ex->seenCabinets[ex->seenCount++], name, sizeof(*ex->seenCabinets));
     return true;
-}
-
-void ReleaseRunPaths(CabExtractor* ex) {
-    free(ex->destination);
-    free(ex->currentPath);
-    free(ex->lastCreatedDir);
-    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
 }
 
 static void FailRun(CabExtractor* ex, int code) {
@@ -40,39 +32,29 @@ static void FailRun(CabExtractor* ex, int code) {
 }
 
 bool ExtractAll(CabExtractor* ex, const char* destination) {
-    ex->pendingError = 0;
+    StartRun(ex);
     if (!ex->hfdi)
         return false;
     if (kEmbeddedCabName[0] == '\0')
         return false;
 
-    CabStreamState& state = StreamState();
-    state.map.Clear();
-    strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
-    state.cabName[sizeof(state.cabName) - 1] = '\0';
-
-    ReleaseRunPaths(ex);
     ex->destination = NormaliseDestination(destination);
     if (!ex->destination) {
         FailRun(ex, FDIERROR_ALLOC_FAIL);
         return false;
     }
 
-    char cabName[kPathSize];
-    char cabPath[kPathSize];
+    char cabName[kMaxNameBytes + 1];
+    char cabPath[kMaxNameBytes + 1];
     const char* slash = strrchr(kEmbeddedCabName, '\\');
     const size_t pathLength = slash ? static_cast<size_t>(slash - kEmbeddedCabName) + 1 : 0;
     memcpy(cabPath, kEmbeddedCabName, pathLength);
     cabPath[pathLength] = '\0';
     strcpy(cabName, kEmbeddedCabName + pathLength);
 
-    ex->abortRequested = 0;
     strcpy(ex->nextCabinet, cabName);
-    g_writeFailed = 0;
-
-    int seen = 0;
     for (;;) {
-        if (!RememberCabinet(seen++, cabName)) {
+        if (!RememberCabinet(ex, cabName)) {
             FailRun(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
@@ -87,8 +69,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         if (_stricmp(cabName, ex->nextCabinet) == 0)
             return true;
         bool repeated = false;
-        for (int i = 0; i < seen && !repeated; ++i)
-            repeated = _stricmp(s_seenCabinets[i], ex->nextCabinet) == 0;
+        for (int i = 0; i < ex->seenCount && !repeated; ++i)
+            repeated = _stricmp(ex->seenCabinets[i], ex->nextCabinet) == 0;
         if (repeated) {
             FailRun(ex, FDIERROR_WRONG_CABINET);
             return false;
@@ -183,7 +165,7 @@ static INT_PTR OpenOutputFile(const char* path) {
 // The progress record of an archived name that will not be written: its base name as well as
 // it can be shown.
 static ProgressInfo* RefusedProgressInfo(const FDINOTIFICATION* pfdin) {
-    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP);
+    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP);
     ProgressInfo* info = NewProgressInfo(shown ? ArchivedBaseName(shown) : "", "", "", "", pfdin);
     free(shown);
     return info;
@@ -207,7 +189,7 @@ static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICA
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     char* name = nullptr;
     const DecodeResult decoded =
-        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kUtf8NameFlag, CP_ACP, &name);
+        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP, &name);
     OutputPath out = {};
     ComposeResult composed = kUnsafeName;
     if (decoded == kDecoded)

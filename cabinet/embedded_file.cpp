@@ -1,15 +1,10 @@
 #include "embedded_file.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <io.h>
 #include <new>
 #include <stdlib.h>
-#include <string.h>
 
-#include "handle_table.h"
-#include "shared.h"
-
+HINSTANCE g_hInstance = nullptr;
 FILE* g_selfFile = nullptr;
 int32_t g_selfFileRefs = 0;
 
@@ -79,8 +74,7 @@ EmbeddedCabFile* OpenEmbeddedCab() {
     return file;
 }
 
-// Drops one embedded handle: frees the record and closes the stream with the last one.
-static void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
+void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
     delete file;
     if (--g_selfFileRefs <= 0 && g_selfFile) {
         fclose(g_selfFile);
@@ -88,46 +82,7 @@ static void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
     }
 }
 
-static EmbeddedCabFile* EmbeddedFromHandle(INT_PTR hf) {
-    if (hf == 0 || hf == -1 || StreamState().map.Find(hf) < 0)
-        return nullptr;
-    return reinterpret_cast<EmbeddedCabFile*>(hf);
-}
-
-INT_PTR OpenCabFile(const char* name, int oflag, int pmode) {
-    if (!name)
-        return -1;
-    if (_stricmp(name, StreamState().cabName) == 0) {
-        EmbeddedCabFile* file = OpenEmbeddedCab();
-        return file ? reinterpret_cast<INT_PTR>(file) : -1;
-    }
-    const int fd = _open(name, oflag, pmode);
-    if (fd != -1 || !(oflag & _O_CREAT))
-        return fd;
-    // An existing read-only, hidden or system file refuses to be replaced until its
-    // attributes are cleared. Trying first spares every new file a lookup.
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
-    return _open(name, oflag, pmode);
-}
-
-INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode) {
-    const INT_PTR h = OpenCabFile(name, oflag, pmode);
-    if (h == 0 || h == -1 || _stricmp(name, StreamState().cabName) != 0)
-        return h;
-    try {
-        StreamState().map.Set(h, 0);
-    } catch (const char*) {
-        // A full table: the library takes -1 as a failed open and goes on.
-        ReleaseEmbeddedCab(reinterpret_cast<EmbeddedCabFile*>(h));
-        return -1;
-    }
-    return h;
-}
-
-int ReadCabFile(INT_PTR hf, void* buf, UINT count) {
-    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
-    if (!file)
-        return _read(static_cast<int>(hf), buf, count);
+int ReadEmbeddedCab(EmbeddedCabFile* file, void* buf, UINT count) {
     if (file->position >= file->length)
         return 0;
     const int32_t remaining = file->length - file->position;
@@ -141,10 +96,7 @@ int ReadCabFile(INT_PTR hf, void* buf, UINT count) {
     return r;
 }
 
-LONG SeekCabFile(INT_PTR hf, LONG distance, int origin) {
-    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
-    if (!file)
-        return _lseek(static_cast<int>(hf), distance, origin);
+LONG SeekEmbeddedCab(EmbeddedCabFile* file, LONG distance, int origin) {
     int32_t target;
     switch (origin) {
     case SEEK_SET:
@@ -168,12 +120,4 @@ LONG SeekCabFile(INT_PTR hf, LONG distance, int origin) {
     }
     file->position = target;
     return target;
-}
-
-int CloseCabFile(INT_PTR hf) {
-    EmbeddedCabFile* file = EmbeddedFromHandle(hf);
-    if (!file)
-        return _close(static_cast<int>(hf));
-    ReleaseEmbeddedCab(file);
-    return 0;
 }

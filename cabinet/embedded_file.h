@@ -1,18 +1,21 @@
-// The cabinet appended to the program's own executable, served as a read-only file named
-// by StreamState().cabName; every other name goes to the disk through the runtime's _open.
+// The cabinet appended to the program's own executable, read through records on one shared
+// stream of the program's file. Knows nothing of the library or its handle table.
 #pragma once
 
 #include <windows.h>
-#include <fdi.h>
 #include <cstdint>
 #include <cstdio>
 
-// One open handle on the embedded cabinet; its address is the handle value.
+// One reader of the embedded cabinet; the library's callbacks use its address as the handle.
 struct EmbeddedCabFile {
     int32_t reserved;
     int32_t position; // offset of the next byte to read, from the cabinet's first byte
     int32_t length;   // file size at open time minus the overlay offset
 };
+
+// The loaded image that carries the cabinet, set by the program before the first open; null
+// stands for the main module.
+extern HINSTANCE g_hInstance;
 
 // The shared stream on the program's own file, and the embedded handles still open on it.
 extern FILE* g_selfFile;
@@ -27,20 +30,12 @@ uint32_t GetOverlayOffset();
 // reference is then counted.
 EmbeddedCabFile* OpenEmbeddedCab();
 
-// The embedded cabinet for the recognised name (case-insensitive), else _open on the disk;
-// with _O_CREAT, an existing file that refuses to be replaced has its attributes cleared and
-// the open is tried once more.
-// Returns a record address, a file descriptor, or -1.
-INT_PTR OpenCabFile(const char* name, int oflag, int pmode);
+// Frees the record and closes the stream with the last one.
+void ReleaseEmbeddedCab(EmbeddedCabFile* file);
 
-// Open callback: as OpenCabFile, and records an embedded handle in the table at offset 0.
-// -1 when the table is full (the record is released again).
-INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode);
+// Bytes read from the record's position on (0 at the end of the cabinet).
+int ReadEmbeddedCab(EmbeddedCabFile* file, void* buf, UINT count);
 
-// Bytes read (0 at the end of the cabinet), or _read's result for a disk file.
-int ReadCabFile(INT_PTR hf, void* buf, UINT count);
 // The new position, or -1 with errno = EBADF for a target outside 0..length-1 or an
-// unknown origin (position unchanged); _lseek's result for a disk file.
-LONG SeekCabFile(INT_PTR hf, LONG distance, int origin);
-// 0 for an embedded handle (the stream closes with the last one); _close's result otherwise.
-int CloseCabFile(INT_PTR hf);
+// unknown origin (position unchanged).
+LONG SeekEmbeddedCab(EmbeddedCabFile* file, LONG distance, int origin);

@@ -1,42 +1,39 @@
 #include "handle_table.h"
 
-#include "embedded_file.h"
+const char kCMapGetError[] = "Invalid position in CMap::Get()";
+const char kCMapSetError[] = "Overflow in CMap::Set()";
 
-static CabStreamState s_streamState;
-
-CabStreamState& StreamState() {
-    return s_streamState;
+int CMap::Find(intptr_t handle) const {
+    for (int i = 0; i < count; ++i) {
+        if (entries[i].handle == handle)
+            return i;
+    }
+    return -1;
 }
 
-UINT DIAMONDAPI CabRead(INT_PTR hf, void* pv, UINT cb) {
-    const int r = ReadCabFile(hf, pv, cb);
-    CabStreamState& state = StreamState();
-    const int i = state.map.Find(hf);
-    if (i < 0 || hf == 0 || hf == -1)
-        return static_cast<UINT>(r);
-    const int32_t start = state.map.Get(i);
-    if (start < 0)
-        return static_cast<UINT>(r); // offset unknown since a failed seek
-    if (state.keyLength != 0 && r > 0)
-        UnmaskChunk(static_cast<unsigned char*>(pv), static_cast<uint32_t>(r), state.key,
-                    state.keyLength, start);
-    state.map.Set(hf, start + r); // the pair exists: cannot overflow
-    return static_cast<UINT>(r);
+int32_t CMap::Get(int index) const {
+    if (index < 0 || index >= count)
+        throw kCMapGetError;
+    return entries[index].value;
 }
 
-LONG DIAMONDAPI CabSeek(INT_PTR hf, LONG dist, int seektype) {
-    const LONG p = SeekCabFile(hf, dist, seektype);
-    CabStreamState& state = StreamState();
-    if (hf != 0 && hf != -1 && state.map.Find(hf) >= 0)
-        state.map.Set(hf, p);
-    return p;
+void CMap::Set(intptr_t handle, int32_t value) {
+    int i = Find(handle);
+    if (i >= 0) {
+        entries[i].value = value;
+        return;
+    }
+    if (count >= kCapacity)
+        throw kCMapSetError;
+    entries[count].handle = handle;
+    entries[count].value = value;
+    ++count;
 }
 
-int DIAMONDAPI CabClose(INT_PTR hf) {
-    const int r = CloseCabFile(hf);
-    CabStreamState& state = StreamState();
-    const int i = state.map.Find(hf);
-    if (i >= 0)
-        state.map.RemoveAt(i);
-    return r;
+void CMap::RemoveAt(int index) {
+    if (index < 0 || index >= count)
+        return;
+    for (int i = index; i + 1 < count; ++i)
+        entries[i] = entries[i + 1];
+    --count;
 }

@@ -1,28 +1,32 @@
-// The process-wide state of the embedded stream, and the library's read, seek and close
-// callbacks built on the embedded-file operations.
+// The fixed table of stream offsets per embedded-cabinet handle.
+// Pure logic: no platform calls, no allocation.
 #pragma once
 
-#include <windows.h>
-#include <fdi.h>
+#include <cstdint>
 
-#include "cmap.h"
+class CMap {
+  public:
+    static constexpr int kCapacity = 100;
 
-constexpr int kKeyCapacity = 5000;
-constexpr int kPathSize = MAX_PATH; // every ANSI path on the extraction side
+    struct Entry {
+        intptr_t handle;
+        int32_t value; // stream offset; -1 when unknown after a failed seek
+    };
 
-struct CabStreamState {
-    CMap map;
-    unsigned char key[kKeyCapacity];
-    int32_t keyLength;
-    char cabName[kPathSize]; // the name under which the embedded cabinet is opened
+    // Index of the pair holding handle, searching from pair 0; -1 if none.
+    int Find(intptr_t handle) const;
+    // Value of pair index; throws "Invalid position in CMap::Get()" outside 0..count-1.
+    int32_t Get(int index) const;
+    // Overwrites handle's pair, else appends one; throws "Overflow in CMap::Set()" when full
+    // (the table is then unchanged).
+    void Set(intptr_t handle, int32_t value);
+    // Removes pair index, keeping the order of the later pairs. Out-of-range indexes are ignored.
+    void RemoveAt(int index);
+    void Clear() { count = 0; }
+
+    int32_t count = 0;
+    Entry entries[kCapacity] = {};
 };
 
-// The single instance; zero-initialised, so it exists from the first use on.
-CabStreamState& StreamState();
-
-// Read callback: reads, unmasks when a key is present, and follows the handle's offset.
-UINT DIAMONDAPI CabRead(INT_PTR hf, void* pv, UINT cb);
-// Seek callback: the new position, or -1 (the handle's offset then becomes unknown).
-LONG DIAMONDAPI CabSeek(INT_PTR hf, LONG dist, int seektype);
-// Close callback: closes first (the entry is what marks a handle as embedded), then drops it.
-int DIAMONDAPI CabClose(INT_PTR hf);
+extern const char kCMapGetError[];
+extern const char kCMapSetError[];

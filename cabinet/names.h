@@ -3,6 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+// A cabinet stores a name of at most 255 bytes and its terminator.
+constexpr size_t kMaxNameBytes = 255;
+
+// The attribute bit of a name stored as UTF-8; the others are in the ANSI code page.
+constexpr uint16_t kAttrNameIsUtf8 = 0x80;
 
 // Why an archived name is refused; kNameOk when it is not. Both '\' and '/' separate
 // components.

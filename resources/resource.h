@@ -2,6 +2,7 @@
 #pragma once
 
 #define IDD_MAIN 9
+#define DIALOG_TITLE "Orvanta Archive Extractor"
 #define IDI_APP 101
 
 #define IDC_DEST_PATH 1002

@@ -3,8 +3,9 @@
 
 #include <string>
 
+#include "binding.h"
 #include "cabrun.h"
-#include "extractor.h"
+#include "driver.h"
 #include "test_util.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "cmap.h"
+#include "handle_table.h"
+#include "unmask.h"
 
 static std::vector<intptr_t> Handles(const CMap& map) {
     std::vector<intptr_t> out;

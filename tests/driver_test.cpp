@@ -7,9 +7,9 @@
 
 #include "cab_writer.h"
 #include "cabrun.h"
+#include "binding.h"
+#include "driver.h"
 #include "embedded_file.h"
-#include "extractor.h"
-#include "shared.h"
 #include "test_util.h"
 
 namespace {

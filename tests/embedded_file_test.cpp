@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "driver.h"
 #include "embedded_file.h"
-#include "extractor.h"
-#include "handle_table.h"
-#include "shared.h"
+#include "stream_callbacks.h"
 #include "test_util.h"
 
 namespace {

@@ -8,110 +8,48 @@
 #include <string>
 #include <vector>
 
+#include "dialog_driver.h"
 #include "test_util.h"
 #include "window_bitmap.h"
 
 namespace {
 
-const wchar_t kTitle[] = L"Orvanta Archive Extractor";
-constexpr int IDC_DEST_PATH = 1002, IDC_BROWSE = 1003, IDC_PROGRESS_TEXT = 1004, IDC_EXTRACT = 1005;
-
 std::string Fixture(const char* name) {
     return ReadBytes(ExeDir() + "\\fixtures\\" + name);
-}
-
-struct WindowSearch {
-    DWORD pid;
-    const wchar_t* title; // null: any title other than the dialog's
-    HWND found;
-};
-
-BOOL CALLBACK FindWindowOfProcess(HWND hwnd, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t title[256] = {};
-    GetWindowTextW(hwnd, title, 256);
-    const bool match =
-        search->title ? wcscmp(title, search->title) == 0 : wcscmp(title, kTitle) != 0;
-    if (pid == search->pid && IsWindowVisible(hwnd) && match) {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::wstring WindowText(HWND hwnd) {
-    wchar_t buf[1024] = {};
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
-                        5000, &result);
-    return buf;
 }
 
 // One packed program (the stub with a cabinet appended) running in its own working folder.
 class Installer {
   public:
-    Installer(const std::string& cab, const std::string& workDir) : workDir_(workDir) {
-        exe_ = workDir + "\\inst.exe";
-        WriteBytes(exe_, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
-        // Standard handles to NUL: what the program starts (a folder window, say) must not
-        // hold the test's own output open.
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-        HANDLE nul =
-            CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        &sa, OPEN_EXISTING, 0, nullptr);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = nul;
-        std::wstring cmd = L"\"" + Wide(exe_) + L"\"";
-        const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                            Wide(workDir).c_str(), &si, &pi_);
-        CloseHandle(nul);
-        if (!started)
+    Installer(const std::string& cab, const std::string& workDir) {
+        const std::string exe = workDir + "\\inst.exe";
+        WriteBytes(exe, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
+        process_ = StartProgram(L"\"" + Wide(exe) + L"\"", Wide(workDir), &pid_);
+        if (!process_)
             throw std::runtime_error("cannot start the installer");
     }
     ~Installer() {
-        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0)
-            TerminateProcess(pi_.hProcess, 99);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0)
+            TerminateProcess(process_, 99);
+        CloseHandle(process_);
     }
 
     // A visible top-level window of the program with this title, or null after the timeout.
     HWND WaitWindow(const wchar_t* title, DWORD timeoutMs = 20000) {
-        const DWORD start = GetTickCount();
-        do {
-            WindowSearch search = {pi_.dwProcessId, title, nullptr};
-            EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
-            if (search.found)
-                return search.found;
-            Sleep(2);
-        } while (GetTickCount() - start < timeoutMs);
-        return nullptr;
+        return ::WaitWindow(pid_, title, timeoutMs);
     }
     HWND Dialog() {
         if (!dialog_)
-            dialog_ = WaitWindow(kTitle);
+            dialog_ = WaitWindow(kDialogTitle);
         return dialog_;
     }
-    std::wstring Text(int id) { return WindowText(GetDlgItem(Dialog(), id)); }
+    std::wstring Text(int id) { return ControlText(Dialog(), id); }
     bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Dialog(), id)) != FALSE; }
-    void Press(int id) {
-        PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
-    }
+    void Press(int id) { PressButton(Dialog(), id); }
     // Waits for a message box, checks its text when given, and presses one of its buttons.
     std::wstring Answer(const wchar_t* caption, int button, DWORD timeoutMs = 20000) {
         HWND box = WaitWindow(caption, timeoutMs);
-        if (!box)
-            return L"<no box>";
-        std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
-        PostMessageW(box, WM_COMMAND, button, 0);
-        for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i)
-            Sleep(2);
-        return text;
+        return box ? AnswerBox(box, button) : L"<no box>";
     }
     bool WaitProgress(const std::wstring& prefix, DWORD timeoutMs = 20000) {
         const DWORD start = GetTickCount();
@@ -124,16 +62,16 @@ class Installer {
     }
     // The exit code; 259 (still active) when it did not end in time.
     DWORD WaitExit(DWORD timeoutMs = 30000) {
-        WaitForSingleObject(pi_.hProcess, timeoutMs);
+        WaitForSingleObject(process_, timeoutMs);
         DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
+        GetExitCodeProcess(process_, &code);
         return code;
     }
-    bool Running() { return WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0; }
+    bool Running() { return WaitForSingleObject(process_, 0) != WAIT_OBJECT_0; }
 
   private:
-    std::string workDir_, exe_;
-    PROCESS_INFORMATION pi_ = {};
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
     HWND dialog_ = nullptr;
 };
 

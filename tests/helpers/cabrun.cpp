@@ -14,8 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "extractor.h"
-#include "shared.h"
+#include "binding.h"
+#include "driver.h"
+#include "embedded_file.h"
 #include "wide_path.h"
 
 constexpr UINT WM_RUN_DONE = WM_APP + 1;

@@ -5,7 +5,6 @@
 
 #include "le.h"
 
-constexpr size_t kMaxCabString = 256; // a name and its terminator
 // Table entries and block headers are read through one window of this size, so that a
 // cabinet of many small entries costs a read per window, not per entry.
 constexpr size_t kWindowBytes = 8192;
@@ -35,13 +34,13 @@ static const uint8_t* WindowAt(Window* w, uint64_t offset, size_t n) {
     return w->bytes.data() + (offset - w->start);
 }
 
-// Reads the NUL-terminated string at *offset (at most kMaxCabString bytes with the NUL) and
+// Reads the NUL-terminated string at *offset (at most kMaxNameBytes bytes and the NUL) and
 // moves *offset past it. False when it is unterminated inside that bound or inside w.
 static bool ReadCabString(Window* w, uint64_t* offset, std::string* out) {
     if (*offset >= w->src.size)
         return false;
     const uint64_t left = w->src.size - *offset;
-    const size_t n = left < kMaxCabString ? static_cast<size_t>(left) : kMaxCabString;
+    const size_t n = left <= kMaxNameBytes ? static_cast<size_t>(left) : kMaxNameBytes + 1;
     const uint8_t* p = WindowAt(w, *offset, n);
     const void* nul = p ? memchr(p, 0, n) : nullptr;
     if (!nul)

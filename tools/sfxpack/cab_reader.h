@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "names.h"
 
 constexpr uint16_t kCabPrevCabinet = 0x1;
 constexpr uint16_t kCabNextCabinet = 0x2;
@@ -15,7 +16,6 @@ constexpr uint16_t kAttrHidden = 0x02;
 constexpr uint16_t kAttrSystem = 0x04;
 constexpr uint16_t kAttrArchive = 0x20;
 constexpr uint16_t kAttrExecute = 0x40;
-constexpr uint16_t kAttrNameIsUtf8 = 0x80;
 // iFolder values of files that span cabinets.
 constexpr uint16_t kFolderContinuedFromPrev = 0xfffd;
 constexpr uint16_t kFolderContinuedToNext = 0xfffe;

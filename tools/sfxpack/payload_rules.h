@@ -8,9 +8,7 @@
 #include <vector>
 
 #include "cab_reader.h"
-
-// A cabinet stores a name of at most 255 bytes and its terminator.
-constexpr size_t kMaxNameBytes = 255;
+#include "names.h"
 
 struct Findings {
     std::vector<std::string> errors;   // the stub would refuse or misbehave

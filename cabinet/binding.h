@@ -1,0 +1,21 @@
+// Binding the platform cabinet library by name, creating and destroying its context, and the
+// English texts of its error codes.
+#pragma once
+
+#include "extractor.h"
+
+// The code reported when the library or one of its entry points is missing.
+constexpr int CAB_ERROR_NO_LIBRARY = 1000;
+
+// Test seam: a library path to bind instead of the system folder's Cabinet.dll.
+extern const char* g_cabinetLibraryOverride;
+
+// Binds the library if needed and creates the FDI context; true only for a new context.
+bool LoadCabinetLibrary(CabExtractor* ex);
+// Folds pendingError into erfOper, stores its English text through message when not null,
+// and returns erfOper when fError is set, else 0.
+int GetCabErrorMessage(CabExtractor* ex, const char** message);
+// The English text for one code; "Unknown error" for codes outside the table.
+const char* CabErrorText(int code);
+// Destroys the context and unloads the library; safe to repeat.
+void ReleaseCabinetLibrary(CabExtractor* ex);

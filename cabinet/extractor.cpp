@@ -1,0 +1,49 @@
+#include "extractor.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "binding.h"
+#include "embedded_file.h"
+#include "stream_callbacks.h"
+
+CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
+    erf.erfOper = 0;
+    erf.erfType = 0;
+    erf.fError = FALSE;
+    nextCabinet[0] = '\0';
+}
+
+CabExtractor::~CabExtractor() {
+    ReleaseRun(this);
+}
+
+// Frees the output paths of a run (destination, current output path, last folder).
+static void FreeRunPaths(CabExtractor* ex) {
+    free(ex->destination);
+    free(ex->currentPath);
+    free(ex->lastCreatedDir);
+    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
+}
+
+void StartRun(CabExtractor* ex) {
+    ex->pendingError = 0;
+    ex->abortRequested = 0;
+    FreeRunPaths(ex);
+    ex->seenCount = 0;
+    g_writeFailed = 0;
+    CabStreamState& state = StreamState();
+    state.map.Clear();
+    strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
+    state.cabName[sizeof(state.cabName) - 1] = '\0';
+    g_selfFileRefs = 0;
+    g_selfFile = nullptr;
+}
+
+void ReleaseRun(CabExtractor* ex) {
+    ReleaseCabinetLibrary(ex);
+    FreeRunPaths(ex);
+    free(ex->seenCabinets);
+    ex->seenCabinets = nullptr;
+    ex->seenCount = ex->seenCapacity = 0;
+}
