@@ -39,6 +39,8 @@ Source SubSource(const Source& s, uint64_t offset, uint64_t length) {
 bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n) {
     if (offset > s.size || n > s.size - offset)
         return false;
+    if (n == 0)
+        return true; // buf may be the null data() of an empty vector
     if (s.memory) {
         memcpy(buf, s.memory + s.base + offset, n);
         return true;
