@@ -127,6 +127,8 @@ static void CreateOutputFolders(CabExtractor* ex, const char* path, size_t lengt
         if (path[i] == '\\')
             common = i + 1;
     }
+    if (common == length && last[length] == '\0')
+        return; // the same folder as the previous file's: the common case in a flat tree
     char* folder = static_cast<char*>(malloc(length + 1));
     if (!folder)
         return; // best effort: the open reports what is missing

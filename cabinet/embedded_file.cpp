@@ -8,6 +8,12 @@ HINSTANCE g_hInstance = nullptr;
 FILE* g_selfFile = nullptr;
 int32_t g_selfFileRefs = 0;
 
+// Where g_selfFile stands, or -1 when unknown. The runtime's fseek drops the stream's buffer
+// even when it goes nowhere, so reads that follow each other skip it and stay buffered.
+static long s_streamOffset = -1;
+// Large enough that a data block and the header after it come from one read of the file.
+constexpr size_t kStreamBufferSize = 64 * 1024;
+
 static uint32_t ReadU32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -54,6 +60,7 @@ EmbeddedCabFile* OpenEmbeddedCab() {
         g_selfFile = OpenOwnFile();
         if (!g_selfFile)
             return nullptr;
+        setvbuf(g_selfFile, nullptr, _IOFBF, kStreamBufferSize); // best effort
         opened = true;
     }
     EmbeddedCabFile* file = new (std::nothrow) EmbeddedCabFile;
@@ -67,7 +74,7 @@ EmbeddedCabFile* OpenEmbeddedCab() {
     ++g_selfFileRefs;
     fseek(g_selfFile, 0, SEEK_END);
     const long size = ftell(g_selfFile);
-    fseek(g_selfFile, 0, SEEK_SET);
+    s_streamOffset = fseek(g_selfFile, 0, SEEK_SET) == 0 ? 0 : -1;
     file->reserved = 0;
     file->position = 0;
     file->length = static_cast<int32_t>(static_cast<uint32_t>(size) - GetOverlayOffset());
@@ -79,6 +86,7 @@ void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
     if (--g_selfFileRefs <= 0 && g_selfFile) {
         fclose(g_selfFile);
         g_selfFile = nullptr;
+        s_streamOffset = -1;
     }
 }
 
@@ -88,9 +96,14 @@ int ReadEmbeddedCab(EmbeddedCabFile* file, void* buf, UINT count) {
     const int32_t remaining = file->length - file->position;
     const int32_t n =
         static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count) : remaining;
-    fseek(g_selfFile, static_cast<long>(GetOverlayOffset() + static_cast<uint32_t>(file->position)),
-          SEEK_SET);
+    const long offset =
+        static_cast<long>(GetOverlayOffset() + static_cast<uint32_t>(file->position));
+    if (offset != s_streamOffset && fseek(g_selfFile, offset, SEEK_SET) != 0) {
+        s_streamOffset = -1;
+        return -1;
+    }
     const int r = static_cast<int>(fread(buf, 1, static_cast<size_t>(n), g_selfFile));
+    s_streamOffset = r == n ? offset + r : -1; // a short read leaves the stream in doubt
     if (r > 0)
         file->position += r;
     return r;
