@@ -6,7 +6,6 @@
 
 constexpr size_t kCoffHeaderSize = 20;
 constexpr size_t kSectionEntrySize = 40;
-constexpr size_t kSecurityDirectory = 4;
 
 static std::string Hex(uint64_t v) {
     char buf[24];

@@ -16,6 +16,10 @@ constexpr uint16_t kMachineI386 = 0x14c;
 constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr uint16_t kPe32Magic = 0x10b;
 constexpr uint16_t kPe32PlusMagic = 0x20b;
+// Data directory entries that sfxpack reads or moves.
+constexpr unsigned kResourceDirectory = 2;
+constexpr unsigned kSecurityDirectory = 4;
+constexpr unsigned kRelocationDirectory = 5;
 // osslsigncode and signtool align the certificate table to 8 bytes with zero padding.
 constexpr uint64_t kMaxCertificatePadding = 7;
 

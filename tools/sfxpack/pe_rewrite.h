@@ -10,9 +10,6 @@
 #include "pe_image.h"
 
 constexpr unsigned kMaxDirectories = 16;
-constexpr unsigned kResourceDirectory = 2;
-constexpr unsigned kSecurityDirectory = 4;
-constexpr unsigned kRelocationDirectory = 5;
 constexpr uint32_t kSectionInitializedData = 0x40;
 
 struct PeSection {
