@@ -419,8 +419,6 @@ def main():
     for payload in PAYLOADS:
         bench.memory_of_extrac32(payload, cabs[payload], os.path.join(payload_root, payload))
     bench.memory_of_extrac32("tiny", cabs["tiny"], os.path.join(payload_root, "tiny"))
-    bench.samples.clear()
-    bench.memory.clear()
 
     for i in range(args.runs):
         for payload in PAYLOADS:
