@@ -83,18 +83,23 @@ void FreeProgressInfo(ProgressInfo* info) {
     free(info);
 }
 
-// One block holding the record and copies of its four strings, so that nothing the dialog
-// reads later points into this thread's frames or the library's notification.
-static ProgressInfo* NewProgressInfo(const char* fileName, const char* archiveDir,
-                                     const char* outputDir, const char* outputPath,
-                                     const FDINOTIFICATION* pfdin) {
-    const char* texts[4] = {fileName, archiveDir, outputDir, outputPath};
-    size_t lengths[4];
+// A piece of text that need not end in a terminator: a slice of a longer string.
+struct TextSlice {
+    const char* text;
+    size_t length;
+};
+
+static TextSlice Whole(const char* text) {
+    return {text, strlen(text)};
+}
+
+// One block holding the record and terminated copies of its four strings (file name, archived
+// folder, output folder, output path), so that nothing the dialog reads later points into this
+// thread's frames or the library's notification.
+static ProgressInfo* NewProgressInfo(const TextSlice (&texts)[4], const FDINOTIFICATION* pfdin) {
     size_t total = sizeof(ProgressInfo);
-    for (int i = 0; i < 4; ++i) {
-        lengths[i] = strlen(texts[i]) + 1;
-        total += lengths[i];
-    }
+    for (const TextSlice& t : texts)
+        total += t.length + 1;
     ProgressInfo* info = static_cast<ProgressInfo*>(malloc(total));
     if (!info)
         return nullptr;
@@ -102,9 +107,10 @@ static ProgressInfo* NewProgressInfo(const char* fileName, const char* archiveDi
     const char** fields[4] = {&info->fileName, &info->archiveDir, &info->outputDir,
                               &info->outputPath};
     for (int i = 0; i < 4; ++i) {
-        memcpy(cursor, texts[i], lengths[i]);
+        memcpy(cursor, texts[i].text, texts[i].length);
+        cursor[texts[i].length] = '\0';
         *fields[i] = cursor;
-        cursor += lengths[i];
+        cursor += texts[i].length + 1;
     }
     info->fileSize = pfdin->cb;
     DosDateTimeToFileTime(pfdin->date, pfdin->time, &info->fileTime);
@@ -168,24 +174,22 @@ static INT_PTR OpenOutputFile(const char* path) {
 // it can be shown.
 static ProgressInfo* RefusedProgressInfo(const FDINOTIFICATION* pfdin) {
     char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP);
-    ProgressInfo* info = NewProgressInfo(shown ? ArchivedBaseName(shown) : "", "", "", "", pfdin);
+    const TextSlice texts[4] = {Whole(shown ? ArchivedBaseName(shown) : ""), Whole(""), Whole(""),
+                                Whole("")};
+    ProgressInfo* info = NewProgressInfo(texts, pfdin);
     free(shown);
     return info;
 }
 
-// The progress record of a composed output path: file name, archived folder, output folder
-// and path, each copied.
+// The progress record of a composed output path: its parts are slices of the one path.
 static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICATION* pfdin) {
-    // The folders are prefixes of the path: one terminated copy serves both.
-    char* dirs = static_cast<char*>(malloc(out.outputDirLength + 1));
-    if (!dirs)
-        return nullptr;
-    memcpy(dirs, out.path, out.outputDirLength);
-    dirs[out.outputDirLength] = '\0';
-    ProgressInfo* info = NewProgressInfo(out.path + out.outputDirLength, dirs + out.archiveStart,
-                                         dirs, out.path, pfdin);
-    free(dirs);
-    return info;
+    const TextSlice texts[4] = {
+        Whole(out.path + out.outputDirLength),
+        {out.path + out.archiveStart, out.outputDirLength - out.archiveStart},
+        {out.path, out.outputDirLength},
+        Whole(out.path),
+    };
+    return NewProgressInfo(texts, pfdin);
 }
 
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
