@@ -13,6 +13,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -21,7 +22,9 @@ import make_payloads  # noqa: E402
 PAYLOADS = ("large", "small")
 CONTENDERS = ("installer", "extrac32", "cabextract")
 TIMED_RUN = None  # set from --timed-run
-EPOCH = "1700000000"  # SOURCE_DATE_EPOCH for sfxpack: the same cabinet bytes on every run
+EPOCH = "1700000000"
+KEEP_TREES_OVER = 100  # files; see Bench.discard
+RECENT_DELETE_S = 11   # ext4 skips inodes freed this recently (10 s when not yet written)  # SOURCE_DATE_EPOCH for sfxpack: the same cabinet bytes on every run
 
 
 def wine_path(path):
@@ -138,17 +141,29 @@ class Bench:
         self.work = os.path.join(args.out, "work")
         self.samples = {}  # (payload, contender) -> list of ms
         self.memory = {}   # (payload, contender) -> list of dicts
+        self.kept = []     # run folders removed only after the last round (see discard)
 
     def fresh_dir(self, tag):
-        path = os.path.join(self.work, tag)
-        shutil.rmtree(path, ignore_errors=True)
+        self.runs_started = getattr(self, "runs_started", 0) + 1
+        path = os.path.join(self.work, "%s-%d" % (tag, self.runs_started))
         os.makedirs(path)
         return path
+
+    def discard(self, workdir):
+        """Removes a run's tree, or keeps it to the end when it holds many files.
+
+        ext4 does not hand out an inode freed in the last 5 to 10 seconds: it scans past
+        every one of them, for every file it creates. Deleting 5,000 files just before the
+        next run made that run several times slower, whoever ran it."""
+        if len(files_under(workdir)) > KEEP_TREES_OVER:
+            self.kept.append(workdir)
+        else:
+            shutil.rmtree(workdir)
 
     def finish(self, key, ms, memory, extracted, payload_dir, workdir):
         if payload_dir:
             check_tree(extracted, payload_dir)
-        shutil.rmtree(workdir)
+        self.discard(workdir)
         os.sync()  # so that one run's write-back does not land in the next one's time
         self.samples.setdefault(key, []).append(ms)
         if memory:
@@ -186,7 +201,7 @@ class Bench:
         if code != 0 or "peak_ws" not in fields:
             sys.exit("bench: extrac32 under the driver failed (%d): %s %s" % (code, out, err))
         check_tree(dest, payload_dir)
-        shutil.rmtree(workdir)
+        self.discard(workdir)
         self.memory[(payload, "extrac32")] = [
             {"peak_ws": int(fields["peak_ws"]), "peak_pagefile": int(fields["peak_pagefile"])}]
 
@@ -409,7 +424,11 @@ def main():
 
     bench = Bench(args)
     bench.compare = [label for label, _ in compare]
-    shutil.rmtree(bench.work, ignore_errors=True)
+    if os.path.exists(bench.work):
+        # An earlier run's trees: gone, and out of ext4's recent past, before anything is timed.
+        shutil.rmtree(bench.work)
+        os.sync()
+        time.sleep(RECENT_DELETE_S)
     # One untimed round: page cache, Wine's DLLs and its desktop process all warm.
     for payload in PAYLOADS:
         bench.installer(payload, exes[payload], os.path.join(payload_root, payload))

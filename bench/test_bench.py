@@ -156,6 +156,17 @@ class CheckTreeTest(TempCase):
                     with self.assertRaises(SystemExit):
                         run_bench.check_tree(got, want)
 
+    def test_a_tree_of_many_files_outlives_the_rounds_a_small_one_does_not(self):
+        bench = run_bench.Bench.__new__(run_bench.Bench)
+        bench.kept = []
+        for count, kept in ((run_bench.KEEP_TREES_OVER, False), (run_bench.KEEP_TREES_OVER + 1, True)):
+            tree = os.path.join(self.tmp, "run-%d" % count)
+            for i in range(count):
+                self.write(os.path.join(tree, "d%d" % (i % 3), "f%d" % i), b"x")
+            bench.discard(tree)
+            self.assertEqual(os.path.isdir(tree), kept, count)
+        self.assertEqual(bench.kept, [tree])
+
 
 class ReportTest(TempCase):
     def test_medians_ratios_and_files(self):

@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
 #include <string.h>
@@ -159,7 +161,12 @@ static INT_PTR OpenOutputFile(const char* path) {
     wchar_t* wide = WidePath(path);
     if (!wide)
         return -1;
-    int fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
+    // A new file is created without the truncation: truncating, even an empty file, makes
+    // some file systems (ext4 under Wine) write the file out on close while we wait. Only an
+    // existing file takes the truncating open.
+    int fd = _wopen(wide, (kOutputOpenFlags & ~_O_TRUNC) | _O_EXCL, kOutputOpenMode);
+    if (fd == -1 && errno == EEXIST)
+        fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
     if (fd == -1) {
         // An existing read-only, hidden or system file refuses to be replaced until its
         // attributes are cleared. Trying first spares every new file a lookup.

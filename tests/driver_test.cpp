@@ -150,18 +150,21 @@ TEST(DriverTest, AttributesAreMaskedAndTimesStampedAsLocalTime) {
     }
 }
 
-TEST(DriverTest, ExistingReadOnlyFileIsReplaced) {
-    TempDir dir("ro");
-    const std::string dest = dir / "out";
-    CreateDirectoryA(dest.c_str(), nullptr);
-    WriteBytes(dest + "\\readme.txt", "an older and longer version of the file");
-    SetFileAttributesA((dest + "\\readme.txt").c_str(),
-                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
-    ASSERT_TRUE(r.finished) << r.raw;
-    EXPECT_EQ(r.ok, 1) << r.message;
-    EXPECT_EQ(ReadBytes(dest + "\\readme.txt"), "top level\r\n");
-    EXPECT_EQ(Attributes(dest + "\\readme.txt") & 0x07, 0u);
+TEST(DriverTest, ExistingFilesAreReplaced) {
+    // A plain file takes the truncating open; a read-only one also needs its attributes cleared.
+    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_NORMAL},
+                                   DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}) {
+        TempDir dir("ro");
+        const std::string dest = dir / "out";
+        CreateDirectoryA(dest.c_str(), nullptr);
+        WriteBytes(dest + "\\readme.txt", "an older and longer version of the file");
+        SetFileAttributesA((dest + "\\readme.txt").c_str(), attributes);
+        CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest);
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1) << r.message;
+        EXPECT_EQ(ReadBytes(dest + "\\readme.txt"), "top level\r\n") << attributes;
+        EXPECT_EQ(Attributes(dest + "\\readme.txt") & 0x07, 0u);
+    }
 }
 
 TEST(DriverTest, OutputPathThatIsAFolderFailsWithTargetFileError) {
