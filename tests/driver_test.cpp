@@ -152,8 +152,8 @@ TEST(DriverTest, AttributesAreMaskedAndTimesStampedAsLocalTime) {
 
 TEST(DriverTest, ExistingFilesAreReplaced) {
     // A plain file takes the truncating open; a read-only one also needs its attributes cleared.
-    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_NORMAL},
-                                   DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}) {
+    for (const DWORD attributes :
+         {DWORD{FILE_ATTRIBUTE_NORMAL}, DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}) {
         TempDir dir("ro");
         const std::string dest = dir / "out";
         CreateDirectoryA(dest.c_str(), nullptr);
