@@ -38,9 +38,14 @@ static void BrowseForDestination(HWND hwnd) {
 }
 
 static void StartExtraction(HWND hwnd) {
+    // Each control would repaint as it is disabled, and the worker's first step waits on this
+    // thread: the dialog repaints once, after the worker has started.
+    SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
     EnableWindow(GetDlgItem(hwnd, IDC_DEST_PATH), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_BROWSE), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_EXTRACT), FALSE);
+    SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     g_extractionStarted = 1;
     if (_beginthread(ExtractionThread, 0, nullptr) == static_cast<uintptr_t>(-1L)) {
         // No worker will ever post WM_EXTRACT_DONE: end here rather than hang.

@@ -215,6 +215,7 @@ TEST(DialogTest, ControlsDuringARunAndConfirmedCancellation) {
     EXPECT_FALSE(inst.Enabled(IDC_BROWSE));
     EXPECT_FALSE(inst.Enabled(IDC_EXTRACT));
     EXPECT_TRUE(inst.Enabled(IDCANCEL));
+    EXPECT_TRUE(IsWindowVisible(inst.Dialog())); // drawing was suspended only while disabling
     inst.Press(IDCANCEL);
     inst.Answer(L"Annuler...", IDYES);
     // Read the progress text while the notice holds the program open.
