@@ -19,7 +19,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import server_calls  # noqa: E402
-from run_bench import files_under, check_tree, wine_path  # noqa: E402
+from run_bench import files_under, check_tree, settle, wine_path  # noqa: E402
 
 TOOLS = ("installer", "extrac32")
 SMALL, TINY = "small", "tiny"
@@ -138,6 +138,7 @@ def main():
     args = parser.parse_args()
     r = Runner(args)
     shutil.rmtree(r.work, ignore_errors=True)
+    settle()
     files = len(files_under(os.path.join(r.payloads, SMALL)))
 
     print("calls: Wine server protocol trace", flush=True)

@@ -48,6 +48,8 @@ int Report(HANDLE process, const LARGE_INTEGER& start) {
             return Fail("no exit within 600 s", process);
     }
     QueryPerformanceCounter(&end);
+    // Marks for a traced run (WINEDEBUG=+timestamp,+debugstr): bench/timeline.py reads them.
+    OutputDebugStringA("bench: exit");
     if (waited != WAIT_OBJECT_0)
         return Fail("waiting for the program failed", process);
 
@@ -75,6 +77,7 @@ int RunProgram(int argc, char** argv) {
     }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
+    OutputDebugStringA("bench: start");
     DWORD pid = 0;
     const HANDLE process = StartProgram(commandLine, ArgumentText(argv[2]), &pid);
     if (!process)
@@ -112,6 +115,7 @@ int main(int argc, char** argv) {
 
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
+    OutputDebugStringA("bench: click");
     PressButton(dialog, IDC_EXTRACT);
     return Report(process, start);
 }

@@ -22,9 +22,9 @@ import make_payloads  # noqa: E402
 PAYLOADS = ("large", "small")
 CONTENDERS = ("installer", "extrac32", "cabextract")
 TIMED_RUN = None  # set from --timed-run
-EPOCH = "1700000000"
+EPOCH = "1700000000"  # SOURCE_DATE_EPOCH for sfxpack: the same cabinet bytes on every run
 KEEP_TREES_OVER = 100  # files; see Bench.discard
-RECENT_DELETE_S = 11   # ext4 skips inodes freed this recently (10 s when not yet written)  # SOURCE_DATE_EPOCH for sfxpack: the same cabinet bytes on every run
+RECENT_DELETE_S = 11   # ext4 skips inodes freed this recently (10 s when not yet written)
 
 
 def wine_path(path):
@@ -120,6 +120,12 @@ def check_tree(extracted, payload):
     for rel, path in want.items():
         if not filecmp.cmp(path, got[rel], shallow=False):
             sys.exit("bench: %s differs from the payload" % got[rel])
+
+
+def settle():
+    """Waits until files deleted so far are out of ext4's recent past (see Bench.discard)."""
+    os.sync()
+    time.sleep(RECENT_DELETE_S)
 
 
 def timed(cmd):
@@ -427,8 +433,7 @@ def main():
     if os.path.exists(bench.work):
         # An earlier run's trees: gone, and out of ext4's recent past, before anything is timed.
         shutil.rmtree(bench.work)
-        os.sync()
-        time.sleep(RECENT_DELETE_S)
+        settle()
     # One untimed round: page cache, Wine's DLLs and its desktop process all warm.
     for payload in PAYLOADS:
         bench.installer(payload, exes[payload], os.path.join(payload_root, payload))
