@@ -13,6 +13,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import count_calls  # noqa: E402
+import timeline  # noqa: E402
 import make_payloads  # noqa: E402
 import run_bench  # noqa: E402
 import server_calls  # noqa: E402
@@ -307,6 +308,39 @@ class TimedRunTest(TempCase):
         del ballast
         self.assertLess(small, 50 << 20)
         self.assertGreater(big, 300 << 20)
+
+
+class TimelineTest(unittest.TestCase):
+    TRACE = "\n".join([
+        '100.000:0020:warn:debugstr:OutputDebugStringA "bench: click"',
+        '100.010:0030:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\Cabinet.dll" at 0',
+        'not a trace line',
+        '100.400:0030:trace:loaddll:free_modref Unloaded module L"C:\\windows\\system32\\cabinet.dll" : builtin',
+        '100.405:0020:warn:debugstr:OutputDebugStringA "bench: exit"'])
+
+    def test_phases_from_the_marks_and_the_library(self):
+        lines = timeline.parse_trace(self.TRACE)
+        got, window = timeline.phases(lines, "bench: click")
+        want = {"to library": 10, "library in use": 390, "after": 5, "total": 405}
+        for key, ms in want.items():
+            self.assertAlmostEqual(got[key], ms, places=3, msg=key)
+        self.assertEqual(window, (100010.0, 100400.0))
+        # A program that never unloads the library: in use until its exit.
+        kept = [line for line in lines if "Unloaded" not in line[2]]
+        self.assertAlmostEqual(timeline.phases(kept, "bench: click")[0]["library in use"], 395)
+        with self.assertRaises(ValueError):
+            timeline.phases(lines, "bench: start")
+
+    def test_cpu_split_counts_only_the_window_and_the_process(self):
+        samples = [("large.exe", "7", "100.100", "/w/cabinet.dll"),
+                   ("large.exe", "7", "100.200", "[kernel.kallsyms]"),
+                   ("large.exe", "7", "99.000", "/w/cabinet.dll"),   # before the window
+                   ("extrac32.exe", "8", "100.100", "/w/cabinet.dll"),  # another process
+                   ("wineserver64", "9", "100.300", "/usr/bin/wineserver64")]
+        split = timeline.cpu_split(samples, "large.exe", 1.0, (100000.0, 100400.0))
+        self.assertEqual(split, {"decompression (cabinet.dll, zlib1.dll)": 1.0,
+                                 "Linux kernel (file writes, reads, server pipe)": 1.0,
+                                 "wineserver (all of it)": 1.0})
 
 
 if __name__ == "__main__":
