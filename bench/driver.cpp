@@ -105,7 +105,12 @@ int main(int argc, char** argv) {
         return Fail("no dialog within 60 s", process);
     // A destination other than the expected one would mean extracting somewhere unchecked.
     const std::wstring expected = workDir + L"\\Extract";
-    const std::wstring shown = ControlText(dialog, IDC_DEST_PATH);
+    // The dialog exists a moment before its start-up fills the box (longer under strace).
+    std::wstring shown = ControlText(dialog, IDC_DEST_PATH);
+    for (int waited = 0; shown.empty() && waited < 10000; waited += 20) {
+        Sleep(20);
+        shown = ControlText(dialog, IDC_DEST_PATH);
+    }
     if (_wcsicmp(shown.c_str(), expected.c_str()) != 0) {
         fprintf(stderr, "driver: destination is \"%ls\", expected \"%ls\"\n", shown.c_str(),
                 expected.c_str());
