@@ -305,7 +305,8 @@ the bare cabinet is the installer's overlay, the same bytes for every contender:
 - small: {ns} files of 64 B to 16 KiB in nested folders; cabinet {cs} bytes
 
 Every run extracts into a fresh empty folder, which is compared with the payload byte for byte
-and then removed; the contenders alternate within each round.
+and then removed (one of more than {keep} files only after the last round: ext4 scans past
+recently freed inodes when it creates files); the contenders alternate within each round.
 
 - installer: from posting the "Extraire" click to the process's exit (QueryPerformanceCounter
   in `bench/driver.cpp`, under Wine). Excludes Wine's start-up and the dialog's creation.
@@ -339,7 +340,7 @@ ru_maxrss.
 {runs}
 
 ![medians](results.png)
-""".format(arch=bench.arch, epoch=EPOCH, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
+""".format(arch=bench.arch, epoch=EPOCH, keep=KEEP_TREES_OVER, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
            cs=cab_sizes["small"], table=table, adjusted="\n".join(adjusted), size=s["size"],
            kib=s["size"] / 1024.0, imports=", ".join(s["imports"]), end=s["sections_end"],
            trailing="nothing follows it" if s["trailing"] == 0
