@@ -56,7 +56,9 @@ static void StartExtraction(HWND hwnd) {
 
 // Records arrive far faster than a screen shows them (thousands of small files a second), and
 // each repaint costs more than extracting a small file. So every record is freed at once and
-// only the latest text is kept, to be painted at most once a frame.
+// only the latest text is kept, to be painted at most once a frame. Between two takes this
+// thread rests a frame: woken for each record, it would ask the server for messages several
+// times per file, and the worker's own requests queue behind those.
 constexpr UINT kProgressPaintMs = 16;
 constexpr UINT_PTR kProgressTimer = 1;
 static wchar_t* s_progressText;   // the latest text not yet painted, or null
@@ -104,15 +106,17 @@ static void ShowProgress(WPARAM wParam) {
         if (PeekMessageW(&next, g_hwndMain, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE))
             wParam = next.wParam;
     } while (wParam);
-    if (s_progressTimerArmed)
-        return;
-    if (GetTickCount() - s_lastProgressPaint >= kProgressPaintMs) {
-        PaintProgress();
-    } else {
-        s_progressTimerArmed = SetTimer(g_hwndMain, kProgressTimer, kProgressPaintMs, nullptr) != 0;
-        if (!s_progressTimerArmed)
-            PaintProgress(); // no timer to wait for: paint now rather than never
+    if (!s_progressTimerArmed) {
+        if (GetTickCount() - s_lastProgressPaint >= kProgressPaintMs) {
+            PaintProgress();
+        } else {
+            s_progressTimerArmed =
+                SetTimer(g_hwndMain, kProgressTimer, kProgressPaintMs, nullptr) != 0;
+            if (!s_progressTimerArmed)
+                PaintProgress(); // no timer to wait for: paint now rather than never
+        }
     }
+    Sleep(kProgressPaintMs);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
