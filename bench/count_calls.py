@@ -172,8 +172,8 @@ first, then the extraction thread):
 | --- | ---: | ---: |
 {threads}
 
-The installer's create_file requests by target (disposition 1 opens an existing file, 5
-creates or overwrites):
+The installer's create_file requests by target (disposition 1 opens an existing file, 2
+creates a new one, 5 creates or overwrites):
 
 | target | per file |
 | --- | ---: |
