@@ -55,15 +55,11 @@ static void StartExtraction(HWND hwnd) {
 }
 
 // Records arrive far faster than a screen shows them (thousands of small files a second), and
-// each repaint costs more than extracting a small file. So every record is freed at once and
-// only the latest text is kept, to be painted at most once a frame. Between two takes this
-// thread rests a frame: woken for each record, it would ask the server for messages several
-// times per file, and the worker's own requests queue behind those.
-constexpr UINT kProgressPaintMs = 16;
-constexpr UINT_PTR kProgressTimer = 1;
-static wchar_t* s_progressText;   // the latest text not yet painted, or null
-static DWORD s_lastProgressPaint; // GetTickCount() of the last paint
-static bool s_progressTimerArmed;
+// each repaint costs more than extracting a small file. So each take frees every waiting record
+// and paints the latest one's text only; then this thread rests a frame: woken for each record,
+// it would ask the server for messages several times per file, and the worker's own requests
+// queue behind those. Takes, and so paints, are thus at least a frame apart.
+constexpr UINT kProgressFrameMs = 16;
 
 // The progress line for one record: "..." once cancelled or without a name. Null: no memory.
 static wchar_t* ProgressText(const ProgressInfo* info) {
@@ -81,42 +77,20 @@ static wchar_t* ProgressText(const ProgressInfo* info) {
     return wide;
 }
 
-static void PaintProgress() {
-    if (!s_progressText)
-        return;
-    SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, s_progressText);
-    free(s_progressText);
-    s_progressText = nullptr;
-    s_lastProgressPaint = GetTickCount();
-}
-
-// Takes one record and every one already waiting behind it, in order; paints now when the
-// last paint is a frame old, else when the timer fires.
+// Takes one record and every one already waiting behind it, and shows the last.
 static void ShowProgress(WPARAM wParam) {
+    ProgressInfo* latest = reinterpret_cast<ProgressInfo*>(wParam);
     MSG next;
-    do {
-        ProgressInfo* info = reinterpret_cast<ProgressInfo*>(wParam);
-        wchar_t* text = ProgressText(info);
-        if (text) {
-            free(s_progressText);
-            s_progressText = text;
-        }
-        FreeProgressInfo(info);
-        wParam = 0;
-        if (PeekMessageW(&next, g_hwndMain, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE))
-            wParam = next.wParam;
-    } while (wParam);
-    if (!s_progressTimerArmed) {
-        if (GetTickCount() - s_lastProgressPaint >= kProgressPaintMs) {
-            PaintProgress();
-        } else {
-            s_progressTimerArmed =
-                SetTimer(g_hwndMain, kProgressTimer, kProgressPaintMs, nullptr) != 0;
-            if (!s_progressTimerArmed)
-                PaintProgress(); // no timer to wait for: paint now rather than never
-        }
+    while (PeekMessageW(&next, g_hwndMain, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE)) {
+        FreeProgressInfo(latest);
+        latest = reinterpret_cast<ProgressInfo*>(next.wParam);
     }
-    Sleep(kProgressPaintMs);
+    wchar_t* text = ProgressText(latest);
+    FreeProgressInfo(latest);
+    if (text)
+        SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, text);
+    free(text);
+    Sleep(kProgressFrameMs);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
@@ -139,13 +113,6 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         break;
     case WM_EXTRACT_PROGRESS:
         ShowProgress(wParam);
-        break;
-    case WM_TIMER:
-        if (wParam == kProgressTimer) {
-            KillTimer(hwnd, kProgressTimer);
-            s_progressTimerArmed = false;
-            PaintProgress();
-        }
         break;
     default:
         break;
