@@ -5,6 +5,7 @@ Run by scripts/bench, which builds everything and sets up Wine (WINEPREFIX, DISP
 persistent wineserver) first. Writes OUT/results.md, OUT/results.dat and OUT/results.png.
 """
 import argparse
+import contextlib
 import filecmp
 import hashlib
 import os
@@ -126,6 +127,17 @@ def settle():
     """Waits until files deleted so far are out of ext4's recent past (see Bench.discard)."""
     os.sync()
     time.sleep(RECENT_DELETE_S)
+
+
+@contextlib.contextmanager
+def desktop_held(hold_exe):
+    """Keeps Wine's desktop process up meanwhile (see bench/hold_desktop.c)."""
+    holder = subprocess.Popen(["wine", hold_exe], stdin=subprocess.DEVNULL)
+    try:
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
 
 
 def timed(cmd):
@@ -311,6 +323,8 @@ recently freed inodes when it creates files); the contenders alternate within ea
 - installer: from posting the "Extraire" click to the process's exit (QueryPerformanceCounter
   in `bench/driver.cpp`, under Wine). Excludes Wine's start-up and the dialog's creation.
 - extrac32: the whole `wine extrac32 /E /L DIR CAB` command timed from Linux, start-up included.
+  Wine's desktop process is kept up through all rounds (`bench/hold_desktop.c`), so that no
+  run pays the desktop's own start-up (~300 ms) by chance of timing.
 - cabextract: native `cabextract -q -d DIR CAB`, for reference.
 - whole ratio (on the installer's row): installer ÷ extrac32 medians, same payload.
 - work ratio: installer ÷ (extrac32 − extrac32 on a one-file cabinet), medians of the same
@@ -395,6 +409,7 @@ def main():
     parser.add_argument("--sfxpack", required=True)
     parser.add_argument("--driver", required=True)
     parser.add_argument("--noop", required=True)
+    parser.add_argument("--hold", required=True, help="bench/hold_desktop.c, built")
     parser.add_argument("--timed-run", required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--runs", type=int, default=5)
@@ -429,6 +444,27 @@ def main():
                  packed[payload] + ".cab")
         compare.append((label, packed))
 
+    with desktop_held(args.hold):
+        bench = run_rounds(args, exes, cabs, compare, payload_root)
+    table, adjusted = report(bench, facts, cab_sizes, file_counts, out)
+    noop_ms = statistics.median(bench.samples[("wine start-up", "no-op program")])
+    tiny_ms = statistics.median(bench.samples[("tiny", "extrac32")])
+    chart(out, noop_ms, tiny_ms, args.arch)
+
+    print()
+    print(table)
+    print()
+    print("\n".join(adjusted))
+    print()
+    print("stub: %d bytes (%.1f KiB), imports %s, %s after the last section"
+          % (facts["size"], facts["size"] / 1024.0, ", ".join(facts["imports"]),
+             "nothing" if facts["trailing"] == 0 else "%d bytes" % facts["trailing"]))
+    print("bench: wrote %s and %s" % (os.path.join(out, "results.md"),
+                                      os.path.join(out, "results.png")))
+
+
+def run_rounds(args, exes, cabs, compare, payload_root):
+    """Every timed run, in rounds, after one untimed warm-up round."""
     bench = Bench(args)
     bench.compare = [label for label, _ in compare]
     if os.path.exists(bench.work):
@@ -459,21 +495,7 @@ def main():
         bench.noop()
         print("bench: round %d/%d done" % (i + 1, args.runs), flush=True)
     shutil.rmtree(bench.work, ignore_errors=True)
-    table, adjusted = report(bench, facts, cab_sizes, file_counts, out)
-    noop_ms = statistics.median(bench.samples[("wine start-up", "no-op program")])
-    tiny_ms = statistics.median(bench.samples[("tiny", "extrac32")])
-    chart(out, noop_ms, tiny_ms, args.arch)
-
-    print()
-    print(table)
-    print()
-    print("\n".join(adjusted))
-    print()
-    print("stub: %d bytes (%.1f KiB), imports %s, %s after the last section"
-          % (facts["size"], facts["size"] / 1024.0, ", ".join(facts["imports"]),
-             "nothing" if facts["trailing"] == 0 else "%d bytes" % facts["trailing"]))
-    print("bench: wrote %s and %s" % (os.path.join(out, "results.md"),
-                                      os.path.join(out, "results.png")))
+    return bench
 
 
 if __name__ == "__main__":

@@ -18,7 +18,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from run_bench import check_tree, settle, wine_path  # noqa: E402
+from run_bench import check_tree, desktop_held, settle, wine_path  # noqa: E402
 
 PAYLOADS = ("large", "small")
 TRACE = re.compile(r"^(\d+\.\d+):([0-9a-f]+):(.*)$")
@@ -193,7 +193,10 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--driver", required=True)
     parser.add_argument("--arch", default="x86")
-    Timeline(parser.parse_args()).report()
+    parser.add_argument("--hold", required=True, help="bench/hold_desktop.c, built")
+    args = parser.parse_args()
+    with desktop_held(args.hold):
+        Timeline(args).report()
 
 
 if __name__ == "__main__":
