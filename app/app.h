@@ -20,9 +20,18 @@ void PumpPendingMessages();
 // The main dialog: commands are matched on the whole wParam (a click's notification code is 0).
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The worker: extracts into the dialog's destination, starts the setup program, reports a
-// failure or a cancellation, releases the library, and posts WM_EXTRACT_DONE last.
-void __cdecl ExtractionThread(void* unused);
+// Set by the worker just before it posts WM_EXTRACT_DONE (manual reset; made by "Extraire"),
+// so that the dialog stops resting at once.
+extern HANDLE g_jobEnded;
+
+// The destination as the dialog shows it, UTF-8, in a heap block; null when no memory.
+// Called on the dialog's thread.
+char* ReadDestination();
+
+// The worker: extracts into destination (a ReadDestination block, which it frees; null for no
+// memory), starts the setup program, reports a failure or a cancellation, releases the
+// library, and posts WM_EXTRACT_DONE last.
+void __cdecl ExtractionThread(void* destination);
 
 // True when a find-first search finds an entry at path (UTF-8; a folder counts).
 bool FileExists(const char* path);

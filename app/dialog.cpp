@@ -38,27 +38,35 @@ static void BrowseForDestination(HWND hwnd) {
 }
 
 static void StartExtraction(HWND hwnd) {
-    // Each control would repaint as it is disabled, and the worker's first step waits on this
-    // thread: the dialog repaints once, after the worker has started.
+    // The worker gets the destination read here rather than asking this thread for it, so it
+    // starts at once and extracts while this thread disables the controls. No input is taken
+    // before this handler returns, so the text is the one the click was made on.
+    char* destination = ReadDestination();
+    // Without the event the dialog only goes without its rests.
+    g_jobEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_extractionStarted = 1;
+    if (_beginthread(ExtractionThread, 0, destination) == static_cast<uintptr_t>(-1L)) {
+        free(destination);
+        // No worker will ever post WM_EXTRACT_DONE: end here rather than hang.
+        MessageBoxW(hwnd, L"Impossible de démarrer l'extraction.", L"Erreur", MB_OK | MB_ICONERROR);
+        PostQuitMessage(0);
+        return;
+    }
+    // Each control would repaint as it is disabled: the dialog repaints once, after.
     SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
     EnableWindow(GetDlgItem(hwnd, IDC_DEST_PATH), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_BROWSE), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_EXTRACT), FALSE);
     SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(hwnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
-    g_extractionStarted = 1;
-    if (_beginthread(ExtractionThread, 0, nullptr) == static_cast<uintptr_t>(-1L)) {
-        // No worker will ever post WM_EXTRACT_DONE: end here rather than hang.
-        MessageBoxW(hwnd, L"Impossible de démarrer l'extraction.", L"Erreur", MB_OK | MB_ICONERROR);
-        PostQuitMessage(0);
-    }
 }
 
 // Records arrive far faster than a screen shows them (thousands of small files a second), and
 // each repaint costs more than extracting a small file. So each take frees every waiting record
 // and paints the latest one's text only; then this thread rests a frame: woken for each record,
 // it would ask the server for messages several times per file, and the worker's own requests
-// queue behind those. Takes, and so paints, are thus at least a frame apart.
+// queue behind those. Takes, and so paints, are thus at least a frame apart; the rest ends
+// early once the job has ended, as its WM_EXTRACT_DONE would wait behind it.
 constexpr UINT kProgressFrameMs = 16;
 
 // The progress line for one record: "..." once cancelled or without a name. Null: no memory.
@@ -90,7 +98,7 @@ static void ShowProgress(WPARAM wParam) {
     if (text)
         SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, text);
     free(text);
-    Sleep(kProgressFrameMs);
+    WaitForSingleObject(g_jobEnded, kProgressFrameMs);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {

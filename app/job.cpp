@@ -86,8 +86,9 @@ static void RunExtraction(const char* destination) {
                     L"Annulation", MB_OK | MB_ICONWARNING);
 }
 
-// The destination as the dialog shows it, UTF-8, in a heap block; null when no memory.
-static char* ReadDestination() {
+HANDLE g_jobEnded = nullptr;
+
+char* ReadDestination() {
     const HWND box = GetDlgItem(g_hwndMain, IDC_DEST_PATH);
     const int length = GetWindowTextLengthW(box);
     wchar_t* wide = static_cast<wchar_t*>(calloc(static_cast<size_t>(length) + 1, sizeof(wchar_t)));
@@ -99,13 +100,14 @@ static char* ReadDestination() {
     return utf8;
 }
 
-void __cdecl ExtractionThread(void*) {
-    char* destination = ReadDestination();
+void __cdecl ExtractionThread(void* argument) {
+    char* destination = static_cast<char*>(argument);
     if (destination)
         RunExtraction(destination);
     else
         ShowError("Memory allocation failed");
     free(destination);
+    SetEvent(g_jobEnded);
     // The program can only end through this message: insist until the queue takes it.
     while (!PostMessageW(g_hwndMain, WM_EXTRACT_DONE, 0, 0))
         Sleep(50);

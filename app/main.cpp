@@ -52,5 +52,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageW(&msg);
     }
     EndDialog(g_hwndMain, 0);
+    // Set before the worker's last message, so no one uses it any more.
+    if (g_jobEnded)
+        CloseHandle(g_jobEnded);
     return 0;
 }
