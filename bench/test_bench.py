@@ -181,6 +181,8 @@ class ReportTest(TempCase):
             ("small", "extrac32"): [2000, 1000, 1500],
             ("small", "cabextract"): [10, 20, 30],
             ("tiny", "extrac32"): [250, 250, 250],
+            ("large", run_bench.LIBRARY): [160, 150, 170],
+            ("small", run_bench.LIBRARY): [1000, 1200, 1300],
             ("wine start-up", "no-op program"): [20, 30, 25],
         }
         bench.memory = {("small", "installer"): [{"peak_ws": 2 << 20, "peak_pagefile": 1 << 20},
@@ -193,18 +195,22 @@ class ReportTest(TempCase):
         large = [c.strip() for c in rows[("large", "installer")].strip("|").split("|")]
         # 200 / median(100, 400, 500, 900) = 450
         self.assertEqual(large[0], "x64")
-        # Work ratio: 200 / (450 - 250).
-        self.assertEqual(large[3:8], ["3", "200", "100–300", "0.44", "1.00"])
+        # Work ratio: 200 / (450 - 250); library ratio: 200 / 160.
+        self.assertEqual(large[3:9], ["3", "200", "100–300", "0.44", "1.00", "1.25"])
         small = [c.strip() for c in rows[("small", "installer")].strip("|").split("|")]
-        self.assertEqual(small[3:8], ["3", "3000", "2900–3100", "2.00", "2.40"])
-        self.assertIn("working set 3.0 MiB", small[8])
+        self.assertEqual(small[3:9], ["3", "3000", "2900–3100", "2.00", "2.40", "2.50"])
+        self.assertIn("working set 3.0 MiB", small[9])
+        library = [c.strip() for c in rows[("small", run_bench.LIBRARY)].strip("|").split("|")]
+        self.assertEqual(library[4:9], ["1200", "1000–1300", "", "", ""])
         # Less extrac32's own start-up: 3000 / (1500 - 250).
-        self.assertIn("= 2.40", adjusted[1])
+        self.assertIn("= 2.40", adjusted[2])
+        self.assertIn("1200 ms = 2.50", adjusted[3])
         with open(os.path.join(self.tmp, "results.dat")) as f:
             data = [line.split() for line in f if not line.startswith("#")]
         self.assertEqual(data[0], ["0", '"installer"', "200.0", "3000.0"])
         self.assertEqual(data[1], ["1", '"extrac32"', "450.0", "1500.0"])
         self.assertEqual(data[3], ["3", '"extrac32', 'work"', "200.0", "1250.0"])
+        self.assertEqual(data[4], ["4", '"extrac32', 'library"', "160.0", "1200.0"])
         with open(os.path.join(self.tmp, "results.md")) as f:
             md = f.read()
         self.assertIn("2048 bytes (2.0 KiB)", md)
