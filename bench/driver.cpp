@@ -3,10 +3,7 @@
 // The installer starts in WORKDIR, so its proposed destination is WORKDIR\Extract.
 //   driver.exe --run WORKDIR PROGRAM [ARGS...]
 // Times any program from its creation to its exit, for the same memory figures.
-//   driver.exe --library-run WORKDIR PROGRAM [ARGS...]
-// The same, as the program's debugger: also library_ms, from its load of the cabinet library
-// to its exit, which is its extraction work without its start-up.
-// Each prints one line: elapsed_ms=... exit=... peak_ws=... peak_pagefile=... (bytes).
+// Both print one line: elapsed_ms=... exit=... peak_ws=... peak_pagefile=... (bytes).
 #include <windows.h>
 #include <psapi.h>
 
@@ -71,113 +68,13 @@ int Report(HANDLE process, const LARGE_INTEGER& start) {
     return code == 0 ? 0 : 1;
 }
 
-std::wstring CommandLine(int argc, char** argv) {
+int RunProgram(int argc, char** argv) {
     std::wstring commandLine;
     for (int i = 3; i < argc; ++i) {
         if (!commandLine.empty())
             commandLine += L' ';
         commandLine += L'"' + ArgumentText(argv[i]) + L'"';
     }
-    return commandLine;
-}
-
-double Ms(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return double(to.QuadPart - from.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
-
-// True when the library just loaded is the cabinet library. The event's image name is the
-// address, in the program, of the address of its name.
-bool IsCabinetLibrary(HANDLE process, const LOAD_DLL_DEBUG_INFO& info) {
-    void* at = nullptr;
-    SIZE_T got = 0;
-    if (!info.lpImageName || !info.fUnicode ||
-        !ReadProcessMemory(process, info.lpImageName, &at, sizeof(at), &got) || !at)
-        return false;
-    wchar_t path[MAX_PATH] = {};
-    // A name near the end of its page: read no further than that page.
-    const SIZE_T toPageEnd = 4096 - reinterpret_cast<uintptr_t>(at) % 4096;
-    const SIZE_T want = sizeof(path) - sizeof(wchar_t);
-    if (!ReadProcessMemory(process, at, path, want, &got) &&
-        !ReadProcessMemory(process, at, path, toPageEnd < want ? toPageEnd : want, &got))
-        return false;
-    const wchar_t* name = wcsrchr(path, L'\\');
-    return _wcsicmp(name ? name + 1 : path, L"cabinet.dll") == 0;
-}
-
-// Runs the program as its debugger: the load of the cabinet library is a debug event, with no
-// tracing in the program itself. Only the events of start-up, library loads and the exit stop
-// it, never the extraction.
-int RunLibraryProgram(int argc, char** argv) {
-    std::wstring cmd = CommandLine(argc, argv);
-    const std::wstring workDir = ArgumentText(argv[2]);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    LARGE_INTEGER start, loaded = {}, end;
-    QueryPerformanceCounter(&start);
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                        nullptr, workDir.c_str(), &si, &pi))
-        return Fail("cannot start the program", nullptr);
-    CloseHandle(pi.hThread);
-    PROCESS_MEMORY_COUNTERS peak = {};
-    peak.cb = sizeof(peak);
-    DWORD code = 1;
-    for (bool running = true; running;) {
-        DEBUG_EVENT event;
-        if (!WaitForDebugEvent(&event, 20)) {
-            PROCESS_MEMORY_COUNTERS now = {};
-            now.cb = sizeof(now);
-            if (GetProcessMemoryInfo(pi.hProcess, &now, sizeof(now)))
-                peak = now;
-            QueryPerformanceCounter(&end);
-            if (Ms(start, end) > 600000.0)
-                return Fail("no exit within 600 s", pi.hProcess);
-            continue;
-        }
-        DWORD status = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile)
-                CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile)
-                CloseHandle(event.u.LoadDll.hFile);
-            if (!loaded.QuadPart && IsCabinetLibrary(pi.hProcess, event.u.LoadDll))
-                QueryPerformanceCounter(&loaded);
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            // The loader's breakpoint is the debugger's; every other exception, the program's.
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            break;
-        case EXIT_PROCESS_DEBUG_EVENT:
-            QueryPerformanceCounter(&end);
-            code = event.u.ExitProcess.dwExitCode;
-            running = false;
-            break;
-        default:
-            break;
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
-    }
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hProcess);
-    if (!loaded.QuadPart) {
-        fprintf(stderr, "driver: the program never loaded the cabinet library\n");
-        return 1;
-    }
-    printf("elapsed_ms=%.1f library_ms=%.1f exit=%lu peak_ws=%lu peak_pagefile=%lu\n",
-           Ms(start, end), Ms(loaded, end), code,
-           static_cast<unsigned long>(peak.PeakWorkingSetSize),
-           static_cast<unsigned long>(peak.PeakPagefileUsage));
-    return code == 0 ? 0 : 1;
-}
-
-int RunProgram(int argc, char** argv) {
-    const std::wstring commandLine = CommandLine(argc, argv);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     OutputDebugStringA("bench: start");
@@ -193,10 +90,8 @@ int RunProgram(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 4 && strcmp(argv[1], "--run") == 0)
         return RunProgram(argc, argv);
-    if (argc >= 4 && strcmp(argv[1], "--library-run") == 0)
-        return RunLibraryProgram(argc, argv);
     if (argc != 3) {
-        fprintf(stderr, "usage: driver.exe INSTALLER WORKDIR | --run|--library-run WORKDIR PROGRAM [ARGS...]\n");
+        fprintf(stderr, "usage: driver.exe INSTALLER WORKDIR | --run WORKDIR PROGRAM [ARGS...]\n");
         return 2;
     }
     const std::wstring installer = ArgumentText(argv[1]), workDir = ArgumentText(argv[2]);

@@ -22,7 +22,9 @@ import make_payloads  # noqa: E402
 
 PAYLOADS = ("large", "small")
 CONTENDERS = ("installer", "extrac32", "cabextract")
-LIBRARY = "extrac32 library to exit"  # extrac32 timed by bench/driver.cpp as its debugger
+LIBRARY = "extrac32 library to exit"  # see Bench.extrac32_library
+# Wine writes trace lines only at library loads and at the driver's marks: nothing per block.
+LIBRARY_TRACE = "+timestamp,+loaddll,+debugstr"
 TIMED_RUN = None  # set from --timed-run
 EPOCH = "1700000000"  # SOURCE_DATE_EPOCH for sfxpack: the same cabinet bytes on every run
 KEEP_TREES_OVER = 100  # files; see Bench.discard
@@ -141,10 +143,10 @@ def desktop_held(hold_exe):
         holder.wait()
 
 
-def timed(cmd):
+def timed(cmd, env=None):
     """Runs a command through timed_run: exit code, wall ms, peak resident bytes, output."""
     proc = subprocess.run([TIMED_RUN] + cmd, stdin=subprocess.DEVNULL, capture_output=True,
-                          text=True, errors="replace", timeout=900)
+                          text=True, errors="replace", timeout=900, env=env)
     last = proc.stderr.rstrip().splitlines()[-1] if proc.stderr.strip() else ""
     if not last.startswith("timed_run: elapsed_ms="):
         sys.exit("bench: %s: no timing (%s)" % (cmd[0], proc.stderr.strip()))
@@ -225,17 +227,22 @@ class Bench:
             {"peak_ws": int(fields["peak_ws"]), "peak_pagefile": int(fields["peak_pagefile"])}]
 
     def extrac32_library(self, payload, cab, payload_dir):
+        """extrac32 from its load of the cabinet library to its exit: its extraction work
+        without its start-up, read off Wine's trace clock in a run of its own."""
+        import timeline  # noqa: E402 (it imports this module)
         workdir = self.fresh_dir("extrac32-library-" + payload)
         dest = os.path.join(workdir, "out")
-        cmd = ["wine", self.args.driver, "--library-run", wine_path(workdir),
+        cmd = ["wine", self.args.driver, "--run", wine_path(workdir),
                "C:\\windows\\system32\\extrac32.exe", "/E", "/L", wine_path(dest), wine_path(cab)]
-        code, _, _, out, err = timed(cmd)
-        fields = dict(item.split("=", 1) for item in out.split() if "=" in item)
-        if code != 0 or "library_ms" not in fields:
-            sys.exit("bench: extrac32 under the driver's debugger failed (%d): %s %s"
-                     % (code, out, err))
-        self.finish((payload, LIBRARY), float(fields["library_ms"]), None, dest, payload_dir,
-                    workdir)
+        code, _, _, out, err = timed(cmd, env=dict(os.environ, WINEDEBUG=LIBRARY_TRACE))
+        if code != 0:
+            sys.exit("bench: traced extrac32 failed (%d): %s %s" % (code, out, err[-500:]))
+        try:
+            phases, _ = timeline.phases(timeline.parse_trace(err), "bench: start")
+        except ValueError as e:
+            sys.exit("bench: traced extrac32: %s" % e)
+        self.finish((payload, LIBRARY), phases["library in use"] + phases["after"], None, dest,
+                    payload_dir, workdir)
 
     def cabextract(self, payload, cab, payload_dir):
         workdir = self.fresh_dir("cabextract-" + payload)
@@ -348,9 +355,10 @@ recently freed inodes when it creates files); the contenders alternate within ea
 - whole ratio (on the installer's row): installer ÷ extrac32 medians, same payload.
 - work ratio: installer ÷ (extrac32 − extrac32 on a one-file cabinet), medians of the same
   rounds: the installer against extrac32's extraction work alone, without its start-up and exit.
-- extrac32 library to exit: extrac32 run by `bench/driver.cpp` as its debugger, timed from its
-  load of the cabinet library (a debug event: nothing is traced inside it) to its exit; one such
-  run in each round. Its extraction work measured directly, exit included.
+- extrac32 library to exit: extrac32 started by `bench/driver.cpp` with Wine's trace of library
+  loads on (WINEDEBUG={trace}: lines only at library loads and the driver's marks), from its
+  load of the cabinet library to the driver's mark of its exit, on Wine's trace clock; one
+  such run in each round. Its extraction work measured directly, exit included.
 - library ratio: installer ÷ that, medians. Unlike the work ratio it does not hang on the
   difference of two noisy start-ups; the installer's click-to-library time counts against it.
 - spread: the fastest and slowest run.
@@ -378,7 +386,7 @@ ru_maxrss.
 {runs}
 
 ![medians](results.png)
-""".format(arch=bench.arch, epoch=EPOCH, keep=KEEP_TREES_OVER, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
+""".format(arch=bench.arch, epoch=EPOCH, trace=LIBRARY_TRACE, keep=KEEP_TREES_OVER, nl=file_counts["large"], ns=file_counts["small"], cl=cab_sizes["large"],
            cs=cab_sizes["small"], table=table, adjusted="\n".join(adjusted), size=s["size"],
            kib=s["size"] / 1024.0, imports=", ".join(s["imports"]), end=s["sections_end"],
            trailing="nothing follows it" if s["trailing"] == 0
