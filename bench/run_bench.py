@@ -277,6 +277,7 @@ def memory_text(records, contender):
 def report(bench, facts, cab_sizes, file_counts, out):
     med = {key: statistics.median(values) for key, values in bench.samples.items()}
     startup = med.get(("tiny", "extrac32"))
+
     def ratios(ms, payload):
         # Whole: against extrac32's whole command. Work: against extrac32 less its own start-up
         # and exit, measured on a one-file cabinet in the same rounds. Library: against
