@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "app.h"
 #include "binding.h"
@@ -62,23 +61,17 @@ static void ShowError(const char* text) {
 // the end of this scope is the release, on every way out.
 static void RunExtraction(const char* destination) {
     CabExtractor extractor(g_hwndMain);
-    try {
-        LoadCabinetLibrary(&extractor);
-        wchar_t* wide = WidePath(destination);
-        if (wide)
-            CreateDirectoryW(wide, nullptr);
-        free(wide);
-        if (!ExtractAll(&extractor, destination)) {
-            const char* message = "Unknown error";
-            GetCabErrorMessage(&extractor, &message);
-            ShowError(message);
-        } else if (!g_cancelRequested.load()) {
-            LaunchSetup(destination);
-        }
-    } catch (const char* text) {
-        ShowError(text);
-    } catch (const std::bad_alloc&) {
-        ShowError("Memory allocation failed");
+    LoadCabinetLibrary(&extractor);
+    wchar_t* wide = WidePath(destination);
+    if (wide)
+        CreateDirectoryW(wide, nullptr);
+    free(wide);
+    if (!ExtractAll(&extractor, destination)) {
+        const char* message = "Unknown error";
+        GetCabErrorMessage(&extractor, &message);
+        ShowError(message);
+    } else if (!g_cancelRequested.load()) {
+        LaunchSetup(destination);
     }
     if (g_cancelRequested.load())
         MessageBoxW(g_hwndMain,

@@ -4,13 +4,17 @@
 
 #include "stream_callbacks.h"
 
+#ifdef ORVANTA_LIBRARY_SEAM
 const char* g_cabinetLibraryOverride = nullptr;
+#endif
 
 // Only the system folder's copy: a Cabinet.dll lying beside the installer (a downloads
 // folder) must never be the one that runs.
 static HMODULE LoadSystemCabinet() {
+#ifdef ORVANTA_LIBRARY_SEAM
     if (g_cabinetLibraryOverride)
         return LoadLibraryA(g_cabinetLibraryOverride);
+#endif
     static const char kName[] = "\\Cabinet.dll";
     char path[MAX_PATH];
     const UINT n = GetSystemDirectoryA(path, sizeof(path));
@@ -77,9 +81,15 @@ int GetCabErrorMessage(CabExtractor* ex, const char** message) {
     return ex->erf.fError ? ex->erf.erfOper : 0;
 }
 
+CabExtractor::~CabExtractor() {
+    ReleaseCabinetLibrary(this);
+    ReleaseRun(this);
+}
+
 void ReleaseCabinetLibrary(CabExtractor* ex) {
-    if (ex->hfdi && ex->pfnFDIDestroy(ex->hfdi))
-        ex->hfdi = nullptr;
+    if (ex->hfdi)
+        ex->pfnFDIDestroy(ex->hfdi);
+    ex->hfdi = nullptr;
     if (ex->hCabinetDll) {
         FreeLibrary(ex->hCabinetDll);
         ex->hCabinetDll = nullptr; // a second release must not unload it twice

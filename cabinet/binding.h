@@ -7,8 +7,10 @@
 // The code reported when the library or one of its entry points is missing.
 constexpr int CAB_ERROR_NO_LIBRARY = 1000;
 
-// Test seam: a library path to bind instead of the system folder's Cabinet.dll.
+#ifdef ORVANTA_LIBRARY_SEAM
+// Test builds only: a library path to bind instead of the system folder's Cabinet.dll.
 extern const char* g_cabinetLibraryOverride;
+#endif
 
 // Binds the library if needed and creates the FDI context; true only for a new context.
 bool LoadCabinetLibrary(CabExtractor* ex);
@@ -17,5 +19,6 @@ bool LoadCabinetLibrary(CabExtractor* ex);
 int GetCabErrorMessage(CabExtractor* ex, const char** message);
 // The English text for one code; "Unknown error" for codes outside the table.
 const char* CabErrorText(int code);
-// Destroys the context and unloads the library; safe to repeat.
+// Destroys the context and unloads the library; safe to repeat. The context is forgotten even
+// when the library refuses to destroy it: it cannot outlive the code it lives in.
 void ReleaseCabinetLibrary(CabExtractor* ex);

@@ -37,8 +37,6 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     StartRun(ex);
     if (!ex->hfdi)
         return false;
-    if (kEmbeddedCabName[0] == '\0')
-        return false;
 
     ex->destination = NormaliseDestination(destination);
     if (!ex->destination) {
@@ -46,13 +44,12 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         return false;
     }
 
+    // The embedded cabinet first, by its bare name; continuations are looked for in the
+    // working folder, as the library opens them by name.
     char cabName[kMaxNameBytes + 1];
-    char cabPath[kMaxNameBytes + 1];
-    const char* slash = strrchr(kEmbeddedCabName, '\\');
-    const size_t pathLength = slash ? static_cast<size_t>(slash - kEmbeddedCabName) + 1 : 0;
-    memcpy(cabPath, kEmbeddedCabName, pathLength);
-    cabPath[pathLength] = '\0';
-    strcpy(cabName, kEmbeddedCabName + pathLength);
+    char cabPath[] = "";
+    static_assert(sizeof(kEmbeddedCabName) <= sizeof(cabName), "the embedded name fits");
+    strcpy(cabName, kEmbeddedCabName);
 
     strcpy(ex->nextCabinet, cabName);
     for (;;) {

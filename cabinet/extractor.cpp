@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "binding.h"
 #include "embedded_file.h"
 #include "stream_callbacks.h"
 
@@ -12,10 +11,6 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     erf.erfType = 0;
     erf.fError = FALSE;
     nextCabinet[0] = '\0';
-}
-
-CabExtractor::~CabExtractor() {
-    ReleaseRun(this);
 }
 
 // Frees the output paths of a run (destination, current output path, last folder).
@@ -41,7 +36,6 @@ void StartRun(CabExtractor* ex) {
 }
 
 void ReleaseRun(CabExtractor* ex) {
-    ReleaseCabinetLibrary(ex);
     FreeRunPaths(ex);
     free(ex->seenCabinets);
     ex->seenCabinets = nullptr;

@@ -13,7 +13,7 @@
 
 struct CabExtractor {
     explicit CabExtractor(HWND notify);
-    ~CabExtractor(); // ReleaseRun
+    ~CabExtractor(); // with the binding: ReleaseCabinetLibrary, then ReleaseRun
     CabExtractor(const CabExtractor&) = delete;
     CabExtractor& operator=(const CabExtractor&) = delete;
 
@@ -40,5 +40,6 @@ struct CabExtractor {
 // included: no error or abort recorded, no paths, no cabinet seen, no failed write, no
 // embedded handle. The library stays bound.
 void StartRun(CabExtractor* ex);
-// Releases the library and frees what the run holds; safe to repeat.
+// Frees the paths and names the run holds; safe to repeat. The library is the binding's to
+// release.
 void ReleaseRun(CabExtractor* ex);

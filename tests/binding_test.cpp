@@ -133,6 +133,20 @@ TEST(BindingTest, FailedContextCreationReportsTheLibrarysCode) {
     EXPECT_STREQ(message, "Failure decompressing data");
 }
 
+// A context the library refuses to destroy is still forgotten with the library: a second
+// release must not call into code already unloaded.
+TEST(BindingTest, ReleaseTwiceAfterAFailedDestroyIsHarmless) {
+    SeamReset reset;
+    const std::string library = ExeDir() + "\\keeps_context.dll";
+    g_cabinetLibraryOverride = library.c_str();
+    CabExtractor ex(nullptr);
+    ASSERT_TRUE(LoadCabinetLibrary(&ex));
+    ReleaseCabinetLibrary(&ex);
+    EXPECT_EQ(ex.hfdi, nullptr);
+    EXPECT_EQ(ex.hCabinetDll, nullptr);
+    ReleaseCabinetLibrary(&ex); // the destructor releases a third time
+}
+
 // Wine reads WINEDLLOVERRIDES from the Unix environment only, so hiding the platform library
 // and planting one beside the program are tested by CTest directly (tests/CMakeLists.txt).
 

@@ -9,6 +9,7 @@
 #include "cab_reader.h"
 #include "fakes.h"
 #include "le.h"
+#include "name_cases.h"
 #include "names.h"
 #include "payload_rules.h"
 #include "pe_image.h"
@@ -157,59 +158,10 @@ TEST(CabReader, ReserveAreasAndNextCabinet) {
 }
 
 TEST(Names, OneRuleForStubAndSfxpack) {
-    const std::string longest(kMaxNameBytes, 'n');
-    const struct {
-        std::string name;
-        bool stub;           // IsSafeArchivedName: the stub writes it, trimmed
-        bool exact;          // IsExactWindowsName: Windows keeps it as given
-        const char* refusal; // in NameProblem: sfxpack's reason; "" when it packs the name
-    } cases[] = {
-        {"a\\b/c.txt", true, true, ""},
-        {"..a.txt", true, true, ""},
-        {" lead.txt", true, true, ""},
-        {"caf\xe9.txt", true, true, ""}, // ANSI as stored
-        {"CONSOLE", true, true, ""},
-        {"COM10.txt", true, true, ""},
-        {"nul_x", true, true, ""},
-        {"COM0", true, true, ""},
-        {longest, true, true, ""},
-        {longest + "n", true, true, "256 bytes, over the 255"},
-        {"Setup.exe.", true, false, "\"Setup.exe.\" ends in a dot or space"},
-        {"dir \\a.txt", true, false, "\"dir \" ends in a dot or space"},
-        {"a..\\b", true, false, "ends in a dot"},
-        {"", false, false, "empty name"},
-        {"/etc/x", false, false, "absolute path"},
-        {"\\\\srv\\share\\x", false, false, "absolute path"},
-        {"c:x.txt", false, false, "drive or a stream"},
-        {"a/../../x", false, false, "climbs out"},
-        {"a\\.. \\x", false, false, "climbs out"},
-        {"...", false, false, "climbs out"},
-        {"sub\\.\\a.txt", false, false, "\".\" names no file"},
-        {"a\\ \\b", false, false, "names no file"},
-        {"a\\", false, false, "empty component"},
-        {"a\\\\b", false, false, "empty component"},
-        {"a\nb", false, false, "control character 0x0a"},
-        {"\x1f", false, false, "control character 0x1f"},
-        {"a<b", false, false, "'<' is not allowed"},
-        {"a>b", false, false, "'>' is not allowed"},
-        {"a\"b", false, false, "'\"' is not allowed"},
-        {"a|b", false, false, "'|' is not allowed"},
-        {"a?b", false, false, "'?' is not allowed"},
-        {"a*b", false, false, "'*' is not allowed"},
-        {"nul", false, false, "\"nul\" names a device"},
-        {"NUL.txt", false, false, "device"},
-        {"Con .txt", false, false, "device"},
-        {"com1.tar.gz", false, false, "device"},
-        {"lpt9.", false, false, "device"},
-        {"x\\aux\\y.txt", false, false, "\"aux\" names a device"},
-        {"COM\xc2\xb9.txt", false, false, "device"},
-        {"lpt\xb3", false, false, "device"},
-        {"CONOUT$", false, false, "device"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IsSafeArchivedName(c.name.c_str()), c.stub) << c.name;
+    for (const NameCase& c : NameCases()) {
+        EXPECT_EQ(IsSafeArchivedName(c.name.c_str()), c.safe) << c.name;
         EXPECT_EQ(IsExactWindowsName(c.name.c_str()), c.exact) << c.name;
-        const std::string problem = NameProblem(c.name, 0x20);
+        const std::string problem = NameProblem(c.name, c.attribs);
         EXPECT_EQ(problem.empty(), !*c.refusal) << c.name << ": " << problem;
         EXPECT_NE(problem.find(c.refusal), std::string::npos) << c.name << ": " << problem;
     }

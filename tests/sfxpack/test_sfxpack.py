@@ -37,6 +37,13 @@ def run(args, env=None, **kw):
     return subprocess.run(args, env=dict(os.environ, **(env or {})), capture_output=True, **kw)
 
 
+def require(*paths):
+    """Fails, rather than skips, a test whose built inputs are missing: the build makes them."""
+    missing = [p for p in paths if not os.path.exists(p)]
+    if missing:
+        raise AssertionError("not built: " + ", ".join(missing))
+
+
 def timed(args, **kw):
     """run(args) and the processor seconds it took: unlike the wall clock, not stretched by
     other work on the machine."""
@@ -403,8 +410,8 @@ class Refusals(Workdir):
         os.umask(umask)
         self.assertEqual(os.stat(self.path("d.exe")).st_mode & 0o777, 0o666 & ~umask)
 
-    @unittest.skipUnless(os.path.exists(REAL_STUB), "the stub is not built yet")
     def test_real_stub(self):
+        require(REAL_STUB)
         self.assertEqual(self.pack(self.sample(), self.path("real.exe"), REAL_STUB).returncode, 0)
         self.assertEqual(self.check(self.path("real.exe")).returncode, 0)
 
@@ -587,8 +594,8 @@ class Wine(Workdir):
                 view[f[0]] = tuple(f[1:])
         return view
 
-    @unittest.skipUnless(os.path.exists(REAL_STUB), "the stub is not built yet")
     def test_platform_reads_the_branding(self):
+        require(REAL_STUB)
         inst = self.brand(self.sample(), "real.exe", REAL_STUB)
         view, before = self.platform_view(inst), self.platform_view(REAL_STUB)
         self.assertEqual(view["fixed"], (VERSION["FileVersion"], VERSION["ProductVersion"]))
@@ -620,9 +627,8 @@ class Wine(Workdir):
                 shutil.rmtree(self.path("dest"), ignore_errors=True)
                 self.extract_and_compare(path, src)
 
-    @unittest.skipUnless(all(map(os.path.exists, [REAL_STUB, DRIVE, DEMO_SETUP])),
-                         "the stub or the demo is not built yet")
     def test_branded_program_starts_its_setup(self):
+        require(REAL_STUB, DRIVE, DEMO_SETUP)
         src = self.tree("demo", {"readme.txt": (b"hello\r\n", EPOCH, False)})
         shutil.copy(DEMO_SETUP, os.path.join(src, "Setup.exe"))
         os.makedirs(self.path("work"))
