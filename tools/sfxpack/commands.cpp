@@ -140,7 +140,7 @@ static bool PackWithStub(const PackRequest& r, const Source& original, bool isFo
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
     if (ok && branded && !SetInstallerChecksum(branded, cab, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         ok = false;
     }
     ok = ok && WriteInstaller(stub, cab, r.output);
@@ -167,7 +167,7 @@ int Pack(const PackRequest& r) {
     Branding branding = r.branding;
     std::string error;
     if (!LoadBranding(&branding, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return kExitRefused;
     }
     Source stub;
@@ -175,7 +175,7 @@ int Pack(const PackRequest& r) {
     const bool brand = WantsBranding(branding);
     bool ok = OpenStub(r.stub, &stub);
     if (ok && brand && !BrandStub(stub, branding, &branded, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         ok = false;
     }
     ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), brand ? &branded : nullptr);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "payload_rules.h"
 
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
@@ -46,9 +47,10 @@ static std::string DefaultStub(const std::string& arch) {
     return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + name;
 }
 
-// Prints a usage error and returns the usage exit status.
+// Prints a usage error and returns the usage exit status. arg, from the command line or the
+// environment, is escaped so that it cannot break the line.
 static int UsageError(const char* message, const char* arg) {
-    fprintf(stderr, "sfxpack: %s%s\n%s", message, arg ? arg : "", kUsage);
+    fprintf(stderr, "sfxpack: %s%s\n%s", message, EscapeText(arg ? arg : "").c_str(), kUsage);
     return kExitUsage;
 }
 
