@@ -189,9 +189,9 @@ static bool ReadInstaller(const Source& file, PeLayout* pe, CabinetPlace* place,
                           std::vector<std::string>* problems) {
     if (!ReadPeLayout(file, pe, problems) || !LocateCabinet(*pe, file.size, place, problems))
         return false;
-    uint8_t magic[4] = {};
-    if (!ReadAt(file, place->offset, magic, sizeof(magic)) || magic[0] != 'M' || magic[1] != 'S' ||
-        magic[2] != 'C' || magic[3] != 'F') {
+    uint8_t magic[kCabSignatureSize] = {};
+    if (!ReadAt(file, place->offset + kCfheadSignature, magic, sizeof(magic)) ||
+        memcmp(magic, kCabSignature, kCabSignatureSize) != 0) {
         char found[64];
         snprintf(found, sizeof(found), "%02x %02x %02x %02x", magic[0], magic[1], magic[2],
                  magic[3]);
