@@ -21,8 +21,9 @@ static void BlockRanges(const uint8_t* data, uint32_t cabinetSize, const CabFold
                         uint32_t dataReserve, std::vector<std::pair<uint64_t, uint64_t>>* out) {
     uint64_t at = folder.dataOffset;
     for (unsigned b = 0; b < folder.dataBlocks; ++b) {
-        Require(at + 8 <= cabinetSize);
-        const uint64_t end = at + 8 + dataReserve + ReadLe16(data + at + 4);
+        Require(at + kCfdataSizeof <= cabinetSize);
+        const uint64_t end =
+            at + kCfdataSizeof + dataReserve + ReadLe16(data + at + kCfdataCompressedSize);
         Require(end <= cabinetSize);
         out->push_back({at, end});
         at = end;
@@ -36,12 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(read || !problems.empty());
     if (!read || !problems.empty())
         return 0;
-    Require(size >= kCabHeaderSize && info.cabinetSize <= size);
-    Require(info.folders.size() == ReadLe16(data + 26) && info.files.size() == ReadLe16(data + 28));
-    const uint32_t dataReserve = (info.flags & kCabReservePresent) ? data[39] : 0;
-    uint64_t tablesEnd = ReadLe32(data + 16);
+    Require(size >= kCfheadSizeof && info.cabinetSize <= size);
+    Require(info.folders.size() == ReadLe16(data + kCfheadFolderCount) &&
+            info.files.size() == ReadLe16(data + kCfheadFileCount));
+    const uint32_t dataReserve =
+        (info.flags & kCabReservePresent) ? data[kCfheadSizeof + kCfheadextDataReserve] : 0;
+    uint64_t tablesEnd = ReadLe32(data + kCfheadFilesOffset);
     for (const CabFile& f : info.files)
-        tablesEnd += 16 + f.name.size() + 1;
+        tablesEnd += kCffileSizeof + f.name.size() + 1;
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
     for (const CabFolder& folder : info.folders)
         BlockRanges(data, info.cabinetSize, folder, dataReserve, &ranges);

@@ -18,14 +18,18 @@ static bool WriteSeed(const std::string& dir, const std::string& name, const Byt
 // A stored cabinet of two folders with a block each; Setup.exe is in the first.
 static Bytes TwoFolderCab() {
     Bytes cab = MakeCab({{"Setup.exe", "hello", 0x20}});
-    cab.insert(cab.begin() + 44, cab.begin() + 36, cab.begin() + 44);
-    Put16(&cab, 26, 2);
-    Put32(&cab, 16, 44 + 8);
-    Put32(&cab, 36, static_cast<uint32_t>(cab.size() - 13));
-    Put32(&cab, 44, static_cast<uint32_t>(cab.size()));
-    const Bytes block = {0, 0, 0, 0, 5, 0, 5, 0, 'w', 'o', 'r', 'l', 'd'};
+    const size_t second = kFakeFolder + kCffoldSizeof;
+    cab.insert(cab.begin() + second, cab.begin() + kFakeFolder, cab.begin() + second);
+    Put16(&cab, kCfheadFolderCount, 2);
+    Put32(&cab, kCfheadFilesOffset, kFakeFiles + kCffoldSizeof);
+    Put32(&cab, kFakeFolder + kCffoldDataOffset,
+          static_cast<uint32_t>(cab.size() - kCfdataSizeof - 5));
+    Put32(&cab, second + kCffoldDataOffset, static_cast<uint32_t>(cab.size()));
+    Bytes block(kCfdataSizeof);
+    Put16(&block, kCfdataCompressedSize, 5), Put16(&block, kCfdataUncompressedSize, 5);
+    block.insert(block.end(), {'w', 'o', 'r', 'l', 'd'});
     cab.insert(cab.end(), block.begin(), block.end());
-    Put32(&cab, 8, static_cast<uint32_t>(cab.size()));
+    Put32(&cab, kCfheadCabinetSize, static_cast<uint32_t>(cab.size()));
     return cab;
 }
 

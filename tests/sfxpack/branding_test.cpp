@@ -10,21 +10,23 @@
 #include "resource_tree.h"
 #include "version_block.h"
 
-constexpr size_t kOpt = kFakeNtOffset + 24;
-constexpr size_t kTable = kOpt + 224;
+constexpr size_t kResources = FakeDirectory(kResourceDirectory);
+constexpr size_t kRelocations = FakeDirectory(kRelocationDirectory);
 
 // A PE32 image with .text, .rsrc and .reloc sections of 0x200 raw bytes each at 0x1000,
 // 0x2000 and 0x3000, its resource and relocation directories pointing at the last two.
 static Bytes ThreeSections() {
     Bytes b = MakePe({{0x400, 0x200}, {0x600, 0x200}, {0x800, 0x200}}, 0xa00);
-    Put32(&b, kOpt + 32, 0x1000), Put32(&b, kOpt + 36, 0x200);
+    Put32(&b, kFakeOpt + kOptSectionAlignment, 0x1000);
+    Put32(&b, kFakeOpt + kOptFileAlignment, 0x200);
     for (uint32_t i = 0; i < 3; ++i) {
-        Put32(&b, kTable + 40 * i + 8, 0x200);
-        Put32(&b, kTable + 40 * i + 12, 0x1000 * (i + 1));
-        Put32(&b, kTable + 40 * i + 36, 0x40);
+        Put32(&b, FakeSection(i) + kSectionVirtualSize, 0x200);
+        Put32(&b, FakeSection(i) + kSectionVirtualAddress, 0x1000 * (i + 1));
+        Put32(&b, FakeSection(i) + kSectionCharacteristics, kSectionInitializedData);
     }
-    Put32(&b, kOpt + 96 + 16, 0x2000), Put32(&b, kOpt + 96 + 20, 0x200);
-    Put32(&b, kOpt + 96 + 40, 0x3000), Put32(&b, kOpt + 96 + 44, 0x10);
+    Put32(&b, kResources + kDirectoryRva, 0x2000), Put32(&b, kResources + kDirectorySize, 0x200);
+    Put32(&b, kRelocations + kDirectoryRva, 0x3000);
+    Put32(&b, kRelocations + kDirectorySize, 0x10);
     for (size_t i = 0; i < 0x200; ++i)
         b[0x800 + i] = static_cast<uint8_t>(i);
     return b;
@@ -45,14 +47,15 @@ TEST(PeRewrite, ResourcesGrowAndRelocationsMove) {
     ASSERT_TRUE(FindResourceSection(h, &index, &error)) << error;
     ASSERT_TRUE(ReplaceSection(h, index, Bytes(0x1201, 7), &image, &error)) << error;
     EXPECT_EQ(image.size(), 0x1c00u); // 0x600 + 0x1400 of resources + 0x200 of relocations
-    EXPECT_EQ(ReadLe32(&image[kTable + 40 + 8]), 0x1201u);
-    EXPECT_EQ(ReadLe32(&image[kTable + 40 + 16]), 0x1400u);
-    EXPECT_EQ(ReadLe32(&image[kTable + 80 + 12]), 0x4000u);
-    EXPECT_EQ(ReadLe32(&image[kTable + 80 + 20]), 0x1a00u);
-    EXPECT_EQ(ReadLe32(&image[kOpt + 56]), 0x5000u); // image size
-    EXPECT_EQ(ReadLe32(&image[kOpt + 8]), 0x1200u);  // initialized data grew by 0x1200
-    EXPECT_EQ(ReadLe32(&image[kOpt + 96 + 20]), 0x1201u);
-    EXPECT_EQ(ReadLe32(&image[kOpt + 96 + 40]), 0x4000u);
+    EXPECT_EQ(ReadLe32(&image[FakeSection(1) + kSectionVirtualSize]), 0x1201u);
+    EXPECT_EQ(ReadLe32(&image[FakeSection(1) + kSectionRawSize]), 0x1400u);
+    EXPECT_EQ(ReadLe32(&image[FakeSection(2) + kSectionVirtualAddress]), 0x4000u);
+    EXPECT_EQ(ReadLe32(&image[FakeSection(2) + kSectionRawPointer]), 0x1a00u);
+    EXPECT_EQ(ReadLe32(&image[kFakeOpt + kOptImageSize]), 0x5000u);
+    // The initialized data grew by 0x1200.
+    EXPECT_EQ(ReadLe32(&image[kFakeOpt + kOptInitializedDataSize]), 0x1200u);
+    EXPECT_EQ(ReadLe32(&image[kResources + kDirectorySize]), 0x1201u);
+    EXPECT_EQ(ReadLe32(&image[kRelocations + kDirectoryRva]), 0x4000u);
     EXPECT_EQ(image[0x1a00 + 0x1ff], 0xff); // the relocations, moved whole
 }
 
@@ -62,11 +65,17 @@ TEST(PeRewrite, RefusesWhatCannotMove) {
         std::function<void(Bytes*)> mutate;
         const char* expected;
     } cases[] = {
-        {"no resources", [](Bytes* b) { Put32(b, kOpt + 96 + 20, 0); }, "no resources"},
-        {"mid-section", [](Bytes* b) { Put32(b, kOpt + 96 + 16, 0x2010); }, "does not start"},
-        {"other follower", [](Bytes* b) { Put32(b, kOpt + 96 + 44, 0); }, "cannot be moved"},
+        {"no resources", [](Bytes* b) { Put32(b, kResources + kDirectorySize, 0); },
+         "no resources"},
+        {"mid-section", [](Bytes* b) { Put32(b, kResources + kDirectoryRva, 0x2010); },
+         "does not start"},
+        {"other follower", [](Bytes* b) { Put32(b, kRelocations + kDirectorySize, 0); },
+         "cannot be moved"},
         {"directory after",
-         [](Bytes* b) { Put32(b, kOpt + 96 + 8, 0x3008), Put32(b, kOpt + 96 + 12, 8); },
+         [](Bytes* b) {
+             Put32(b, FakeDirectory(1) + kDirectoryRva, 0x3008);
+             Put32(b, FakeDirectory(1) + kDirectorySize, 8);
+         },
          "data directory 1"},
     };
     for (const auto& c : cases) {

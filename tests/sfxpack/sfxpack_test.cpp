@@ -14,7 +14,6 @@
 #include "payload_rules.h"
 #include "pe_image.h"
 
-constexpr size_t kNt = kFakeNtOffset;
 using Mutation = std::function<void(Bytes*)>;
 
 static std::string Joined(const std::vector<std::string>& lines) {
@@ -45,16 +44,23 @@ TEST(PeLayout, Problems) {
     } cases[] = {
         {"stub", false, [](Bytes*) {}, ""},
         {"installer", true, [](Bytes* b) { b->resize(0x1700); }, ""},
-        {"e_lfanew outside", false, [](Bytes* b) { Put32(b, 60, 0x100000); }, "outside the file"},
-        {"no PE", false, [](Bytes* b) { (*b)[kNt] = 'N'; }, "no PE signature"},
-        {"no sections", false, [](Bytes* b) { Put16(b, kNt + 6, 0); }, "no sections"},
-        {"table outside", false, [](Bytes* b) { Put16(b, kNt + 6, 900); }, "section table lies"},
-        {"past 4 GiB", false, [](Bytes* b) { Put32(b, kNt + 248 + 20, 0xfffff000); }, "4 GiB"},
+        {"e_lfanew outside", false, [](Bytes* b) { Put32(b, kDosNtOffset, 0x100000); },
+         "outside the file"},
+        {"no PE", false, [](Bytes* b) { (*b)[kFakeNtOffset] = 'N'; }, "no PE signature"},
+        {"no sections", false, [](Bytes* b) { Put16(b, kFakeCoff + kCoffSectionCount, 0); },
+         "no sections"},
+        {"table outside", false, [](Bytes* b) { Put16(b, kFakeCoff + kCoffSectionCount, 900); },
+         "section table lies"},
+        {"past 4 GiB", false,
+         [](Bytes* b) { Put32(b, FakeSection(0) + kSectionRawPointer, 0xfffff000); }, "4 GiB"},
         {"truncated stub", false, [](Bytes* b) { b->resize(0x1500); }, "stub is truncated"},
-        {"unstripped", false, [](Bytes* b) { Put32(b, kNt + 12, 0x1600); }, "not stripped"},
+        {"unstripped", false, [](Bytes* b) { Put32(b, kFakeCoff + kCoffSymbolTable, 0x1600); },
+         "not stripped"},
         {"certificate in sections", true,
          [](Bytes* b) {
-             b->resize(0x1700), Put32(b, kNt + 152, 0x1000), Put32(b, kNt + 156, 0x700);
+             const size_t security = FakeDirectory(kSecurityDirectory);
+             b->resize(0x1700), Put32(b, security + kDirectoryRva, 0x1000);
+             Put32(b, security + kDirectorySize, 0x700);
          },
          "lies before"},
         {"no payload", true, [](Bytes*) {}, "no payload"},
@@ -79,40 +85,66 @@ static Bytes BaseCab() {
     return MakeCab({{"Setup.exe", "hello", 0x21}, {"sub\\caf\xc3\xa9.txt", "world!", 0xa0}});
 }
 
+// The offset of the data block of a MakeCab cabinet.
+static size_t DataBlock(const Bytes& b) {
+    return ReadLe32(&b[kFakeFolder + kCffoldDataOffset]);
+}
+
 TEST(CabReader, TableProblems) {
-    constexpr size_t kFolder = 36, kFiles = 44;
     const struct {
         const char* what;
         Mutation mutate;
         const char* expected; // "" when fine
     } cases[] = {
         {"good", [](Bytes*) {}, ""},
-        {"signature", [](Bytes* b) { (*b)[0] = 'X'; }, "no MSCF"},
-        {"version", [](Bytes* b) { (*b)[25] = 2; }, "unsupported cabinet version"},
-        {"size too small", [](Bytes* b) { Put32(b, 8, 20); }, "smaller than the header"},
-        {"size too large", [](Bytes* b) { Put32(b, 8, uint32_t(b->size() + 1)); }, "truncated"},
-        {"no folder", [](Bytes* b) { Put16(b, 26, 0); }, "no folder"},
-        {"no file", [](Bytes* b) { Put16(b, 28, 0); }, "no file"},
-        {"files overlap", [](Bytes* b) { Put32(b, 16, 40); }, "overlaps"},
-        {"files outside", [](Bytes* b) { Put32(b, 16, 0x10000); }, "file table lies outside"},
-        {"name cut", [](Bytes* b) { b->resize(kFiles + 20), Put32(b, 8, kFiles + 20); },
+        {"signature", [](Bytes* b) { (*b)[kCfheadSignature] = 'X'; }, "no MSCF"},
+        {"version", [](Bytes* b) { (*b)[kCfheadMajorVersion] = 2; }, "unsupported cabinet version"},
+        {"size too small", [](Bytes* b) { Put32(b, kCfheadCabinetSize, 20); },
+         "smaller than the header"},
+        {"size too large", [](Bytes* b) { Put32(b, kCfheadCabinetSize, uint32_t(b->size() + 1)); },
+         "truncated"},
+        {"no folder", [](Bytes* b) { Put16(b, kCfheadFolderCount, 0); }, "no folder"},
+        {"no file", [](Bytes* b) { Put16(b, kCfheadFileCount, 0); }, "no file"},
+        {"files overlap", [](Bytes* b) { Put32(b, kCfheadFilesOffset, 40); }, "overlaps"},
+        {"files outside", [](Bytes* b) { Put32(b, kCfheadFilesOffset, 0x10000); },
+         "file table lies outside"},
+        {"name cut",
+         [](Bytes* b) {
+             b->resize(kFakeFiles + 20), Put32(b, kCfheadCabinetSize, kFakeFiles + 20);
+         },
          "unterminated"},
-        {"folder index", [](Bytes* b) { Put16(b, kFiles + 8, 5); }, "does not exist"},
-        {"continued, no flag", [](Bytes* b) { Put16(b, kFiles + 8, 0xfffd); }, "does not exist"},
-        {"compression", [](Bytes* b) { Put16(b, kFolder + 6, 7); }, "unknown compression"},
-        {"block outside", [](Bytes* b) { Put32(b, kFolder, 0x10000); }, "lies outside"},
-        {"block count", [](Bytes* b) { Put16(b, kFolder + 4, 65535); }, "can hold"},
-        {"block too large", [](Bytes* b) { Put16(b, b->size() - 13, 40000); }, "out of bounds"},
-        {"block data outside", [](Bytes* b) { Put16(b, b->size() - 15, 12); }, "out of bounds"},
-        {"data past folder", [](Bytes* b) { Put32(b, kFiles, 100); }, "data past the end"},
-        {"blocks in tables", [](Bytes* b) { Put32(b, kFolder, kFiles); }, "overlap the cabinet's"},
+        {"folder index", [](Bytes* b) { Put16(b, kFakeFiles + kCffileFolderIndex, 5); },
+         "does not exist"},
+        {"continued, no flag",
+         [](Bytes* b) { Put16(b, kFakeFiles + kCffileFolderIndex, kFolderContinuedFromPrev); },
+         "does not exist"},
+        {"compression", [](Bytes* b) { Put16(b, kFakeFolder + kCffoldCompression, 7); },
+         "unknown compression"},
+        {"block outside", [](Bytes* b) { Put32(b, kFakeFolder + kCffoldDataOffset, 0x10000); },
+         "lies outside"},
+        {"block count", [](Bytes* b) { Put16(b, kFakeFolder + kCffoldBlockCount, 65535); },
+         "can hold"},
+        {"block too large",
+         [](Bytes* b) { Put16(b, DataBlock(*b) + kCfdataUncompressedSize, 40000); },
+         "out of bounds"},
+        {"block data outside",
+         [](Bytes* b) { Put16(b, DataBlock(*b) + kCfdataCompressedSize, 12); }, "out of bounds"},
+        {"data past folder", [](Bytes* b) { Put32(b, kFakeFiles + kCffileUncompressedSize, 100); },
+         "data past the end"},
+        {"blocks in tables",
+         [](Bytes* b) { Put32(b, kFakeFolder + kCffoldDataOffset, kFakeFiles); },
+         "overlap the cabinet's"},
         {"folders share blocks",
          [](Bytes* b) {
              // A second folder entry, the same as the first: both claim the one block.
-             b->insert(b->begin() + kFiles, b->begin() + kFolder, b->begin() + kFiles);
-             Put16(b, 26, 2), Put32(b, 16, kFiles + 8), Put32(b, 8, uint32_t(b->size()));
-             Put32(b, kFolder, ReadLe32(b->data() + kFolder) + 8);
-             Put32(b, kFiles, ReadLe32(b->data() + kFiles) + 8);
+             const size_t second = kFakeFolder + kCffoldSizeof;
+             b->insert(b->begin() + second, b->begin() + kFakeFolder, b->begin() + second);
+             Put16(b, kCfheadFolderCount, 2),
+                 Put32(b, kCfheadFilesOffset, kFakeFiles + kCffoldSizeof);
+             Put32(b, kCfheadCabinetSize, uint32_t(b->size()));
+             const uint32_t block = static_cast<uint32_t>(DataBlock(*b) + kCffoldSizeof);
+             Put32(b, kFakeFolder + kCffoldDataOffset, block);
+             Put32(b, second + kCffoldDataOffset, block);
          },
          "overlap those of another folder"},
     };
@@ -136,12 +168,12 @@ TEST(CabReader, ReserveAreasAndNextCabinet) {
     const char extra[] = "\x02\x00\x04\x00\xaa\xbb"
                          "disk2.cab\0Disk 2";
     const uint32_t n = sizeof(extra) + 4; // with its NUL, and the folder reserve
-    Put32(&b, 36, ReadLe32(b.data() + 36) + n);
-    Put32(&b, 16, 44 + n);
-    Put16(&b, 30, kCabReservePresent | kCabNextCabinet);
-    b.insert(b.begin() + 44, 4, 0);
-    b.insert(b.begin() + 36, extra, extra + sizeof(extra));
-    Put32(&b, 8, static_cast<uint32_t>(b.size()));
+    Put32(&b, kFakeFolder + kCffoldDataOffset, DataBlock(b) + n);
+    Put32(&b, kCfheadFilesOffset, kFakeFiles + n);
+    Put16(&b, kCfheadFlags, kCabReservePresent | kCabNextCabinet);
+    b.insert(b.begin() + kFakeFiles, 4, 0);
+    b.insert(b.begin() + kCfheadSizeof, extra, extra + sizeof(extra));
+    Put32(&b, kCfheadCabinetSize, static_cast<uint32_t>(b.size()));
     CabInfo info;
     std::vector<std::string> problems;
     ASSERT_TRUE(ReadCabinet(MemorySource(b.data(), b.size()), &info, &problems));

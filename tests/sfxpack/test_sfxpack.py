@@ -364,6 +364,8 @@ class Refusals(Workdir):
                     self.assertEqual(read(os.path.join(out, "kept.exe")), b"previous")
         r = self.pack(sample, os.path.join(out, "new.exe"), env={"SOURCE_DATE_EPOCH": "1e9"})
         self.assert_refused(r, "SOURCE_DATE_EPOCH is not a number", rc=2)
+        r = run([SFXPACK, sample, "-o", os.path.join(out, "new.exe"), "--\x1b[2J"])
+        self.assert_refused(r, "unknown option --\\x1b[2J\n", rc=2)
         self.assert_only(out, "kept.exe")
 
     def test_interrupted_run_leaves_nothing(self):
@@ -658,6 +660,7 @@ class Branding(Workdir):
             ("unknown key", None, ["Comments=x"], STUB, "unknown --version-info key"),
             ("too long", None, ["ProductName=" + "x" * 40000], BRAND_STUB, "over the 65535"),
             ("no resources", good, [], STUB, "no resources to replace"),
+            ("path escaped", ("bad\n.ico", png(16, 0)), [], STUB, "bad\\x0a.ico: not an icon"),
         ]
         out = self.path("out")
         os.makedirs(out)
@@ -666,8 +669,9 @@ class Branding(Workdir):
         for what, icon, settings, stub, expected in cases:
             args = []
             if icon is not None:
-                write(self.path("bad.ico"), icon)
-                args = ["--icon", self.path("bad.ico")]
+                name, data = icon if isinstance(icon, tuple) else ("bad.ico", icon)
+                write(self.path(name), data)
+                args = ["--icon", self.path(name)]
             for setting in settings:
                 args += ["--version-info", setting]
             for target in ["new.exe", "kept.exe"]:

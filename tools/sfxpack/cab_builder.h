@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "cab_format.h"
 #include "folder_scan.h"
 
 struct Progress;
 
-// One folder of a cabinet holds at most 65535 data blocks of 32 KiB.
-constexpr uint64_t kMaxFolderBytes = uint64_t(65535) * 32768;
+// One folder of a cabinet holds at most 65535 data blocks (its 16-bit count) of 32 KiB.
+constexpr uint64_t kMaxFolderBytes = uint64_t(UINT16_MAX) * kMaxDataBlockSize;
 
 struct DosDateTime {
     uint16_t date = 0;

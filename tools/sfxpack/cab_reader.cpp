@@ -63,22 +63,24 @@ struct Reserve {
 static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint64_t* offset,
                        uint32_t* filesOffset, uint16_t* folderCount, uint16_t* fileCount,
                        std::vector<std::string>* problems) {
-    uint8_t h[kCabHeaderSize];
-    if (!ReadAt(src, 0, h, sizeof(h)) || h[0] != 'M' || h[1] != 'S' || h[2] != 'C' || h[3] != 'F') {
+    uint8_t h[kCfheadSizeof];
+    if (!ReadAt(src, 0, h, sizeof(h)) ||
+        memcmp(h + kCfheadSignature, kCabSignature, kCabSignatureSize) != 0) {
         problems->push_back("not a cabinet (no MSCF signature)");
         return false;
     }
-    info->cabinetSize = ReadLe32(h + 8);
-    *filesOffset = ReadLe32(h + 16);
-    *folderCount = ReadLe16(h + 26);
-    *fileCount = ReadLe16(h + 28);
-    info->flags = ReadLe16(h + 30);
-    if (h[25] != 1) {
-        problems->push_back("unsupported cabinet version " + std::to_string(h[25]) + "." +
-                            std::to_string(h[24]));
+    info->cabinetSize = ReadLe32(h + kCfheadCabinetSize);
+    *filesOffset = ReadLe32(h + kCfheadFilesOffset);
+    *folderCount = ReadLe16(h + kCfheadFolderCount);
+    *fileCount = ReadLe16(h + kCfheadFileCount);
+    info->flags = ReadLe16(h + kCfheadFlags);
+    if (h[kCfheadMajorVersion] != kCabMajorVersion) {
+        problems->push_back("unsupported cabinet version " +
+                            std::to_string(h[kCfheadMajorVersion]) + "." +
+                            std::to_string(h[kCfheadMinorVersion]));
         return false;
     }
-    if (info->cabinetSize < kCabHeaderSize) {
+    if (info->cabinetSize < kCfheadSizeof) {
         problems->push_back("cabinet size field (" + std::to_string(info->cabinetSize) +
                             ") is smaller than the header");
         return false;
@@ -89,19 +91,19 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
                             std::to_string(src.size) + " are there");
         return false;
     }
-    *offset = kCabHeaderSize;
+    *offset = kCfheadSizeof;
     Window cab;
     cab.src = SubSource(src, 0, info->cabinetSize);
     if (info->flags & kCabReservePresent) {
-        const uint8_t* r = WindowAt(&cab, *offset, 4);
+        const uint8_t* r = WindowAt(&cab, *offset, kCfheadextSizeof);
         if (!r) {
             problems->push_back("reserve header lies outside the cabinet");
             return false;
         }
-        reserve->header = ReadLe16(r);
-        reserve->folder = r[2];
-        reserve->data = r[3];
-        *offset += 4 + reserve->header;
+        reserve->header = ReadLe16(r + kCfheadextHeaderReserve);
+        reserve->folder = r[kCfheadextFolderReserve];
+        reserve->data = r[kCfheadextDataReserve];
+        *offset += kCfheadextSizeof + reserve->header;
     }
     bool ok = true;
     if (info->flags & kCabPrevCabinet)
@@ -119,20 +121,21 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
 static bool ReadFolders(Window* cab, uint16_t count, const Reserve& reserve, uint64_t* offset,
                         CabInfo* info, std::vector<std::string>* problems) {
     for (unsigned i = 0; i < count; ++i) {
-        const uint8_t* f = WindowAt(cab, *offset, 8);
+        const uint8_t* f = WindowAt(cab, *offset, kCffoldSizeof);
         if (!f) {
             problems->push_back("folder table lies outside the cabinet");
             return false;
         }
         CabFolder folder;
-        folder.dataOffset = ReadLe32(f);
-        folder.dataBlocks = ReadLe16(f + 4);
-        folder.compression = ReadLe16(f + 6);
-        if ((folder.compression & 0xf) > 3)
+        folder.dataOffset = ReadLe32(f + kCffoldDataOffset);
+        folder.dataBlocks = ReadLe16(f + kCffoldBlockCount);
+        folder.compression = ReadLe16(f + kCffoldCompression);
+        const uint16_t type = folder.compression & kCompressionTypeMask;
+        if (type > kCompressionLzx)
             problems->push_back("folder " + std::to_string(i) + ": unknown compression " +
-                                std::to_string(folder.compression & 0xf));
+                                std::to_string(type));
         info->folders.push_back(folder);
-        *offset += 8 + reserve.folder;
+        *offset += kCffoldSizeof + reserve.folder;
     }
     return true;
 }
@@ -153,12 +156,12 @@ static bool FolderIndexValid(const CabInfo& info, uint16_t folder) {
 static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* info,
                       std::vector<std::string>* problems) {
     for (unsigned i = 0; i < count; ++i) {
-        const uint8_t* p = WindowAt(cab, *offset, 16);
+        const uint8_t* p = WindowAt(cab, *offset, kCffileSizeof);
         if (!p) {
             problems->push_back("file table lies outside the cabinet");
             return false;
         }
-        uint8_t e[16];
+        uint8_t e[kCffileSizeof];
         memcpy(e, p, sizeof(e));
         *offset += sizeof(e);
         CabFile file;
@@ -167,12 +170,12 @@ static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* in
                                 ": name unterminated within 255 bytes or the cabinet");
             return false;
         }
-        file.size = ReadLe32(e);
-        file.folderOffset = ReadLe32(e + 4);
-        file.folder = ReadLe16(e + 8);
-        file.date = ReadLe16(e + 10);
-        file.time = ReadLe16(e + 12);
-        file.attributes = ReadLe16(e + 14);
+        file.size = ReadLe32(e + kCffileUncompressedSize);
+        file.folderOffset = ReadLe32(e + kCffileFolderOffset);
+        file.folder = ReadLe16(e + kCffileFolderIndex);
+        file.date = ReadLe16(e + kCffileDate);
+        file.time = ReadLe16(e + kCffileTime);
+        file.attributes = ReadLe16(e + kCffileAttributes);
         if (!FolderIndexValid(*info, file.folder))
             problems->push_back("file " + std::to_string(i) + ": folder index " +
                                 std::to_string(file.folder) + " does not exist");
@@ -190,15 +193,15 @@ static bool WalkDataBlocks(Window* cab, const CabFolder& folder, size_t index, u
     uint64_t offset = folder.dataOffset;
     *total = 0;
     for (unsigned b = 0; b < folder.dataBlocks; ++b) {
-        const uint8_t* d = WindowAt(cab, offset, 8);
+        const uint8_t* d = WindowAt(cab, offset, kCfdataSizeof);
         if (!d) {
             problems->push_back("folder " + std::to_string(index) + ": data block " +
                                 std::to_string(b) + " lies outside the cabinet");
             return false;
         }
-        const uint16_t packed = ReadLe16(d + 4);
-        const uint16_t unpacked = ReadLe16(d + 6);
-        offset += 8 + dataReserve + packed;
+        const uint16_t packed = ReadLe16(d + kCfdataCompressedSize);
+        const uint16_t unpacked = ReadLe16(d + kCfdataUncompressedSize);
+        offset += kCfdataSizeof + dataReserve + packed;
         if (offset > cab->src.size || unpacked > kMaxDataBlockSize) {
             problems->push_back("folder " + std::to_string(index) + ": data block " +
                                 std::to_string(b) + " is out of bounds");
@@ -286,7 +289,7 @@ bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* pro
     uint64_t blocks = 0;
     for (const CabFolder& folder : info->folders)
         blocks += folder.dataBlocks;
-    if (blocks * (8 + reserve.data) > info->cabinetSize) {
+    if (blocks * (kCfdataSizeof + reserve.data) > info->cabinetSize) {
         problems->push_back("the folders claim " + std::to_string(blocks) +
                             " data blocks, more than the cabinet can hold");
         return false;

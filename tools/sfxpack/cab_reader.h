@@ -5,23 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "cab_format.h"
 #include "file_io.h"
 #include "names.h"
-
-constexpr uint16_t kCabPrevCabinet = 0x1;
-constexpr uint16_t kCabNextCabinet = 0x2;
-constexpr uint16_t kCabReservePresent = 0x4;
-constexpr uint16_t kAttrReadOnly = 0x01;
-constexpr uint16_t kAttrHidden = 0x02;
-constexpr uint16_t kAttrSystem = 0x04;
-constexpr uint16_t kAttrArchive = 0x20;
-constexpr uint16_t kAttrExecute = 0x40;
-// iFolder values of files that span cabinets.
-constexpr uint16_t kFolderContinuedFromPrev = 0xfffd;
-constexpr uint16_t kFolderContinuedToNext = 0xfffe;
-constexpr uint16_t kFolderContinuedPrevAndNext = 0xffff;
-constexpr uint32_t kCabHeaderSize = 36;
-constexpr uint32_t kMaxDataBlockSize = 32768; // uncompressed bytes of one CFDATA block
 
 struct CabFolder {
     uint32_t dataOffset = 0;

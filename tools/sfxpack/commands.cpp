@@ -140,7 +140,7 @@ static bool PackWithStub(const PackRequest& r, const Source& original, bool isFo
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
     if (ok && branded && !SetInstallerChecksum(branded, cab, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         ok = false;
     }
     ok = ok && WriteInstaller(stub, cab, r.output);
@@ -167,7 +167,7 @@ int Pack(const PackRequest& r) {
     Branding branding = r.branding;
     std::string error;
     if (!LoadBranding(&branding, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         return kExitRefused;
     }
     Source stub;
@@ -175,7 +175,7 @@ int Pack(const PackRequest& r) {
     const bool brand = WantsBranding(branding);
     bool ok = OpenStub(r.stub, &stub);
     if (ok && brand && !BrandStub(stub, branding, &branded, &error)) {
-        fprintf(stderr, "sfxpack: %s\n", error.c_str());
+        ReportError(error);
         ok = false;
     }
     ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), brand ? &branded : nullptr);
@@ -189,9 +189,9 @@ static bool ReadInstaller(const Source& file, PeLayout* pe, CabinetPlace* place,
                           std::vector<std::string>* problems) {
     if (!ReadPeLayout(file, pe, problems) || !LocateCabinet(*pe, file.size, place, problems))
         return false;
-    uint8_t magic[4] = {};
-    if (!ReadAt(file, place->offset, magic, sizeof(magic)) || magic[0] != 'M' || magic[1] != 'S' ||
-        magic[2] != 'C' || magic[3] != 'F') {
+    uint8_t magic[kCabSignatureSize] = {};
+    if (!ReadAt(file, place->offset + kCfheadSignature, magic, sizeof(magic)) ||
+        memcmp(magic, kCabSignature, kCabSignatureSize) != 0) {
         char found[64];
         snprintf(found, sizeof(found), "%02x %02x %02x %02x", magic[0], magic[1], magic[2],
                  magic[3]);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "payload_rules.h"
 
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
@@ -14,19 +15,12 @@ static const char kUsage[] =
     "       sfxpack --check INSTALLER\n"
     "       sfxpack --help | --version\n";
 
-static const char kHelp[] =
+static const char kHelpHead[] =
     "\n"
     "Packs the files of DIR (or an existing CABINET, unchanged) behind the installer stub.\n"
-    "\n"
-    "  -o INSTALLER   the installer to write (replaced only once complete)\n"
-    "  --stub PATH    the stub executable (PE32 i386 or PE32+ x86-64)\n"
-    "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
-    "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"
-    "  --icon FILE    the installer's icon: every image of FILE.ico (PNG ones too)\n"
-    "  --version-info KEY=VALUE\n"
-    "                 a version string Windows shows, repeatable: FileVersion and\n"
-    "                 ProductVersion (a.b.c.d), ProductName, FileDescription,\n"
-    "                 CompanyName, LegalCopyright, OriginalFilename, InternalName\n"
+    "\n";
+
+static const char kHelpTail[] =
     "  --list         list the files of an installer's payload and its branding\n"
     "  --check        check an installer's layout and payload; exit 0 when good\n"
     "  --version      print sfxpack's own version\n"
@@ -46,9 +40,10 @@ static std::string DefaultStub(const std::string& arch) {
     return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + name;
 }
 
-// Prints a usage error and returns the usage exit status.
+// Prints a usage error and returns the usage exit status. arg, from the command line or the
+// environment, is escaped so that it cannot break the line.
 static int UsageError(const char* message, const char* arg) {
-    fprintf(stderr, "sfxpack: %s%s\n%s", message, arg ? arg : "", kUsage);
+    fprintf(stderr, "sfxpack: %s%s\n%s", message, EscapeText(arg ? arg : "").c_str(), kUsage);
     return kExitUsage;
 }
 
@@ -69,26 +64,85 @@ static bool AddVersionSetting(const char* arg, PackRequest* r) {
     return true;
 }
 
+// What the packing options fill in; --arch is checked once all are read.
+struct PackArgs {
+    PackRequest* request;
+    std::string arch;
+};
+
+// A packing option, which always takes the next argument as its value: apply stores it and
+// returns 0, or reports a usage error and returns its exit status.
+struct PackOption {
+    const char* name;
+    int (*apply)(const char* value, PackArgs* args);
+    const char* help; // its lines of --help
+};
+
+static const PackOption kPackOptions[] = {
+    {"-o",
+     [](const char* v, PackArgs* a) {
+         a->request->output = v;
+         return 0;
+     },
+     "  -o INSTALLER   the installer to write (replaced only once complete)\n"},
+    {"--stub",
+     [](const char* v, PackArgs* a) {
+         a->request->stub = v;
+         return 0;
+     },
+     "  --stub PATH    the stub executable (PE32 i386 or PE32+ x86-64)\n"},
+    {"--arch",
+     [](const char* v, PackArgs* a) {
+         a->arch = v;
+         return 0;
+     },
+     "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
+     "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"},
+    {"--icon",
+     [](const char* v, PackArgs* a) {
+         a->request->branding.iconPath = v;
+         return 0;
+     },
+     "  --icon FILE    the installer's icon: every image of FILE.ico (PNG ones too)\n"},
+    {"--version-info",
+     [](const char* v, PackArgs* a) {
+         return AddVersionSetting(v, a->request)
+                    ? 0
+                    : UsageError("--version-info takes KEY=VALUE, not ", v);
+     },
+     "  --version-info KEY=VALUE\n"
+     "                 a version string Windows shows, repeatable: FileVersion and\n"
+     "                 ProductVersion (a.b.c.d), ProductName, FileDescription,\n"
+     "                 CompanyName, LegalCopyright, OriginalFilename, InternalName\n"},
+};
+
+// The packing option named arg, or null.
+static const PackOption* FindPackOption(const char* arg) {
+    for (const PackOption& option : kPackOptions)
+        if (strcmp(arg, option.name) == 0)
+            return &option;
+    return nullptr;
+}
+
+// Prints the usage and the help, the options' lines from their table.
+static void PrintHelp() {
+    printf("%s%s", kUsage, kHelpHead);
+    for (const PackOption& option : kPackOptions)
+        fputs(option.help, stdout);
+    fputs(kHelpTail, stdout);
+}
+
 // Parses the packing arguments into *r; 0 on success, else the usage exit status.
 static int ParsePack(int argc, char** argv, PackRequest* r) {
-    std::string arch;
+    PackArgs args = {r, ""};
     for (int i = 1; i < argc; ++i) {
-        const bool takesValue = strcmp(argv[i], "-o") == 0 || strcmp(argv[i], "--stub") == 0 ||
-                                strcmp(argv[i], "--arch") == 0 || strcmp(argv[i], "--icon") == 0 ||
-                                strcmp(argv[i], "--version-info") == 0;
-        if (takesValue && i + 1 >= argc)
+        const PackOption* option = FindPackOption(argv[i]);
+        if (option && i + 1 >= argc)
             return UsageError("missing value after ", argv[i]);
-        if (strcmp(argv[i], "-o") == 0)
-            r->output = argv[++i];
-        else if (strcmp(argv[i], "--stub") == 0)
-            r->stub = argv[++i];
-        else if (strcmp(argv[i], "--arch") == 0)
-            arch = argv[++i];
-        else if (strcmp(argv[i], "--icon") == 0)
-            r->branding.iconPath = argv[++i];
-        else if (strcmp(argv[i], "--version-info") == 0) {
-            if (!AddVersionSetting(argv[++i], r))
-                return UsageError("--version-info takes KEY=VALUE, not ", argv[i]);
+        if (option) {
+            const int status = option->apply(argv[++i], &args);
+            if (status)
+                return status;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return UsageError("unknown option ", argv[i]);
         else if (r->input.empty())
@@ -96,6 +150,7 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
         else
             return UsageError("unexpected argument ", argv[i]);
     }
+    const std::string& arch = args.arch;
     if (r->input.empty() || r->output.empty())
         return UsageError("need an input and -o INSTALLER", nullptr);
     if (!arch.empty() && arch != "x86" && arch != "x64")
@@ -113,7 +168,7 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "--help") == 0) {
-        printf("%s%s", kUsage, kHelp);
+        PrintHelp();
         return kExitOk;
     }
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {

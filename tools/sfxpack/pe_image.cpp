@@ -4,9 +4,6 @@
 
 #include "le.h"
 
-constexpr size_t kCoffHeaderSize = 20;
-constexpr size_t kSectionEntrySize = 40;
-
 static std::string Hex(uint64_t v) {
     char buf[24];
     snprintf(buf, sizeof(buf), "0x%llx", static_cast<unsigned long long>(v));
@@ -14,15 +11,18 @@ static std::string Hex(uint64_t v) {
 }
 
 // What each supported format fixes: the header size the stub relies on and where the
-// optional header keeps its data directory count.
+// optional header keeps its data directories.
 struct PeFormat {
     uint16_t machine, magic, optionalHeaderSize;
-    size_t directoryCount; // offset of NumberOfRvaAndSizes; the directories follow it
+    size_t directoryCount; // offset of NumberOfRvaAndSizes
+    size_t directories;    // offset of data directory 0
     const char* arch;
 };
 static const PeFormat kFormats[] = {
-    {kMachineI386, kPe32Magic, kPe32OptionalHeaderSize, 92, "x86"},
-    {kMachineAmd64, kPe32PlusMagic, kPe32PlusOptionalHeaderSize, 108, "x64"},
+    {kMachineI386, kPe32Magic, kPe32OptionalHeaderSize, kOpt32DirectoryCount, kOpt32Directories,
+     "x86"},
+    {kMachineAmd64, kPe32PlusMagic, kPe32PlusOptionalHeaderSize, kOpt64DirectoryCount,
+     kOpt64Directories, "x64"},
 };
 
 // Reads the security directory of an optional header of format f at opt when present.
@@ -30,9 +30,9 @@ static void ReadCertificateDirectory(const PeFormat& f, const uint8_t* opt, PeLa
     const uint32_t directories = ReadLe32(opt + f.directoryCount);
     if (directories <= kSecurityDirectory)
         return;
-    const uint8_t* entry = opt + f.directoryCount + 4 + 8 * kSecurityDirectory;
-    pe->certOffset = ReadLe32(entry);
-    pe->certSize = ReadLe32(entry + 4);
+    const uint8_t* entry = opt + f.directories + kDirectoryEntrySize * kSecurityDirectory;
+    pe->certOffset = ReadLe32(entry + kDirectoryRva);
+    pe->certSize = ReadLe32(entry + kDirectorySize);
 }
 
 // Computes the overlay offset from the section table at tableOffset, as the stub does but
@@ -46,7 +46,8 @@ static bool ReadSectionTable(const Source& src, uint64_t tableOffset, PeLayout* 
             problems->push_back("section table lies outside the file");
             return false;
         }
-        const uint64_t candidate = uint64_t(ReadLe32(entry + 20)) + ReadLe32(entry + 16);
+        const uint64_t candidate =
+            uint64_t(ReadLe32(entry + kSectionRawPointer)) + ReadLe32(entry + kSectionRawSize);
         if (candidate > end)
             end = candidate;
     }
@@ -82,7 +83,7 @@ static bool CheckFormat(const Source& src, PeLayout* pe, std::vector<std::string
         return true;
     }
     uint8_t opt[kPe32PlusOptionalHeaderSize];
-    if (!ReadAt(src, pe->ntOffset + 4 + kCoffHeaderSize, opt, f->optionalHeaderSize)) {
+    if (!ReadAt(src, uint64_t(pe->ntOffset) + kNtOptionalHeader, opt, f->optionalHeaderSize)) {
         problems->push_back("optional header lies outside the file");
         return false;
     }
@@ -93,14 +94,14 @@ static bool CheckFormat(const Source& src, PeLayout* pe, std::vector<std::string
 
 bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* problems) {
     *pe = PeLayout();
-    uint8_t dos[64];
+    uint8_t dos[kDosHeaderSize];
     if (!ReadAt(src, 0, dos, sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') {
         problems->push_back("not a Windows executable (no MZ header)");
         return false;
     }
-    pe->ntOffset = ReadLe32(dos + 60);
-    uint8_t nt[4 + kCoffHeaderSize + 2];
-    if (!ReadAt(src, pe->ntOffset, nt, 4 + kCoffHeaderSize)) {
+    pe->ntOffset = ReadLe32(dos + kDosNtOffset);
+    uint8_t nt[kNtOptionalHeader + 2]; // through the optional header's magic
+    if (!ReadAt(src, pe->ntOffset, nt, kNtOptionalHeader)) {
         problems->push_back("PE header at " + Hex(pe->ntOffset) + " lies outside the file");
         return false;
     }
@@ -108,12 +109,14 @@ bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* pro
         problems->push_back("no PE signature at " + Hex(pe->ntOffset));
         return false;
     }
-    pe->machine = ReadLe16(nt + 4);
-    pe->sectionCount = ReadLe16(nt + 6);
-    pe->symbolTable = ReadLe32(nt + 12);
-    pe->optionalHeaderSize = ReadLe16(nt + 20);
-    if (ReadAt(src, pe->ntOffset + 4 + kCoffHeaderSize, nt + 4 + kCoffHeaderSize, 2))
-        pe->magic = ReadLe16(nt + 4 + kCoffHeaderSize);
+    const uint8_t* coff = nt + kPeSignatureSize;
+    pe->machine = ReadLe16(coff + kCoffMachine);
+    pe->sectionCount = ReadLe16(coff + kCoffSectionCount);
+    pe->symbolTable = ReadLe32(coff + kCoffSymbolTable);
+    pe->optionalHeaderSize = ReadLe16(coff + kCoffOptionalHeaderSize);
+    uint8_t* opt = nt + kNtOptionalHeader;
+    if (ReadAt(src, uint64_t(pe->ntOffset) + kNtOptionalHeader + kOptMagic, opt + kOptMagic, 2))
+        pe->magic = ReadLe16(opt + kOptMagic);
     if (!CheckFormat(src, pe, problems))
         return false;
     if (pe->sectionCount == 0) {
@@ -122,7 +125,7 @@ bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* pro
     }
     // Where the stub itself looks: behind the optional header, as large as the header says.
     return ReadSectionTable(
-        src, uint64_t(pe->ntOffset) + 4 + kCoffHeaderSize + pe->optionalHeaderSize, pe, problems);
+        src, uint64_t(pe->ntOffset) + kNtOptionalHeader + pe->optionalHeaderSize, pe, problems);
 }
 
 // Appends the symbol table problem: the linker writes it after the section data, where the

@@ -6,20 +6,10 @@
 #include <vector>
 
 #include "file_io.h"
+#include "pe_format.h"
 
 // The stub reads itself through signed 32-bit offsets.
 constexpr uint64_t kMaxInstallerSize = uint64_t(1) << 31;
-// The stub finds its section table through the optional header size, which each format fixes.
-constexpr uint16_t kPe32OptionalHeaderSize = 224;
-constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
-constexpr uint16_t kMachineI386 = 0x14c;
-constexpr uint16_t kMachineAmd64 = 0x8664;
-constexpr uint16_t kPe32Magic = 0x10b;
-constexpr uint16_t kPe32PlusMagic = 0x20b;
-// Data directory entries that sfxpack reads or moves.
-constexpr unsigned kResourceDirectory = 2;
-constexpr unsigned kSecurityDirectory = 4;
-constexpr unsigned kRelocationDirectory = 5;
 // osslsigncode and signtool align the certificate table to 8 bytes with zero padding.
 constexpr uint64_t kMaxCertificatePadding = 7;
 

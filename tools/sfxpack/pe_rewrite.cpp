@@ -4,17 +4,6 @@
 
 #include "le.h"
 
-constexpr size_t kSectionEntrySize = 40;
-// Optional header fields at the same place in PE32 and PE32+.
-constexpr size_t kInitializedDataField = 8;
-constexpr size_t kSectionAlignmentField = 32;
-constexpr size_t kFileAlignmentField = 36;
-constexpr size_t kImageSizeField = 56;
-constexpr size_t kChecksumField = 64;
-// NumberOfRvaAndSizes; the directories follow it.
-constexpr size_t kPe32DirectoryCount = 92;
-constexpr size_t kPe32PlusDirectoryCount = 108;
-
 static bool IsPowerOfTwo(uint32_t v) {
     return v != 0 && (v & (v - 1)) == 0;
 }
@@ -35,29 +24,30 @@ bool ReadPeHeaders(const Source& src, PeHeaders* h, std::vector<std::string>* pr
     if (!ReadPeLayout(src, &h->layout, problems) || problems->size() != before || !h->layout.arch)
         return false;
     const PeLayout& pe = h->layout;
-    h->optionalOffset = uint64_t(pe.ntOffset) + 24;
+    h->optionalOffset = uint64_t(pe.ntOffset) + kNtOptionalHeader;
     h->sectionTableOffset = h->optionalOffset + pe.optionalHeaderSize;
     uint8_t opt[kPe32PlusOptionalHeaderSize];
     if (!ReadAt(src, h->optionalOffset, opt, pe.optionalHeaderSize)) {
         problems->push_back("optional header lies outside the file");
         return false;
     }
-    h->sectionAlignment = ReadLe32(opt + kSectionAlignmentField);
-    h->fileAlignment = ReadLe32(opt + kFileAlignmentField);
+    h->sectionAlignment = ReadLe32(opt + kOptSectionAlignment);
+    h->fileAlignment = ReadLe32(opt + kOptFileAlignment);
     if (!IsPowerOfTwo(h->fileAlignment) || !IsPowerOfTwo(h->sectionAlignment) ||
         h->sectionAlignment < h->fileAlignment) {
         problems->push_back("section and file alignments (" + std::to_string(h->sectionAlignment) +
                             ", " + std::to_string(h->fileAlignment) + ") are not powers of two");
         return false;
     }
-    const size_t countField =
-        pe.magic == kPe32Magic ? kPe32DirectoryCount : kPe32PlusDirectoryCount;
-    const uint32_t count = ReadLe32(opt + countField);
+    const bool pe32 = pe.magic == kPe32Magic;
+    const uint32_t count = ReadLe32(opt + (pe32 ? kOpt32DirectoryCount : kOpt64DirectoryCount));
+    const size_t directories = pe32 ? kOpt32Directories : kOpt64Directories;
     h->directoryCount = count < kMaxDirectories ? count : kMaxDirectories;
-    h->directoryOffset = h->optionalOffset + countField + 4;
+    h->directoryOffset = h->optionalOffset + directories;
     for (unsigned i = 0; i < h->directoryCount; ++i) {
-        h->directories[i].rva = ReadLe32(opt + countField + 4 + 8 * i);
-        h->directories[i].size = ReadLe32(opt + countField + 8 + 8 * i);
+        const uint8_t* entry = opt + directories + kDirectoryEntrySize * i;
+        h->directories[i].rva = ReadLe32(entry + kDirectoryRva);
+        h->directories[i].size = ReadLe32(entry + kDirectorySize);
     }
     for (unsigned i = 0; i < pe.sectionCount; ++i) {
         uint8_t e[kSectionEntrySize];
@@ -66,12 +56,13 @@ bool ReadPeHeaders(const Source& src, PeHeaders* h, std::vector<std::string>* pr
             return false;
         }
         PeSection s;
-        s.name.assign(reinterpret_cast<const char*>(e), strnlen(reinterpret_cast<char*>(e), 8));
-        s.virtualSize = ReadLe32(e + 8);
-        s.virtualAddress = ReadLe32(e + 12);
-        s.rawSize = ReadLe32(e + 16);
-        s.rawPointer = ReadLe32(e + 20);
-        s.characteristics = ReadLe32(e + 36);
+        const char* name = reinterpret_cast<const char*>(e + kSectionName);
+        s.name.assign(name, strnlen(name, kSectionNameSize));
+        s.virtualSize = ReadLe32(e + kSectionVirtualSize);
+        s.virtualAddress = ReadLe32(e + kSectionVirtualAddress);
+        s.rawSize = ReadLe32(e + kSectionRawSize);
+        s.rawPointer = ReadLe32(e + kSectionRawPointer);
+        s.characteristics = ReadLe32(e + kSectionCharacteristics);
         h->sections.push_back(s);
     }
     return true;
@@ -154,7 +145,7 @@ bool FindResourceSection(const PeHeaders& h, size_t* index, std::string* error) 
 }
 
 uint64_t ChecksumOffset(const PeHeaders& h) {
-    return h.optionalOffset + kChecksumField;
+    return h.optionalOffset + kOptChecksum;
 }
 
 bool ReplaceSection(const PeHeaders& h, size_t index, const std::vector<uint8_t>& rsrc,
@@ -190,19 +181,22 @@ bool ReplaceSection(const PeHeaders& h, size_t index, const std::vector<uint8_t>
         return false;
     }
     uint8_t* opt = out.data() + h.optionalOffset;
-    WriteLe32(opt + kImageSizeField, static_cast<uint32_t>(address));
+    WriteLe32(opt + kOptImageSize, static_cast<uint32_t>(address));
     if (rs.characteristics & kSectionInitializedData)
-        WriteLe32(opt + kInitializedDataField,
-                  ReadLe32(opt + kInitializedDataField) + rs.rawSize - oldRawSize);
-    WriteLe32(out.data() + h.directoryOffset + 8 * kResourceDirectory + 4, rs.virtualSize);
+        WriteLe32(opt + kOptInitializedDataSize,
+                  ReadLe32(opt + kOptInitializedDataSize) + rs.rawSize - oldRawSize);
+    uint8_t* directories = out.data() + h.directoryOffset;
+    WriteLe32(directories + kDirectoryEntrySize * kResourceDirectory + kDirectorySize,
+              rs.virtualSize);
     if (h.directoryCount > kRelocationDirectory)
-        WriteLe32(out.data() + h.directoryOffset + 8 * kRelocationDirectory, relocations.rva);
+        WriteLe32(directories + kDirectoryEntrySize * kRelocationDirectory + kDirectoryRva,
+                  relocations.rva);
     for (size_t i = index; i < sections.size(); ++i) {
         uint8_t* e = out.data() + h.sectionTableOffset + i * kSectionEntrySize;
-        WriteLe32(e + 8, sections[i].virtualSize);
-        WriteLe32(e + 12, sections[i].virtualAddress);
-        WriteLe32(e + 16, sections[i].rawSize);
-        WriteLe32(e + 20, sections[i].rawPointer);
+        WriteLe32(e + kSectionVirtualSize, sections[i].virtualSize);
+        WriteLe32(e + kSectionVirtualAddress, sections[i].virtualAddress);
+        WriteLe32(e + kSectionRawSize, sections[i].rawSize);
+        WriteLe32(e + kSectionRawPointer, sections[i].rawPointer);
     }
     image->swap(out);
     return true;

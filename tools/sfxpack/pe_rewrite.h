@@ -9,9 +9,6 @@
 #include "file_io.h"
 #include "pe_image.h"
 
-constexpr unsigned kMaxDirectories = 16;
-constexpr uint32_t kSectionInitializedData = 0x40;
-
 struct PeSection {
     std::string name;
     uint32_t virtualSize = 0;
