@@ -1,5 +1,5 @@
-// The cabinet structures sfxpack reads and its tests build, as byte offsets from the start of
-// each structure, and the values of their fields that it knows.
+// The cabinet structures the stub and sfxpack read and the tests build, as byte offsets from
+// the start of each structure, and the values of their fields that they know.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +39,7 @@ constexpr size_t kCffoldSizeof = 0x08;
 constexpr uint16_t kCompressionTypeMask = 0x000f;
 constexpr uint16_t kCompressionLzx = 3; // the last known type
 
-// CFFILE, followed by its NUL-terminated name.
+// CFFILE, followed by its NUL-terminated name (at most 255 bytes and the NUL).
 constexpr size_t kCffileUncompressedSize = 0x00;
 constexpr size_t kCffileFolderOffset = 0x04;
 constexpr size_t kCffileFolderIndex = 0x08;

@@ -1,0 +1,82 @@
+#include "cab_table.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t kMaxNameWithTerminator = kMaxNameBytes + 1;
+
+uint16_t U16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint32_t U32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The offset just past the terminated string at data[at], searched up to limit; 0 when the
+// string is not terminated within max bytes (its terminator included) or before limit.
+size_t PastString(const unsigned char* data, size_t at, size_t limit, size_t max) {
+    for (size_t i = at; i < limit && i - at < max; ++i) {
+        if (data[i] == '\0')
+            return i + 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHeader* header,
+                            size_t* needed, CabTableVisit visit, void* context) {
+    *needed = 0;
+    if (size < kCfheadSizeof) {
+        if (size >= kCabSignatureSize && memcmp(data, kCabSignature, kCabSignatureSize) != 0)
+            return kTableNotCabinet;
+        *needed = kCfheadSizeof;
+        return kTableNeedMore;
+    }
+    if (memcmp(data + kCfheadSignature, kCabSignature, kCabSignatureSize) != 0)
+        return kTableNotCabinet;
+    header->cabinetSize = U32(data + kCfheadCabinetSize);
+    header->flags = U16(data + kCfheadFlags);
+    header->fileCount = U16(data + kCfheadFileCount);
+    const size_t cabinet = header->cabinetSize;
+    const size_t filesOffset = U32(data + kCfheadFilesOffset);
+    if (filesOffset < kCfheadSizeof + kCffoldSizeof * U16(data + kCfheadFolderCount) ||
+        filesOffset >= cabinet)
+        return kTableDamaged;
+
+    // The walk that finds the table's end, reading nothing past the bytes given.
+    const size_t limit = size < cabinet ? size : cabinet;
+    size_t at = filesOffset;
+    for (unsigned i = 0; i < header->fileCount; ++i) {
+        const size_t nameEnd =
+            at + kCffileSizeof < limit
+                ? PastString(data, at + kCffileSizeof, limit, kMaxNameWithTerminator)
+                : 0;
+        if (nameEnd == 0) {
+            const bool cut = at + kCffileSizeof + kMaxNameWithTerminator > limit;
+            if (cut && size < cabinet) {
+                // Room for the rest at the size of the largest entry, within the cabinet.
+                const size_t want =
+                    at + (header->fileCount - i) * (kCffileSizeof + kMaxNameWithTerminator);
+                *needed = want < cabinet ? want : cabinet;
+                return kTableNeedMore;
+            }
+            return kTableDamaged;
+        }
+        at = nameEnd;
+    }
+
+    at = filesOffset;
+    for (unsigned i = 0; i < header->fileCount; ++i) {
+        const CabTableFile file = {reinterpret_cast<const char*>(data + at + kCffileSizeof),
+                                   U32(data + at + kCffileUncompressedSize),
+                                   U16(data + at + kCffileFolderIndex),
+                                   U16(data + at + kCffileAttributes)};
+        if (visit && !visit(context, file))
+            return kTableStopped;
+        at = PastString(data, at + kCffileSizeof, limit, kMaxNameWithTerminator);
+    }
+    return kTableRead;
+}
