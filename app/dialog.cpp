@@ -7,6 +7,7 @@
 
 #include "app.h"
 #include "driver.h"
+#include "precheck.h"
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {
@@ -121,6 +122,9 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         break;
     case WM_EXTRACT_PROGRESS:
         ShowProgress(wParam);
+        break;
+    case WM_EXTRACT_CHECKING:
+        SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, L"Vérification de l'archive...");
         break;
     default:
         break;

@@ -9,6 +9,7 @@
 #include "app.h"
 #include "binding.h"
 #include "driver.h"
+#include "precheck.h"
 #include "wide_path.h"
 
 bool FileExists(const char* path) {
@@ -57,9 +58,27 @@ static void ShowError(const char* text) {
     MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
 }
 
+// The same box for a text that may name files outside the ANSI code page (UTF-8).
+static void ShowErrorUtf8(const char* text) {
+    wchar_t* wide = Utf8ToWide(text);
+    if (wide)
+        MessageBoxW(g_hwndMain, wide, L"Erreur", MB_OK | MB_ICONERROR);
+    else
+        ShowError(text);
+    free(wide);
+}
+
 // Everything between binding the library and releasing it; the extractor's destruction at
 // the end of this scope is the release, on every way out.
 static void RunExtraction(const char* destination) {
+    // What can be known before the first write is checked before it: a refused run writes
+    // nothing, not even the destination folder.
+    char* problem = nullptr;
+    if (CheckBeforeExtracting(destination, g_hwndMain, &problem) != 0) {
+        ShowErrorUtf8(problem ? problem : "Memory allocation failed");
+        free(problem);
+        return;
+    }
     CabExtractor extractor(g_hwndMain);
     LoadCabinetLibrary(&extractor);
     wchar_t* wide = WidePath(destination);

@@ -68,8 +68,16 @@ const char* CabErrorText(int code) {
     };
     if (code >= 0 && code < static_cast<int>(sizeof(kTexts) / sizeof(kTexts[0])))
         return kTexts[code];
-    if (code == CAB_ERROR_NO_LIBRARY)
+    switch (code) {
+    case CAB_ERROR_NO_LIBRARY:
         return "Could not load Cabinet.dll";
+    case CAB_ERROR_INCOMPLETE:
+        return "Incomplete or damaged installer: download it again";
+    case CAB_ERROR_BAD_NAME:
+        return "Name that cannot be written on Windows";
+    case CAB_ERROR_NO_ROOM:
+        return "Not enough free space";
+    }
     return "Unknown error";
 }
 

@@ -6,6 +6,11 @@
 
 // The code reported when the library or one of its entry points is missing.
 constexpr int CAB_ERROR_NO_LIBRARY = 1000;
+// The checks made before the first write: the payload is cut or damaged, a name cannot be
+// written, the volume lacks room.
+constexpr int CAB_ERROR_INCOMPLETE = 1001;
+constexpr int CAB_ERROR_BAD_NAME = 1002;
+constexpr int CAB_ERROR_NO_ROOM = 1003;
 
 #ifdef ORVANTA_LIBRARY_SEAM
 // Test builds only: a library path to bind instead of the system folder's Cabinet.dll.

@@ -33,6 +33,22 @@ static void FailRun(CabExtractor* ex, int code) {
     ex->erf.fError = TRUE;
 }
 
+// Removes the file a failed run was writing: it is incomplete, or its last block was
+// damaged (a library may report the file closed before it reports the failure).
+static void DiscardUnfinishedFile(CabExtractor* ex) {
+    if (!ex->currentUnfinished || !ex->currentPath)
+        return;
+    if (g_openOutput)
+        CabClose(g_openOutput);
+    wchar_t* wide = WidePath(ex->currentPath);
+    if (wide) {
+        SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL); // stamped read-only on its close
+        DeleteFileW(wide);
+    }
+    free(wide);
+    ex->currentUnfinished = 0;
+}
+
 bool ExtractAll(CabExtractor* ex, const char* destination) {
     StartRun(ex);
     if (!ex->hfdi)
@@ -57,14 +73,17 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
             FailRun(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
-        const BOOL copied = ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
+        BOOL copied = ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
         if (g_writeFailed) {
             // Some libraries ignore the write callback's result and report success.
             FailRun(ex, FDIERROR_TARGET_FILE);
+            copied = FALSE;
+        }
+        if (!copied) {
+            DiscardUnfinishedFile(ex);
             return false;
         }
-        if (!copied)
-            return false;
+        ex->currentUnfinished = 0;
         if (_stricmp(cabName, ex->nextCabinet) == 0)
             return true;
         bool repeated = false;
@@ -197,6 +216,7 @@ static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICA
 }
 
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
+    ex->currentUnfinished = 0; // the library has moved past the previous file
     char* name = nullptr;
     const DecodeResult decoded =
         DecodeArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP, &name);
@@ -224,8 +244,11 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
         return 0;
     CreateOutputFolders(ex, out.path, out.outputDirLength);
     const INT_PTR hf = OpenOutputFile(out.path);
-    if (hf > 0)
+    if (hf > 0) {
+        g_openOutput = hf;
+        ex->currentUnfinished = 1;
         return hf;
+    }
     ex->pendingError = FDIERROR_TARGET_FILE;
     return -1;
 }
@@ -252,7 +275,9 @@ static bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs) 
 static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     const bool stamped =
         !g_writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
-    CabClose(pfdin->hf);
+    // A write the system deferred (a network share, a quota) can fail only here.
+    if (CabClose(pfdin->hf) != 0)
+        g_writeFailed = 1;
     if (g_writeFailed) {
         ex->pendingError = FDIERROR_TARGET_FILE;
         ex->abortRequested = 1; // the library may not stop by itself

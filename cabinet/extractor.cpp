@@ -24,9 +24,11 @@ static void FreeRunPaths(CabExtractor* ex) {
 void StartRun(CabExtractor* ex) {
     ex->pendingError = 0;
     ex->abortRequested = 0;
+    ex->currentUnfinished = 0;
     FreeRunPaths(ex);
     ex->seenCount = 0;
     g_writeFailed = 0;
+    g_openOutput = 0;
     CabStreamState& state = StreamState();
     state.map.Clear();
     strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);

@@ -19,10 +19,13 @@ struct CabExtractor {
 
     HFDI hfdi = nullptr;
     ERF erf;
-    int32_t pendingError = 0;       // a precise cause recorded by CabNotify; wins when reported
-    int32_t abortRequested = 0;     // when set, CabNotify answers every notification with -1
-    char* destination = nullptr;    // UTF-8, ending in '\\' (or empty); owned by the run
-    char* currentPath = nullptr;    // UTF-8 output path of the file being written
+    int32_t pendingError = 0;    // a precise cause recorded by CabNotify; wins when reported
+    int32_t abortRequested = 0;  // when set, CabNotify answers every notification with -1
+    char* destination = nullptr; // UTF-8, ending in '\\' (or empty); owned by the run
+    char* currentPath = nullptr; // UTF-8 output path of the file being written
+    // Set when currentPath is opened, cleared once the library moves past its close: a run
+    // that fails while it is set leaves that file incomplete.
+    int32_t currentUnfinished = 0;
     char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
     char nextCabinet[kMaxNameBytes + 1];
     // The cabinets this run has processed: a chain that comes back to one would loop for ever.

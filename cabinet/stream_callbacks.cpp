@@ -10,6 +10,7 @@
 #include "unmask.h"
 
 int g_writeFailed = 0;
+INT_PTR g_openOutput = 0;
 
 static CabStreamState s_streamState;
 
@@ -90,8 +91,11 @@ UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb) {
 int DIAMONDAPI CabClose(INT_PTR hf) {
     int i;
     EmbeddedCabFile* file = EmbeddedFromHandle(hf, &i);
-    if (!file)
+    if (!file) {
+        if (hf == g_openOutput)
+            g_openOutput = 0;
         return _close(static_cast<int>(hf));
+    }
     ReleaseEmbeddedCab(file);
     s_streamState.map.RemoveAt(i);
     return 0;

@@ -29,6 +29,10 @@ CabStreamState& StreamState();
 // not on the run's record, only because the write callback gets a handle and no context.
 extern int g_writeFailed;
 
+// The output file the driver has open, 0 when none: CabClose clears it, so that a library
+// that closes the file itself on a failure is not followed by a second close.
+extern INT_PTR g_openOutput;
+
 void* DIAMONDAPI CabAlloc(ULONG cb);
 void DIAMONDAPI CabFree(void* pv);
 // The embedded cabinet for the recognised name (case-insensitive), recorded in the table at

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -295,12 +296,17 @@ TEST(DriverTest, LongPathsExtractWithTimesAndAttributes) {
     EXPECT_GT(r.progress[0].outputPath.size(), 500u);
 }
 
-// Z: is the Unix root in a Wine prefix; /dev/full refuses every write.
-TEST(DriverTest, FailedWriteFailsTheRunEvenForTheLastFile) {
+// Folders of links to /dev/full, which refuses every write, and /dev/null, made by CTest under
+// ORVANTA_DEV_LINKS: the file being written when a write fails is removed (the link, not the
+// device), the files completed before stay.
+TEST(DriverTest, FailedWriteFailsTheRunAndRemovesTheFileEvenTheLast) {
+    const char* links = getenv("ORVANTA_DEV_LINKS");
+    ASSERT_NE(links, nullptr) << "run by CTest, which makes the links";
     struct Case {
+        const char* folder;
         std::vector<std::string> names;
         size_t offered;
-    } cases[] = {{{"full"}, 1}, {{"null", "full"}, 2}, {{"full", "null"}, 1}};
+    } cases[] = {{"1", {"full"}, 1}, {"2", {"null", "full"}, 2}, {"3", {"full", "null"}, 1}};
     for (const Case& c : cases) {
         std::vector<CabEntry> files;
         for (const std::string& n : c.names) {
@@ -310,12 +316,18 @@ TEST(DriverTest, FailedWriteFailsTheRunEvenForTheLastFile) {
             files.push_back(e);
         }
         TempDir dir("full");
-        CabRunResult r = RunCab(WriteCab(files), dir.path(), "Z:\\dev");
+        std::string dest = std::string(links) + "\\" + c.folder;
+        std::replace(dest.begin(), dest.end(), '/', '\\');
+        CabRunResult r = RunCab(WriteCab(files), dir.path(), dest);
         ASSERT_TRUE(r.finished) << r.raw;
-        EXPECT_EQ(r.ok, 0) << c.names[0];
-        EXPECT_EQ(r.code, 8) << c.names[0];
+        EXPECT_EQ(r.ok, 0) << c.folder;
+        EXPECT_EQ(r.code, 8) << c.folder;
         EXPECT_EQ(r.message, "Failure writing to target file");
-        EXPECT_EQ(r.progress.size(), c.offered) << c.names[0];
+        EXPECT_EQ(r.progress.size(), c.offered) << c.folder;
+        EXPECT_FALSE(PathExists(dest + "\\full")) << c.folder;
+        if (c.names[0] == "null" || c.names.size() > 1) {
+            EXPECT_TRUE(PathExists(dest + "\\null")) << c.folder;
+        }
     }
 }
 

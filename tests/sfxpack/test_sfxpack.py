@@ -29,6 +29,7 @@ BRANDREAD = os.path.join(CROSS, "tests", "brandread.exe")
 BRAND_STUB = os.path.join(CROSS, "tests", "cabrun_rsrc.exe")  # cabrun with the resources
 DRIVE = os.path.join(CROSS, "demo", "demo_drive.exe")
 DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
+PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
 EPOCH = 1700000000
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
@@ -644,6 +645,113 @@ class Wine(Workdir):
         extracted = self.path("work", "Extract")
         self.assertIn(b"installation finished", read(os.path.join(extracted, "install.log")))
         self.assertEqual(read(os.path.join(extracted, "readme.txt")), b"hello\r\n")
+
+
+class Damaged(Workdir):
+    """Installers that cannot be extracted whole, run through the real program: what the user
+    reads, and what is left in the destination."""
+
+    DAMAGED = "Incomplete or damaged installer: download it again"
+
+    def payload(self, names):
+        """3.2 MB that does not compress, in 8 files: names in archive order."""
+        rng = random.Random(20)
+        return self.tree("pkg", {n: (rng.randbytes(400000), EPOCH, False) for n in names})
+
+    def by_hand(self, src, names):
+        """The stub and a cabinet made by gcab, concatenated: no payload record."""
+        subprocess.run(["gcab", "-c", "-z", self.path("hand.cab")] + names, cwd=src, check=True)
+        write(self.path("hand.exe"), read(REAL_STUB) + read(self.path("hand.cab")))
+        return self.path("hand.exe")
+
+    def press(self, installer, work):
+        """Runs installer in work; its error texts and the destination it proposed."""
+        shutil.copy(installer, os.path.join(work, "inst.exe"))
+        r = subprocess.run(["wine", PRESS, winpath(os.path.join(work, "inst.exe")),
+                            winpath(work)], capture_output=True, timeout=180)
+        out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+        self.assertIn("exit\t0", out, r.stderr)
+        return [l.split("\t", 1)[1] for l in out.splitlines() if l.startswith("error\t")]
+
+    def small_volume(self, size):
+        """A folder on a file system of size bytes, as drive R: of the prefix."""
+        mount = tempfile.mkdtemp(prefix="sfxpack-small-")
+        self.addCleanup(os.rmdir, mount)
+        r = run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", mount])
+        if r.returncode != 0:
+            self.skipTest("no small file system here: mount: " + r.stderr.decode().strip())
+        self.addCleanup(run, ["umount", mount])
+        link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "r:")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(mount, link)
+        self.addCleanup(os.remove, link)
+        return mount
+
+    def test_refused_before_the_first_write(self):
+        require(REAL_STUB, PRESS)
+        names = ["a.bin", "b.bin", "c.bin", "sub/d.bin", "sub/e.bin", "f.bin", "g.bin", "h.bin"]
+        src = self.payload(names)
+        r = self.pack(src, self.path("packed.exe"), REAL_STUB)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        data = read(self.path("packed.exe"))
+        cab_at = overlay(data)
+        flipped = bytearray(data)
+        flipped[cab_at + (len(data) - cab_at) // 2] ^= 0x55
+        write(self.path("cut.exe"), data[:len(data) * 6 // 10])
+        write(self.path("flipped.exe"), bytes(flipped))
+        os.makedirs(self.path("pkg", "sub2"))
+        write(self.path("pkg", "sub2", "NUL.txt"), b"device")
+        device = self.by_hand(src, names[:4] + ["sub2/NUL.txt"] + names[4:])
+        cases = [
+            ("cut at 60%", self.path("cut.exe"), [self.DAMAGED]),
+            ("one byte changed", self.path("flipped.exe"), [self.DAMAGED]),
+            ("a device name", device,
+             ["Name that cannot be written on Windows: sub2\\NUL.txt"]),
+        ]
+        for what, installer, messages in cases:
+            with self.subTest(what):
+                work = self.path("work-" + what.replace(" ", "-").replace("%", ""))
+                os.makedirs(work)
+                self.assertEqual(self.press(installer, work), messages)
+                self.assert_only(work, "inst.exe")  # not even the destination folder
+
+    def test_no_room_is_said_before_the_first_write(self):
+        require(REAL_STUB, PRESS)
+        src = self.payload(["a.bin", "b.bin", "c.bin", "d.bin", "e.bin", "f.bin", "g.bin",
+                            "h.bin"])
+        r = self.pack(src, self.path("packed.exe"), REAL_STUB)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        mount = self.small_volume(2 << 20)
+        st = os.statvfs(mount)
+        need = 8 * -(-400000 // st.f_bsize) * st.f_bsize  # whole clusters
+        tenths = -(-(need - st.f_bavail * st.f_frsize) * 10 // (1 << 20))
+        # Started from R:\, the installer proposes R:\\Extract.
+        r = subprocess.run(["wine", PRESS, winpath(self.path("packed.exe")), "R:\\"],
+                           capture_output=True, timeout=180)
+        out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+        self.assertIn("error\tNot enough free space: free %d.%d MB on R:\\ and try again\n"
+                      % (tenths // 10, tenths % 10), out)
+        self.assertEqual(os.listdir(mount), [])
+
+    def test_damaged_block_leaves_no_partial_file(self):
+        require(REAL_STUB, PRESS)
+        names = ["a.bin", "b.bin", "c.bin", "d.bin", "e.bin", "f.bin", "g.bin", "h.bin"]
+        src = self.payload(names)
+        installer = bytearray(read(self.by_hand(src, names)))
+        # A byte in the middle of the cabinet's data: inside some file's blocks, whose
+        # checksum the library checks.
+        installer[len(installer) - len(read(self.path("hand.cab"))) // 2] ^= 0x55
+        write(self.path("hand.exe"), bytes(installer))
+        work = self.path("work")
+        os.makedirs(work)
+        self.assertIn(self.press(self.path("hand.exe"), work),
+                      [["Corrupt cabinet"], ["Failure decompressing data"]])
+        dest = os.path.join(work, "Extract")
+        written = [n for n in names if os.path.exists(os.path.join(dest, n))]
+        self.assertLess(len(written), len(names))
+        for n in written:  # what stays is whole
+            self.assertEqual(read(os.path.join(dest, n)), read(os.path.join(src, n)), n)
 
 
 class Branding(Workdir):

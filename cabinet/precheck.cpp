@@ -1,0 +1,263 @@
+#include "precheck.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "binding.h"
+#include "cab_table.h"
+#include "crc32c.h"
+#include "embedded_file.h"
+#include "names.h"
+#include "payload_record.h"
+#include "wide_path.h"
+
+namespace {
+
+// Large reads: the digest reads the whole payload once, and the runtime passes reads of a
+// whole number of its buffers straight to the system.
+constexpr size_t kReadChunk = 1 << 20;
+// Most file tables fit here; a longer one is read again at the size it asks for.
+constexpr size_t kFirstTableRead = 64 * 1024;
+
+// The message for code, with detail and tail after a colon when detail is given; a heap block.
+char* Message(int code, const char* detail, const char* tail = "") {
+    const char* parts[] = {CabErrorText(code), detail ? ": " : "", detail ? detail : "", tail};
+    size_t size = 1;
+    for (const char* part : parts)
+        size += strlen(part);
+    char* message = static_cast<char*>(malloc(size));
+    if (!message)
+        return nullptr;
+    message[0] = '\0';
+    for (const char* part : parts)
+        strcat(message, part);
+    return message;
+}
+
+// Reads size bytes from the cabinet's start into buf; false on a short read.
+bool ReadFromStart(EmbeddedCabFile* file, void* buf, size_t size) {
+    if (SeekEmbeddedCab(file, 0, SEEK_SET) != 0)
+        return false;
+    char* p = static_cast<char*>(buf);
+    while (size > 0) {
+        const UINT want = size < kReadChunk ? static_cast<UINT>(size) : kReadChunk;
+        const int got = ReadEmbeddedCab(file, p, want);
+        if (got <= 0)
+            return false;
+        p += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// The CRC-32C of the cabinet's first size bytes; false on a short read or no memory.
+bool PayloadCrc(EmbeddedCabFile* file, uint64_t size, uint32_t* crc) {
+    unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
+    bool ok = buf && SeekEmbeddedCab(file, 0, SEEK_SET) == 0;
+    *crc = 0;
+    while (ok && size > 0) {
+        const UINT want = size < kReadChunk ? static_cast<UINT>(size) : kReadChunk;
+        const int got = ReadEmbeddedCab(file, buf, want);
+        ok = got > 0;
+        if (ok) {
+            *crc = Crc32c(*crc, buf, static_cast<size_t>(got));
+            size -= static_cast<uint64_t>(got);
+        }
+    }
+    free(buf);
+    return ok;
+}
+
+// The payload record sfxpack stored in the image's resources; false when there is none.
+bool FindPayloadRecord(PayloadRecord* record) {
+    const HMODULE image = g_hInstance ? g_hInstance : GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(kPayloadRecordId),
+                                      MAKEINTRESOURCEW(10)); // RT_RCDATA
+    const HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    return data && ReadPayloadRecord(data, SizeofResource(image, found), record);
+}
+
+// The volume under a destination: its free space for this user, its cluster size and its
+// root as the message names it.
+struct Volume {
+    bool known = false;
+    uint64_t available = 0;
+    uint32_t clusterBytes = 1;
+    wchar_t root[MAX_PATH + 1] = {};
+};
+
+// Asks about the nearest folder of destination (UTF-8, ending in '\' or empty) that exists:
+// the destination itself is usually still to be made.
+void QueryVolume(const char* destination, Volume* volume) {
+    wchar_t* path = destination[0] ? WidePath(destination) : Utf8ToWide(".");
+    if (!path)
+        return;
+    size_t length = wcslen(path);
+    for (;;) {
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            break;
+        while (length > 0 && path[length - 1] == L'\\')
+            path[--length] = L'\0';
+        while (length > 0 && path[length - 1] != L'\\')
+            path[--length] = L'\0';
+        if (length == 0) {
+            free(path);
+            return;
+        }
+    }
+    ULARGE_INTEGER available, total, totalFree;
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+    if (GetDiskFreeSpaceExW(path, &available, &total, &totalFree) &&
+        GetVolumePathNameW(path, volume->root, MAX_PATH) &&
+        GetDiskFreeSpaceW(volume->root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                          &totalClusters)) {
+        volume->known = true;
+        volume->available = available.QuadPart;
+        const uint64_t cluster = static_cast<uint64_t>(sectorsPerCluster) * bytesPerSector;
+        volume->clusterBytes =
+            cluster > 0 && cluster <= (1u << 31) ? static_cast<uint32_t>(cluster) : 1;
+    }
+    free(path);
+}
+
+// What the walk over the file table gathers.
+struct TableWalk {
+    const char* destination;
+    uint32_t clusterBytes;
+    uint64_t needed; // bytes of whole clusters
+    int code;        // 0, CAB_ERROR_BAD_NAME or FDIERROR_ALLOC_FAIL
+    char* refused;   // the refused name as it can be shown
+};
+
+bool VisitFile(void* context, const CabTableFile& file) {
+    TableWalk* walk = static_cast<TableWalk*>(context);
+    // A file continued from an earlier cabinet was written with that one.
+    if (file.folder == kFolderContinuedFromPrev || file.folder == kFolderContinuedPrevAndNext)
+        return true;
+    const bool utf8 = (file.attribs & kAttrNameIsUtf8) != 0;
+    char* name = nullptr;
+    const DecodeResult decoded = DecodeArchivedName(file.name, utf8, CP_ACP, &name);
+    OutputPath out = {};
+    ComposeResult composed = kUnsafeName;
+    if (decoded == kDecoded)
+        composed = ComposeOutputPath(walk->destination, name, &out);
+    free(name);
+    FreeOutputPath(&out);
+    if (decoded == kDecodeNoMemory || composed == kNoMemory) {
+        walk->code = FDIERROR_ALLOC_FAIL;
+        return false;
+    }
+    if (composed != kComposed) {
+        walk->code = CAB_ERROR_BAD_NAME;
+        walk->refused = DisplayArchivedName(file.name, utf8, CP_ACP);
+        return false;
+    }
+    const uint64_t clusters =
+        (file.size + static_cast<uint64_t>(walk->clusterBytes) - 1) / walk->clusterBytes;
+    walk->needed += clusters * walk->clusterBytes;
+    return true;
+}
+
+// The checks on an open embedded cabinet of length bytes; 0 or a code, *message as above.
+int CheckCabinet(EmbeddedCabFile* file, const char* destination, HWND notify, char** message) {
+    const uint64_t length = file->length > 0 ? static_cast<uint64_t>(file->length) : 0;
+    unsigned char head[kCfheadSizeof];
+    CabTableHeader header = {};
+    size_t needed = 0;
+    if (length < sizeof(head) || !ReadFromStart(file, head, sizeof(head)) ||
+        ReadCabTable(head, sizeof(head), &header, &needed, nullptr, nullptr) == kTableNotCabinet)
+        return FDIERROR_NOT_A_CABINET;
+    if (header.cabinetSize > length)
+        return CAB_ERROR_INCOMPLETE;
+
+    PayloadRecord record;
+    if (FindPayloadRecord(&record)) {
+        if (record.payloadSize > length)
+            return CAB_ERROR_INCOMPLETE;
+        if (notify && record.payloadSize >= kCheckNoticeBytes)
+            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+        uint32_t crc;
+        if (!PayloadCrc(file, record.payloadSize, &crc) || crc != record.crc32c)
+            return CAB_ERROR_INCOMPLETE;
+    }
+
+    Volume volume;
+    QueryVolume(destination, &volume);
+    TableWalk walk = {destination, volume.clusterBytes, 0, 0, nullptr};
+    size_t size = header.cabinetSize < kFirstTableRead ? header.cabinetSize : kFirstTableRead;
+    CabTableResult read = kTableNeedMore;
+    while (read == kTableNeedMore) {
+        unsigned char* table = static_cast<unsigned char*>(malloc(size));
+        if (!table)
+            return FDIERROR_ALLOC_FAIL;
+        read = ReadFromStart(file, table, size)
+                   ? ReadCabTable(table, size, &header, &needed, VisitFile, &walk)
+                   : kTableDamaged;
+        free(table);
+        if (read == kTableNeedMore && needed <= size)
+            read = kTableDamaged; // asks for no more than it had: cannot end
+        size = needed;
+    }
+    if (read == kTableDamaged)
+        return CAB_ERROR_INCOMPLETE;
+    if (walk.code) {
+        if (walk.code == CAB_ERROR_BAD_NAME)
+            *message = Message(walk.code, walk.refused ? walk.refused : "?");
+        free(walk.refused);
+        return walk.code;
+    }
+
+    if (volume.known && walk.needed > volume.available) {
+        char amount[32];
+        FormatMegabytes(walk.needed - volume.available, amount, sizeof(amount));
+        char* root = WideToUtf8(volume.root);
+        const char* parts[] = {"free ", amount, " on ", root ? root : "the drive"};
+        char detail[64 + MAX_PATH * 3] = "";
+        for (const char* part : parts)
+            strncat(detail, part, sizeof(detail) - strlen(detail) - 1);
+        free(root);
+        *message = Message(CAB_ERROR_NO_ROOM, detail, " and try again");
+        return CAB_ERROR_NO_ROOM;
+    }
+    return 0;
+}
+
+} // namespace
+
+void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
+    const uint64_t tenths =
+        bytes / (1u << 20) * 10 + ((bytes % (1u << 20)) * 10 + (1u << 20) - 1) / (1u << 20);
+    char digits[24];
+    size_t n = 0;
+    uint64_t whole = tenths / 10;
+    do {
+        digits[n++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    size_t at = 0;
+    while (n > 0 && at + 1 < outSize)
+        out[at++] = digits[--n];
+    const char tail[] = {'.', static_cast<char>('0' + tenths % 10), ' ', 'M', 'B', '\0'};
+    for (size_t i = 0; i < sizeof(tail) && at < outSize; ++i)
+        out[at++] = tail[i];
+    out[outSize - 1] = '\0';
+}
+
+int CheckBeforeExtracting(const char* destination, HWND notify, char** message) {
+    *message = nullptr;
+    char* normalised = NormaliseDestination(destination);
+    if (!normalised)
+        return FDIERROR_ALLOC_FAIL;
+    // Without its own file the program cannot read its payload; the run reports that as it
+    // always has.
+    EmbeddedCabFile* file = OpenEmbeddedCab();
+    int code = file ? CheckCabinet(file, normalised, notify, message) : 0;
+    if (file)
+        ReleaseEmbeddedCab(file);
+    free(normalised);
+    if (code && !*message)
+        *message = Message(code, nullptr);
+    return code;
+}

@@ -1,0 +1,24 @@
+// The checks made before anything is written: the payload is whole, every archived name is one
+// the driver will write, and the destination's volume has room for the files.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+// Posted (wParam 0) to the window given when the payload is large enough for the checks to
+// take a moment, so that it can say what is going on.
+constexpr UINT WM_EXTRACT_CHECKING = WM_USER + 11;
+// The payload size from which the window is told.
+constexpr uint64_t kCheckNoticeBytes = 8u << 20;
+
+// A number of bytes as the message shows it: megabytes (2^20) with one decimal, rounded up,
+// so that freeing what it says is always enough. out holds at least 32 bytes.
+void FormatMegabytes(uint64_t bytes, char* out, size_t outSize);
+
+// Checks the embedded cabinet before a run into destination (UTF-8, as the run gets it), in
+// this order: its declared size is present, the payload record's digest matches when the
+// installer carries one, every name is one the driver writes, and the volume has room. 0 when
+// all hold; else the code (CAB_ERROR_INCOMPLETE, FDIERROR_NOT_A_CABINET, CAB_ERROR_BAD_NAME,
+// CAB_ERROR_NO_ROOM, FDIERROR_ALLOC_FAIL) with *message (UTF-8, heap, freed by the caller)
+// saying what happened and what to do. Writes nothing; notify may be null.
+int CheckBeforeExtracting(const char* destination, HWND notify, char** message);

@@ -1,0 +1,52 @@
+// Test helper: runs an installer in a working folder, presses "Extraire", answers every
+// "Erreur" box and prints its text, then the exit code; one tab-separated line each, UTF-8.
+//   press_extract INSTALLER WORKDIR
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "dialog_driver.h"
+
+static void PrintUtf8(const char* tag, const std::wstring& text) {
+    char utf8[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8, sizeof(utf8) - 1, nullptr, nullptr);
+    printf("%s\t%s\n", tag, utf8);
+    fflush(stdout);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: press_extract INSTALLER WORKDIR\n");
+        return 2;
+    }
+    DWORD pid = 0;
+    const HANDLE process =
+        StartProgram(L"\"" + ArgumentText(argv[1]) + L"\"", ArgumentText(argv[2]), &pid);
+    if (!process) {
+        fprintf(stderr, "press_extract: cannot start %s\n", argv[1]);
+        return 1;
+    }
+    const HWND dialog = WaitWindow(pid, kDialogTitle, 30000);
+    if (!dialog) {
+        fprintf(stderr, "press_extract: no dialog\n");
+        TerminateProcess(process, 1);
+        return 1;
+    }
+    PrintUtf8("destination", ControlText(dialog, IDC_DEST_PATH));
+    PressButton(dialog, IDC_EXTRACT);
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT) {
+        if (GetTickCount() - start > 120000) {
+            TerminateProcess(process, 99);
+            break;
+        }
+        if (const HWND box = WaitWindow(pid, L"Erreur", 0))
+            PrintUtf8("error", AnswerBox(box, IDOK));
+    }
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    printf("exit\t%lu\n", code);
+    CloseHandle(process);
+    return 0;
+}
