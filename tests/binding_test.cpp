@@ -35,7 +35,10 @@ TEST(BindingTest, EveryCodeHasItsEnglishText) {
         {-1, "Unknown error"},
         {999, "Unknown error"},
         {1000, "Could not load Cabinet.dll"},
-        {1001, "Unknown error"},
+        {1001, "Incomplete or damaged installer: download it again"},
+        {1002, "Name that cannot be written on Windows"},
+        {1003, "Not enough free space"},
+        {1004, "Unknown error"},
     };
     for (const Case& c : cases) {
         CabExtractor ex(nullptr);
