@@ -21,7 +21,20 @@ void PumpPendingMessages() {
     }
 }
 
+// Libraries loaded by name from here on (the shell's, the visual styles', the folder
+// browser's) come from the system folder only: never from the folder the installer was
+// started from, where a downloaded DLL may lie beside it. Windows 7 has the call only with
+// KB2533623; without it, dropping the current folder from the search is what is left.
+static void RestrictLibrarySearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L"");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictLibrarySearch();
     g_hInstance = instance;
     CoInitialize(nullptr); // the folder browser needs an apartment on this thread
 

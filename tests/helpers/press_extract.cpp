@@ -1,9 +1,11 @@
 // Test helper: runs an installer in a working folder, presses "Extraire", answers every
 // "Erreur" box and prints its text, then the exit code; one tab-separated line each, UTF-8.
-//   press_extract INSTALLER WORKDIR
+// With --browse it first opens the folder browser and cancels it.
+//   press_extract INSTALLER WORKDIR [--browse]
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "dialog_driver.h"
@@ -16,8 +18,8 @@ static void PrintUtf8(const char* tag, const std::wstring& text) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: press_extract INSTALLER WORKDIR\n");
+    if (argc != 3 && !(argc == 4 && strcmp(argv[3], "--browse") == 0)) {
+        fprintf(stderr, "usage: press_extract INSTALLER WORKDIR [--browse]\n");
         return 2;
     }
     DWORD pid = 0;
@@ -34,6 +36,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     PrintUtf8("destination", ControlText(dialog, IDC_DEST_PATH));
+    if (argc == 4) {
+        PressButton(dialog, IDC_BROWSE);
+        const HWND browser = WaitWindow(pid, nullptr, 20000);
+        if (browser) {
+            Sleep(300);
+            PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+        }
+        printf("browser\t%s\n", browser ? "cancelled" : "did not open");
+        Sleep(300);
+    }
     PressButton(dialog, IDC_EXTRACT);
     const DWORD start = GetTickCount();
     while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT) {
