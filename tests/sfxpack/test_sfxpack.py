@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Command-line and Wine tests of sfxpack, run by scripts/test-host.
 
-The stub stand-in is cabrun.exe from ${ORVANTA_CROSS_BUILD:-build}/tests/: it extracts the
-cabinet appended to it with the stub's own extraction code and prints what it did. Branding is
-read back by brandread.exe through the platform's own calls; cabrun_rsrc.exe, cabrun with the
-program's resources, stands in for a stub that can be branded.
+The stub stand-in is cabrun_rsrc.exe from ${ORVANTA_CROSS_BUILD:-build}/tests/: it extracts
+the cabinet appended to it with the stub's own extraction code and prints what it did, and it
+carries the program's resources, so that sfxpack can brand it and give it the payload record.
+cabrun.exe, the same without resources, is a stub that cannot take them. Branding is read back
+by brandread.exe through the platform's own calls, resources without Wine by pefile.
 """
+import json
 import os
 import random
 import re
@@ -22,11 +24,11 @@ import zlib
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CROSS = os.path.join(ROOT, os.environ.get("ORVANTA_CROSS_BUILD", "build"))
 SFXPACK = os.environ.get("SFXPACK", os.path.join(ROOT, "build", "sfxpack"))
-STUB = os.path.join(CROSS, "tests", "cabrun.exe")
+STUB = os.path.join(CROSS, "tests", "cabrun_rsrc.exe")  # cabrun with the program's resources
+BARE_STUB = os.path.join(CROSS, "tests", "cabrun.exe")
 REAL_STUB = os.path.join(CROSS, "OrvantaSfx.exe")
 ARCH = os.environ.get("ORVANTA_ARCH", "x86")
 BRANDREAD = os.path.join(CROSS, "tests", "brandread.exe")
-BRAND_STUB = os.path.join(CROSS, "tests", "cabrun_rsrc.exe")  # cabrun with the resources
 DRIVE = os.path.join(CROSS, "demo", "demo_drive.exe")
 DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
@@ -97,6 +99,44 @@ def list_rows(installer):
     found = [(m[4].replace("\\", "/"), int(m[1]), m[2], m[3])
              for m in re.finditer(r"^\s*(\d+)  (\S+ \S+)  (\S{6})  (.+)$", out, re.M)]
     return {f[:3] for f in found}, {f[0]: f[3] for f in found}
+
+
+# Every resource of an executable, as {(type, name, language): data}; Debian's python3
+# carries pefile (the PATH may lead to another Python).
+RESOURCES = """
+import json, sys, pefile
+pe = pefile.PE(sys.argv[1], fast_load=True)
+pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+print(json.dumps([[t.id, n.id, l.id, pe.get_data(l.data.struct.OffsetToData,
+                                                 l.data.struct.Size).hex()]
+                  for t in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                  for n in t.directory.entries for l in n.directory.entries]))
+"""
+
+
+def resources(path):
+    out = run(["/usr/bin/python3", "-c", RESOURCES, path], check=True).stdout
+    return {(t, n, l): bytes.fromhex(d) for t, n, l, d in json.loads(out)}
+
+
+CRC32C = []
+for i in range(256):
+    c = i
+    for _ in range(8):
+        c = (c >> 1) ^ (0x82F63B78 if c & 1 else 0)
+    CRC32C.append(c)
+
+
+def crc32c(data):
+    crc = 0xFFFFFFFF
+    for b in data:
+        crc = (crc >> 8) ^ CRC32C[(crc ^ b) & 0xFF]
+    return crc ^ 0xFFFFFFFF
+
+
+def payload_record(cab, flags=0):
+    """The RT_RCDATA 1 that the stub checks its payload against."""
+    return struct.pack("<4sHHQII", b"OVPR", 1, flags, len(cab), crc32c(cab), 0)
 
 
 def winpath(path):
@@ -250,13 +290,36 @@ class Check(Workdir):
             src = self.sample("p%d" % extra)
             write(os.path.join(src, "pad.txt"), random.Random(extra).randbytes(extra + 1))
             inst = self.installer(src, "i%d.exe" % extra)
+            data = read(inst)
             for path in [inst, self.sign(inst, self.path("s%d.exe" % extra))]:
                 r = self.check(path)
                 self.assertEqual((r.returncode, r.stderr), (0, b""))
                 self.assertIn(b": ok: 6 files", r.stdout)
                 self.assertIn(b", %s stub" % ARCH.encode(), r.stdout)
+                self.assertIn(b" over %d bytes, matches\n" % (len(data) - overlay(data)),
+                              r.stdout)
             paddings.add(os.path.getsize(inst) % 8)
         self.assertTrue(paddings - {0}, paddings)
+        # Stub and cabinet put together by hand: no record, still a good installer.
+        write(self.path("hand.exe"), read(STUB) + data[overlay(data):])
+        r = self.check(self.path("hand.exe"))
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertIn(b"\npayload digest: none (not packed by sfxpack)\n", r.stdout)
+
+    def test_payload_record_read_back(self):
+        src = self.sample()
+        for flags, args in [(0, []), (1, ["--progress-bar"])]:
+            with self.subTest(args):
+                inst = self.path("r%d.exe" % flags)
+                r = run([SFXPACK, src, "-o", inst, "--stub", STUB] + args)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                data = read(inst)
+                cab = data[overlay(data):]
+                self.assertEqual(resources(inst)[(10, 1, 0)], payload_record(cab, flags))
+                line = b"payload digest: CRC-32C 0x%08x over %d bytes" % (crc32c(cab), len(cab))
+                bar = b"\nprogress bar: " + (b"yes" if flags else b"no") + b"\n"
+                self.assertIn(line + bar, run([SFXPACK, "--list", inst]).stdout)
+                self.assertIn(line + b", matches" + bar, self.check(inst).stdout)
 
     def test_warnings_keep_exit_zero(self):
         r = self.check(self.installer(self.tree("w", {"readme.txt": (b"x", EPOCH, False)})))
@@ -283,6 +346,10 @@ class Check(Workdir):
             ("truncated header", good[:nt + 12], "lies outside the file"),
             ("certificate", patch(good, security, "<II", o, 16), "does not end the file"),
             ("2 GiB", None, "over the 2 GiB limit"),
+            ("payload changed", patch(good, len(good) - 1, "<B", good[-1] ^ 1),
+             "payload digest: CRC-32C"),
+            ("payload truncated", good[:-1], "of payload run past the end of the file"),
+            ("record unreadable", good.replace(b"OVPR", b"XVPR"), "payload record: 24 bytes"),
         ]
         for what, data, expected in cases:
             with self.subTest(what):
@@ -351,6 +418,7 @@ class Refusals(Workdir):
             ("bad name", colon, STUB, "\"a:b.txt\": ':' names a drive"),
             ("empty folder", self.path("empty"), STUB, "no files in"),
             ("junk after cabinet", self.path("junk.cab"), STUB, "4 bytes of unexpected data"),
+            ("no record in stub", sample, BARE_STUB, "no resources to replace"),
         ]
         out = self.path("out")
         os.makedirs(out)
@@ -415,8 +483,12 @@ class Refusals(Workdir):
 
     def test_real_stub(self):
         require(REAL_STUB)
-        self.assertEqual(self.pack(self.sample(), self.path("real.exe"), REAL_STUB).returncode, 0)
-        self.assertEqual(self.check(self.path("real.exe")).returncode, 0)
+        r = run([SFXPACK, self.sample(), "-o", self.path("real.exe"), "--stub", REAL_STUB,
+                 "--progress-bar"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = self.check(self.path("real.exe"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b", matches\nprogress bar: yes\n", r.stdout)
 
 
 class Hostile(Workdir):
@@ -492,11 +564,12 @@ class Hostile(Workdir):
         for name in names:
             write(os.path.join(os.fsencode(src), name), b"x")
         run([b"gcab", b"-c", b"c.cab"] + names, cwd=src, check=True)
-        write(self.path("odd.exe"), read(STUB) + read(os.path.join(src, "c.cab")))
+        write(self.path("odd.exe"), read(BARE_STUB) + read(os.path.join(src, "c.cab")))
         r = run([SFXPACK, "--list", self.path("odd.exe")])
         self.assertEqual(r.returncode, 0, r.stderr)
         lines = r.stdout.splitlines()
-        self.assertEqual(len(lines), 2 + len(names), r.stdout)
+        self.assertEqual(len(lines), 3 + len(names), r.stdout)
+        self.assertEqual(lines[0], b"payload digest: none (not packed by sfxpack)")
         self.assertFalse(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", r.stdout))
         for row in [b"  a\\x0ab.txt", b"  \\x1b[2Jred", b"  c\\x7f\\xc2\\x9b"]:
             self.assertEqual(sum(line.endswith(row) for line in lines), 1, (row, r.stdout))
@@ -606,8 +679,10 @@ class Wine(Workdir):
         want = {str(s): ("%dx%d" % (s, s), c) for s, c in COLOURS.items()}
         want.update(large=want["32"], small=want["16"])
         self.assertEqual(view["icons"], want)
-        others = lambda v: {k: d for k, d in v["resources"].items() if k[0] not in (3, 14, 16)}
+        others = lambda v: {k: d for k, d in v["resources"].items()
+                            if k[0] not in (3, 10, 14, 16)}
         self.assertEqual(others(view), others(before))
+        self.assertEqual(view["resources"][(10, 1, 0)][0], "24")  # the payload record
         self.assertIn((5, 9, 0x40C), others(view))  # the dialog
         self.assertEqual(view["checksum"][0], view["checksum"][1])
         self.assertEqual(view["relocations"], before["relocations"])  # moved with its section
@@ -623,7 +698,7 @@ class Wine(Workdir):
 
     def test_branded_installer_extracts_signed_and_unsigned(self):
         src = self.sample()
-        inst = self.brand(src, "b.exe", BRAND_STUB, env={"TZ": TZ})
+        inst = self.brand(src, "b.exe", STUB, env={"TZ": TZ})
         for path in [inst, self.sign(inst, self.path("s.exe"))]:
             with self.subTest(path):
                 self.assertEqual(self.check(path).returncode, 0)
@@ -766,8 +841,8 @@ class Branding(Workdir):
             ("version number", None, ["FileVersion=1.2.3"], STUB, "not a version number"),
             ("version part", None, ["ProductVersion=1.2.3.65536"], STUB, "not a version number"),
             ("unknown key", None, ["Comments=x"], STUB, "unknown --version-info key"),
-            ("too long", None, ["ProductName=" + "x" * 40000], BRAND_STUB, "over the 65535"),
-            ("no resources", good, [], STUB, "no resources to replace"),
+            ("too long", None, ["ProductName=" + "x" * 40000], STUB, "over the 65535"),
+            ("no resources", good, [], BARE_STUB, "no resources to replace"),
             ("path escaped", ("bad\n.ico", png(16, 0)), [], STUB, "bad\\x0a.ico: not an icon"),
         ]
         out = self.path("out")
@@ -793,14 +868,17 @@ class Branding(Workdir):
 
     def test_opt_in_and_reproducible(self):
         plain = read(self.installer(self.sample("p"), "plain.exe"))
-        r = self.pack(self.sample("q"), self.path("q.exe"), BRAND_STUB)
+        r = self.pack(self.sample("q"), self.path("q.exe"), STUB)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(read(self.path("q.exe"))[:os.path.getsize(BRAND_STUB)], read(BRAND_STUB))
-        self.assertEqual(read(self.path("q.exe"))[os.path.getsize(BRAND_STUB):],
-                         plain[overlay(plain):])
+        q = read(self.path("q.exe"))
+        self.assertEqual(q[overlay(q):], plain[overlay(plain):])
+        # Only the payload record added to the stub's resources.
+        got = resources(self.path("q.exe"))
+        del got[(10, 1, 0)]
+        self.assertEqual(got, resources(STUB))
         env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
-        a = read(self.brand(self.sample("a"), "a.exe", BRAND_STUB, dict(env, TZ="UTC")))
-        b = read(self.brand(self.sample("b"), "b.exe", BRAND_STUB, dict(env, TZ=TZ)))
+        a = read(self.brand(self.sample("a"), "a.exe", STUB, dict(env, TZ="UTC")))
+        b = read(self.brand(self.sample("b"), "b.exe", STUB, dict(env, TZ=TZ)))
         self.assertEqual(a, b)
         version = run([SFXPACK, "--version"])
         self.assertEqual(version.returncode, 0)

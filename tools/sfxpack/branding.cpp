@@ -1,15 +1,6 @@
 #include "branding.h"
 
-#include "le.h"
 #include "payload_rules.h"
-#include "pe_rewrite.h"
-#include "resource_tree.h"
-
-constexpr size_t kChecksumChunk = 1u << 20; // even, so every chunk starts on a word
-
-bool WantsBranding(const Branding& b) {
-    return !b.iconPath.empty() || !b.version.empty();
-}
 
 // Reads the icon file at path into b->images.
 static bool LoadIcon(Branding* b, std::string* error) {
@@ -116,59 +107,12 @@ static bool ReplaceVersion(const Branding& b, std::vector<Resource>* list, std::
     return found;
 }
 
-bool BrandStub(const Source& stub, const Branding& b, std::vector<uint8_t>* image,
-               std::string* error) {
-    PeHeaders h;
-    std::vector<std::string> problems;
-    std::vector<Resource> list;
-    size_t section = 0;
-    const bool read = ReadPeHeaders(stub, &h, &problems) &&
-                      FindResourceSection(h, &section, error) &&
-                      ReadResources(stub, h, &list, &problems);
-    if (!read) {
-        if (!problems.empty())
-            *error = problems.front();
+bool BrandResources(const Branding& b, std::vector<Resource>* list, std::string* error) {
+    if (!b.iconPath.empty() && !ReplaceIcon(b, list, error)) {
         *error = "cannot brand the stub: " + *error;
         return false;
     }
-    if (!b.iconPath.empty() && !ReplaceIcon(b, &list, error)) {
-        *error = "cannot brand the stub: " + *error;
-        return false;
-    }
-    if (!b.version.empty() && !ReplaceVersion(b, &list, error))
-        return false;
-    image->resize(stub.size);
-    if (!ReadAt(stub, 0, image->data(), image->size())) {
-        *error = "cannot read the stub";
-        return false;
-    }
-    return ReplaceSection(
-        h, section, BuildResourceSection(list, h.sections[section].virtualAddress), image, error);
-}
-
-bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, std::string* error) {
-    PeHeaders h;
-    std::vector<std::string> problems;
-    if (!ReadPeHeaders(MemorySource(image->data(), image->size()), &h, &problems) ||
-        image->size() % 2 != 0) {
-        *error = "the branded stub cannot be read back";
-        return false;
-    }
-    uint8_t* field = image->data() + ChecksumOffset(h);
-    WriteLe32(field, 0);
-    uint32_t sum = ChecksumAdd(0, image->data(), image->size());
-    std::vector<uint8_t> chunk(kChecksumChunk);
-    for (uint64_t at = 0; at < payload.size; at += chunk.size()) {
-        const size_t n = static_cast<size_t>(payload.size - at < chunk.size() ? payload.size - at
-                                                                              : chunk.size());
-        if (!ReadAt(payload, at, chunk.data(), n)) {
-            *error = "cannot read the payload back";
-            return false;
-        }
-        sum = ChecksumAdd(sum, chunk.data(), n);
-    }
-    WriteLe32(field, ChecksumFinish(sum, image->size() + payload.size));
-    return true;
+    return b.version.empty() || ReplaceVersion(b, list, error);
 }
 
 // The line describing group g of list: each image's size and depth, PNG when it is one.
@@ -213,13 +157,8 @@ static void DescribeVersion(const Resource& v, std::vector<std::string>* lines,
         lines->push_back("  " + kv.key + ": " + QuoteName(kv.value));
 }
 
-void DescribeBranding(const Source& file, std::vector<std::string>* lines,
+void DescribeBranding(const std::vector<Resource>& list, std::vector<std::string>* lines,
                       std::vector<std::string>* problems) {
-    PeHeaders h;
-    std::vector<std::string> layout; // already reported by the layout checks
-    std::vector<Resource> list;
-    if (!ReadPeHeaders(file, &h, &layout) || !ReadResources(file, h, &list, problems))
-        return;
     for (const Resource& r : list)
         if (CompareIds(r.type, NumberId(kTypeGroupIcon)) == 0) {
             const std::string line = DescribeIcon(list, r, problems);

@@ -9,6 +9,8 @@
 #include "branding.h"
 #include "cab_reader.h"
 #include "file_io.h"
+#include "installer_image.h"
+#include "payload_digest.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "progress.h"
@@ -121,11 +123,37 @@ static bool WriteInstaller(const Source& stub, const Source& cab, const std::str
     return ok;
 }
 
-// Packs with the stub already opened and checked; the cabinet comes from a folder or a file.
-// A branded stub's image replaces the stub and gets the installer's checksum.
-static bool PackWithStub(const PackRequest& r, const Source& original, bool isFolder,
-                         std::vector<uint8_t>* branded) {
-    const Source stub = branded ? MemorySource(branded->data(), branded->size()) : original;
+// The stub's image for this payload: its resources with the payload record for cab, laid
+// out, with the checksum of the whole installer. False after reporting.
+static bool FinishStub(const PackRequest& r, const Source& stub, const Source& cab,
+                       StubResources* resources, std::vector<uint8_t>* image) {
+    PayloadRecord record;
+    record.flags = r.recordFlags;
+    record.payloadSize = cab.size;
+    std::string error;
+    bool ok = DigestPayload(cab, &record.crc32c, &error);
+    if (ok) {
+        SetPayloadRecord(record, &resources->list);
+        ok = LayOutStub(stub, *resources, image, &error);
+    }
+    if (!ok) {
+        ReportError(error);
+        return false;
+    }
+    // The record grows the stub a little: the limit is checked again on the real size.
+    if (!CheckTotalSize(image->size(), cab.size))
+        return false;
+    if (!SetInstallerChecksum(image, cab, &error)) {
+        ReportError(error);
+        return false;
+    }
+    return true;
+}
+
+// Packs with the stub already opened and checked and its resources read and branded; the
+// cabinet comes from a folder or a file.
+static bool PackWithStub(const PackRequest& r, const Source& stub, bool isFolder,
+                         StubResources* resources) {
     TempFile built;
     if (isFolder && !BuildCabinet(r, &built))
         return false;
@@ -139,15 +167,13 @@ static bool PackWithStub(const PackRequest& r, const Source& original, bool isFo
     ok = ok && CheckTotalSize(stub.size, cab.size);
     CabInfo info;
     ok = ok && CheckPayloadSource(r.input, cab, &info);
-    if (ok && branded && !SetInstallerChecksum(branded, cab, &error)) {
-        ReportError(error);
-        ok = false;
-    }
-    ok = ok && WriteInstaller(stub, cab, r.output);
+    std::vector<uint8_t> image;
+    ok = ok && FinishStub(r, stub, cab, resources, &image);
+    ok = ok && WriteInstaller(MemorySource(image.data(), image.size()), cab, r.output);
     if (ok)
         printf("%s: %zu files, %llu bytes, payload at 0x%llx\n", EscapeText(r.output).c_str(),
-               info.files.size(), static_cast<unsigned long long>(stub.size + cab.size),
-               static_cast<unsigned long long>(stub.size));
+               info.files.size(), static_cast<unsigned long long>(image.size() + cab.size),
+               static_cast<unsigned long long>(image.size()));
     CloseSource(&cab);
     DiscardTemp(&built);
     return ok;
@@ -171,14 +197,15 @@ int Pack(const PackRequest& r) {
         return kExitRefused;
     }
     Source stub;
-    std::vector<uint8_t> branded;
-    const bool brand = WantsBranding(branding);
+    StubResources resources;
     bool ok = OpenStub(r.stub, &stub);
-    if (ok && brand && !BrandStub(stub, branding, &branded, &error)) {
+    // Branded before the payload is built, so that a refusal comes at once.
+    if (ok && !(ReadStubResources(stub, &resources, &error) &&
+                BrandResources(branding, &resources.list, &error))) {
         ReportError(error);
         ok = false;
     }
-    ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), brand ? &branded : nullptr);
+    ok = ok && PackWithStub(r, stub, S_ISDIR(st.st_mode), &resources);
     CloseSource(&stub);
     return ok ? kExitOk : kExitRefused;
 }
@@ -221,10 +248,14 @@ bool ListInstaller(const Source& file, std::string* listing, std::vector<std::st
     CabInfo info;
     if (!ReadInstaller(file, &pe, &place, &info, problems))
         return false;
-    std::vector<std::string> branding;
-    DescribeBranding(file, &branding, problems);
+    std::vector<Resource> resources;
+    ReadInstallerResources(file, &resources, problems);
+    std::vector<std::string> lines;
+    DescribeBranding(resources, &lines, problems);
+    DescribePayloadRecord(file, resources, {place.offset, info.cabinetSize}, false, &lines,
+                          problems);
     listing->clear();
-    for (const std::string& line : branding)
+    for (const std::string& line : lines)
         *listing += EscapeText(line) + "\n";
     *listing += "      Size  Date       Time      Attr    Name\n";
     uint64_t total = 0;
@@ -281,10 +312,18 @@ bool CheckInstaller(const Source& file, CheckReport* report) {
     CabinetPlace place;
     CabInfo info;
     Findings findings;
-    if (ReadInstaller(file, &pe, &place, &info, &report->problems)) {
+    const bool read = ReadInstaller(file, &pe, &place, &info, &report->problems);
+    if (read) {
         CheckCabinetEnd(file, place, info, &report->problems);
         CheckPayload(info, &findings);
-        DescribeBranding(file, &report->branding, &report->problems);
+    }
+    // The record is checked even when the cabinet cannot be read: it may tell why.
+    if (place.offset < place.end) {
+        std::vector<Resource> resources;
+        ReadInstallerResources(file, &resources, &report->problems);
+        DescribeBranding(resources, &report->branding, &report->problems);
+        DescribePayloadRecord(file, resources, {place.offset, read ? info.cabinetSize : 0}, true,
+                              &report->record, &report->problems);
     }
     report->problems.insert(report->problems.end(), findings.errors.begin(), findings.errors.end());
     report->warnings = findings.warnings;
@@ -311,6 +350,8 @@ int Check(const std::string& installer) {
     if (!ok)
         return kExitRefused;
     for (const std::string& line : report.branding)
+        printf("%s\n", EscapeText(line).c_str());
+    for (const std::string& line : report.record)
         printf("%s\n", EscapeText(line).c_str());
     printf("%s: ok: %zu files, %u-byte cabinet at 0x%llx, %s stub%s\n",
            EscapeText(installer).c_str(), report.files, report.cabinetSize,

@@ -17,11 +17,13 @@ struct PackRequest {
     std::string output; // the installer to write
     std::string stub;
     TimePolicy times;
-    Branding branding; // --icon and --version-info
+    Branding branding;        // --icon and --version-info
+    uint16_t recordFlags = 0; // the payload record's choices: kRecordProgressBar
 };
 
-// Appends the cabinet of a folder (built here) or an existing cabinet to the stub, writing
-// the installer through a temporary file that is renamed only when everything succeeded.
+// Appends the cabinet of a folder (built here) or an existing cabinet to the stub, whose
+// resources get the branding and the payload record, writing the installer through a
+// temporary file that is renamed only when everything succeeded.
 int Pack(const PackRequest& request);
 
 // Prints the files of an installer's payload, one per line.
@@ -38,12 +40,14 @@ struct CheckReport {
     uint32_t cabinetSize = 0;
     uint64_t cabinetOffset = 0;
     bool isSigned = false;
-    const char* arch = ""; // "x86" or "x64": the stub's architecture
+    const char* arch = "";             // "x86" or "x64": the stub's architecture
     std::vector<std::string> branding; // icon sizes and version strings found
+    std::vector<std::string> record;   // the payload record's digest and choices
 };
 
-// The listing of the installer in file: a heading, one row per file with its name escaped
-// to one line, and a total. False, with problems appended, when no cabinet could be read.
+// The listing of the installer in file: the branding and payload record lines, a heading,
+// one row per file with its name escaped to one line, and a total. False, with problems appended,
+// when no cabinet could be read.
 bool ListInstaller(const Source& file, std::string* listing, std::vector<std::string>* problems);
 
 // Checks the installer in file into *report; true when it found no problem.

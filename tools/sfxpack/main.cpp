@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include "commands.h"
+#include "payload_record.h"
 #include "payload_rules.h"
 
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
-    "               [--icon FILE.ico] [--version-info KEY=VALUE]...\n"
+    "               [--icon FILE.ico] [--version-info KEY=VALUE]... [--progress-bar]\n"
     "       sfxpack --list INSTALLER\n"
     "       sfxpack --check INSTALLER\n"
     "       sfxpack --help | --version\n";
@@ -21,7 +22,7 @@ static const char kHelpHead[] =
     "\n";
 
 static const char kHelpTail[] =
-    "  --list         list the files of an installer's payload and its branding\n"
+    "  --list         list an installer's branding, payload record and files\n"
     "  --check        check an installer's layout and payload; exit 0 when good\n"
     "  --version      print sfxpack's own version\n"
     "\n"
@@ -70,41 +71,42 @@ struct PackArgs {
     std::string arch;
 };
 
-// A packing option, which always takes the next argument as its value: apply stores it and
-// returns 0, or reports a usage error and returns its exit status.
+// A packing option: apply stores its value (the next argument, or null for an option that
+// takes none) and returns 0, or reports a usage error and returns its exit status.
 struct PackOption {
     const char* name;
+    bool takesValue;
     int (*apply)(const char* value, PackArgs* args);
     const char* help; // its lines of --help
 };
 
 static const PackOption kPackOptions[] = {
-    {"-o",
+    {"-o", true,
      [](const char* v, PackArgs* a) {
          a->request->output = v;
          return 0;
      },
      "  -o INSTALLER   the installer to write (replaced only once complete)\n"},
-    {"--stub",
+    {"--stub", true,
      [](const char* v, PackArgs* a) {
          a->request->stub = v;
          return 0;
      },
      "  --stub PATH    the stub executable (PE32 i386 or PE32+ x86-64)\n"},
-    {"--arch",
+    {"--arch", true,
      [](const char* v, PackArgs* a) {
          a->arch = v;
          return 0;
      },
      "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
      "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"},
-    {"--icon",
+    {"--icon", true,
      [](const char* v, PackArgs* a) {
          a->request->branding.iconPath = v;
          return 0;
      },
      "  --icon FILE    the installer's icon: every image of FILE.ico (PNG ones too)\n"},
-    {"--version-info",
+    {"--version-info", true,
      [](const char* v, PackArgs* a) {
          return AddVersionSetting(v, a->request)
                     ? 0
@@ -114,6 +116,12 @@ static const PackOption kPackOptions[] = {
      "                 a version string Windows shows, repeatable: FileVersion and\n"
      "                 ProductVersion (a.b.c.d), ProductName, FileDescription,\n"
      "                 CompanyName, LegalCopyright, OriginalFilename, InternalName\n"},
+    {"--progress-bar", false,
+     [](const char*, PackArgs* a) {
+         a->request->recordFlags |= kRecordProgressBar;
+         return 0;
+     },
+     "  --progress-bar the installer shows a progress bar while it extracts\n"},
 };
 
 // The packing option named arg, or null.
@@ -137,10 +145,10 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
     PackArgs args = {r, ""};
     for (int i = 1; i < argc; ++i) {
         const PackOption* option = FindPackOption(argv[i]);
-        if (option && i + 1 >= argc)
+        if (option && option->takesValue && i + 1 >= argc)
             return UsageError("missing value after ", argv[i]);
         if (option) {
-            const int status = option->apply(argv[++i], &args);
+            const int status = option->apply(option->takesValue ? argv[++i] : nullptr, &args);
             if (status)
                 return status;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0')
