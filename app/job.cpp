@@ -1,10 +1,12 @@
 #include <windows.h>
 #include <io.h>
 #include <process.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "app.h"
 #include "binding.h"
@@ -37,6 +39,27 @@ static char* JoinPath(const char* destination, const char* name) {
     return path;
 }
 
+// Tells the user that the setup program exists but did not start, with the system's reason.
+static void ShowLaunchFailure(const wchar_t* program, DWORD error) {
+    wchar_t reason[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   reason, sizeof(reason) / sizeof(reason[0]), nullptr);
+    const wchar_t* name = wcsrchr(program, L'\\');
+    name = name ? name + 1 : program;
+    static const wchar_t kBefore[] = L"Le programme d'installation « ";
+    static const wchar_t kAfter[] = L" » n'a pas pu être démarré :\n\n";
+    wchar_t text[sizeof(kBefore) / sizeof(wchar_t) + MAX_PATH + sizeof(kAfter) / sizeof(wchar_t) +
+                 sizeof(reason) / sizeof(wchar_t)];
+    wcscpy(text, kBefore);
+    wcsncat(text, name, MAX_PATH);
+    wcscat(text, kAfter);
+    wcscat(text, reason[0] ? reason : L"erreur inconnue");
+    MessageBoxW(g_hwndMain, text, L"Installation", MB_OK | MB_ICONWARNING);
+}
+
+// Starts Setup.exe, else StdSetup.exe, from the destination, through the shell so that a
+// program that needs elevation gets its consent prompt, owned by the dialog so that the prompt
+// comes to the front. A package without either is extract-only: nothing is said.
 static void LaunchSetup(const char* destination) {
     char* setup = JoinPath(destination, "Setup.exe");
     char* stdSetup = JoinPath(destination, "StdSetup.exe");
@@ -46,8 +69,28 @@ static void LaunchSetup(const char* destination) {
     // The shell takes plain paths only, so a program in a folder past MAX_PATH cannot start.
     wchar_t* wideProgram = program ? Utf8ToWide(program) : nullptr;
     wchar_t* wideFolder = program ? Utf8ToWide(destination) : nullptr;
-    if (wideProgram && wideFolder)
-        ShellExecuteW(nullptr, L"open", wideProgram, L"", wideFolder, SW_SHOW);
+    if (wideProgram && wideFolder) {
+        // Shell extensions may run in the call: it wants an apartment, and no OLE1 DDE.
+        const HRESULT com =
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        SHELLEXECUTEINFOW info = {};
+        info.cbSize = sizeof(info);
+        // This thread ends right after: the call must finish its work before it returns.
+        info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+        info.hwnd = g_hwndMain;
+        info.lpVerb = L"open";
+        info.lpFile = wideProgram;
+        info.lpParameters = L"";
+        info.lpDirectory = wideFolder;
+        info.nShow = SW_SHOW;
+        if (!ShellExecuteExW(&info)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_CANCELLED) // the user declined the consent prompt
+                ShowLaunchFailure(wideProgram, error);
+        }
+        if (SUCCEEDED(com))
+            CoUninitialize();
+    }
     free(wideFolder);
     free(wideProgram);
     free(stdSetup);

@@ -172,6 +172,21 @@ TEST(DialogTest, SetupProgramIsStartedFromTheDestination) {
     }
 }
 
+// A setup program that exists but does not start is reported, with the system's reason.
+TEST(DialogTest, SetupProgramThatDoesNotStartIsReported) {
+    TempDir dir("gui-badsetup");
+    Installer inst(Fixture("gui-badsetup.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    inst.Press(IDC_EXTRACT);
+    const std::wstring said =
+        L"Le programme d'installation « Setup.exe » n'a pas pu être démarré :\n\n";
+    const std::wstring text = inst.Answer(L"Installation", IDOK);
+    EXPECT_EQ(text.compare(0, said.size(), said), 0) << std::string(text.begin(), text.end());
+    EXPECT_GT(text.size(), said.size()); // the reason
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_TRUE(PathExists(dir / "Extract\\readme.txt"));
+}
+
 // Folders the ANSI code page (1252 here) cannot hold: the destination goes from the dialog to
 // the disk and the setup program without passing through it.
 TEST(DialogTest, FoldersOutsideTheAnsiCodePageAreKept) {
