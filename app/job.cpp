@@ -131,7 +131,10 @@ static void RunExtraction(const char* destination) {
     if (!ExtractAll(&extractor, destination)) {
         const char* message = "Unknown error";
         GetCabErrorMessage(&extractor, &message);
-        ShowError(message);
+        if (extractor.failureText)
+            ShowErrorUtf8(extractor.failureText); // a later part failed its checks
+        else
+            ShowError(message);
     } else if (!g_cancelRequested.load()) {
         LaunchSetup(destination);
     }

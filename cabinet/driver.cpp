@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "names.h"
+#include "precheck.h"
 #include "stream_callbacks.h"
 #include "wide_path.h"
 
@@ -288,6 +289,29 @@ static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     return TRUE;
 }
 
+// The checks made on the embedded cabinet before the run, on the part the library is about
+// to open: 0 to go on, -1 with the cause recorded.
+static INT_PTR CheckNextCabinet(CabExtractor* ex, const char* folder, const char* name) {
+    const size_t a = folder ? strlen(folder) : 0, b = strlen(name);
+    char* path = static_cast<char*>(malloc(a + b + 1));
+    if (!path) {
+        ex->pendingError = FDIERROR_ALLOC_FAIL;
+        return -1;
+    }
+    if (a)
+        memcpy(path, folder, a);
+    memcpy(path + a, name, b + 1);
+    char* message = nullptr;
+    const int code = CheckContinuation(path, ex->destination, &message);
+    free(path);
+    if (code == 0)
+        return 0;
+    ex->pendingError = code;
+    free(ex->failureText);
+    ex->failureText = message;
+    return -1;
+}
+
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
     CabExtractor* ex = static_cast<CabExtractor*>(pfdin->pv);
     if (ex->abortRequested)
@@ -304,7 +328,7 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) 
         }
         strncpy(ex->nextCabinet, pfdin->psz1, sizeof(ex->nextCabinet) - 1);
         ex->nextCabinet[sizeof(ex->nextCabinet) - 1] = '\0';
-        return 0;
+        return CheckNextCabinet(ex, pfdin->psz3, pfdin->psz1);
     default:
         return 0;
     }

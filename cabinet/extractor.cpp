@@ -13,12 +13,13 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     nextCabinet[0] = '\0';
 }
 
-// Frees the output paths of a run (destination, current output path, last folder).
+// Frees the texts of a run (destination, current output path, last folder, failure).
 static void FreeRunPaths(CabExtractor* ex) {
     free(ex->destination);
     free(ex->currentPath);
     free(ex->lastCreatedDir);
-    ex->destination = ex->currentPath = ex->lastCreatedDir = nullptr;
+    free(ex->failureText);
+    ex->destination = ex->currentPath = ex->lastCreatedDir = ex->failureText = nullptr;
 }
 
 void StartRun(CabExtractor* ex) {

@@ -27,6 +27,7 @@ struct CabExtractor {
     // that fails while it is set leaves that file incomplete.
     int32_t currentUnfinished = 0;
     char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
+    char* failureText = nullptr;    // UTF-8: the whole message of a check failed in the run
     char nextCabinet[kMaxNameBytes + 1];
     // The cabinets this run has processed: a chain that comes back to one would loop for ever.
     char (*seenCabinets)[kMaxNameBytes + 1] = nullptr;

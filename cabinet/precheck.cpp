@@ -1,5 +1,7 @@
 #include "precheck.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -34,8 +36,16 @@ char* Message(int code, const char* detail, const char* tail = "") {
     return message;
 }
 
-// Reads size bytes from the cabinet's start into buf; false on a short read.
-bool ReadFromStart(EmbeddedCabFile* file, void* buf, size_t size) {
+// A cabinet to check: the embedded one, or a continuation on the disk.
+struct CabSource {
+    uint64_t length;
+    // Reads size bytes from the cabinet's start on; false on a short read.
+    bool (*readStart)(void* self, void* buf, size_t size);
+    void* self;
+};
+
+bool ReadEmbeddedStart(void* self, void* buf, size_t size) {
+    EmbeddedCabFile* file = static_cast<EmbeddedCabFile*>(self);
     if (SeekEmbeddedCab(file, 0, SEEK_SET) != 0)
         return false;
     char* p = static_cast<char*>(buf);
@@ -50,7 +60,23 @@ bool ReadFromStart(EmbeddedCabFile* file, void* buf, size_t size) {
     return true;
 }
 
-// The CRC-32C of the cabinet's first size bytes; false on a short read or no memory.
+bool ReadDiskStart(void* self, void* buf, size_t size) {
+    const int fd = *static_cast<int*>(self);
+    if (_lseek(fd, 0, SEEK_SET) != 0)
+        return false;
+    char* p = static_cast<char*>(buf);
+    while (size > 0) {
+        const unsigned want = size < kReadChunk ? static_cast<unsigned>(size) : kReadChunk;
+        const int got = _read(fd, p, want);
+        if (got <= 0)
+            return false;
+        p += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// The CRC-32C of the embedded cabinet's first size bytes; false on a short read or no memory.
 bool PayloadCrc(EmbeddedCabFile* file, uint64_t size, uint32_t* crc) {
     unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
     bool ok = buf && SeekEmbeddedCab(file, 0, SEEK_SET) == 0;
@@ -160,39 +186,35 @@ bool VisitFile(void* context, const CabTableFile& file) {
     return true;
 }
 
-// The checks on an open embedded cabinet of length bytes; 0 or a code, *message as above.
-int CheckCabinet(EmbeddedCabFile* file, const char* destination, HWND notify, char** message) {
-    const uint64_t length = file->length > 0 ? static_cast<uint64_t>(file->length) : 0;
+// The declared size of the cabinet in source; 0 when it is no cabinet, after *code is set.
+uint32_t DeclaredSize(const CabSource& source, int* code) {
     unsigned char head[kCfheadSizeof];
     CabTableHeader header = {};
     size_t needed = 0;
-    if (length < sizeof(head) || !ReadFromStart(file, head, sizeof(head)) ||
-        ReadCabTable(head, sizeof(head), &header, &needed, nullptr, nullptr) == kTableNotCabinet)
-        return FDIERROR_NOT_A_CABINET;
-    if (header.cabinetSize > length)
-        return CAB_ERROR_INCOMPLETE;
-
-    PayloadRecord record;
-    if (FindPayloadRecord(&record)) {
-        if (record.payloadSize > length)
-            return CAB_ERROR_INCOMPLETE;
-        if (notify && record.payloadSize >= kCheckNoticeBytes)
-            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
-        uint32_t crc;
-        if (!PayloadCrc(file, record.payloadSize, &crc) || crc != record.crc32c)
-            return CAB_ERROR_INCOMPLETE;
+    if (source.length < sizeof(head) || !source.readStart(source.self, head, sizeof(head)) ||
+        ReadCabTable(head, sizeof(head), &header, &needed, nullptr, nullptr) == kTableNotCabinet) {
+        *code = FDIERROR_NOT_A_CABINET;
+        return 0;
     }
+    *code = header.cabinetSize > source.length ? CAB_ERROR_INCOMPLETE : 0;
+    return header.cabinetSize;
+}
 
+// The names and the room: the file table of a cabinet of cabinetSize bytes, all present.
+int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destination,
+               char** message) {
     Volume volume;
     QueryVolume(destination, &volume);
     TableWalk walk = {destination, volume.clusterBytes, 0, 0, nullptr};
-    size_t size = header.cabinetSize < kFirstTableRead ? header.cabinetSize : kFirstTableRead;
+    CabTableHeader header = {};
+    size_t needed = 0;
+    size_t size = cabinetSize < kFirstTableRead ? cabinetSize : kFirstTableRead;
     CabTableResult read = kTableNeedMore;
     while (read == kTableNeedMore) {
         unsigned char* table = static_cast<unsigned char*>(malloc(size));
         if (!table)
             return FDIERROR_ALLOC_FAIL;
-        read = ReadFromStart(file, table, size)
+        read = source.readStart(source.self, table, size)
                    ? ReadCabTable(table, size, &header, &needed, VisitFile, &walk)
                    : kTableDamaged;
         free(table);
@@ -208,7 +230,6 @@ int CheckCabinet(EmbeddedCabFile* file, const char* destination, HWND notify, ch
         free(walk.refused);
         return walk.code;
     }
-
     if (volume.known && walk.needed > volume.available) {
         char amount[32];
         FormatMegabytes(walk.needed - volume.available, amount, sizeof(amount));
@@ -222,6 +243,27 @@ int CheckCabinet(EmbeddedCabFile* file, const char* destination, HWND notify, ch
         return CAB_ERROR_NO_ROOM;
     }
     return 0;
+}
+
+// The checks on the open embedded cabinet; 0 or a code, *message as above.
+int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, char** message) {
+    const CabSource source = {file->length > 0 ? static_cast<uint64_t>(file->length) : 0,
+                              ReadEmbeddedStart, file};
+    int code = 0;
+    const uint32_t cabinetSize = DeclaredSize(source, &code);
+    if (code)
+        return code;
+    PayloadRecord record;
+    if (FindPayloadRecord(&record)) {
+        if (record.payloadSize > source.length)
+            return CAB_ERROR_INCOMPLETE;
+        if (notify && record.payloadSize >= kCheckNoticeBytes)
+            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+        uint32_t crc;
+        if (!PayloadCrc(file, record.payloadSize, &crc) || crc != record.crc32c)
+            return CAB_ERROR_INCOMPLETE;
+    }
+    return CheckTable(source, cabinetSize, destination, message);
 }
 
 } // namespace
@@ -253,10 +295,28 @@ int CheckBeforeExtracting(const char* destination, HWND notify, char** message) 
     // Without its own file the program cannot read its payload; the run reports that as it
     // always has.
     EmbeddedCabFile* file = OpenEmbeddedCab();
-    int code = file ? CheckCabinet(file, normalised, notify, message) : 0;
+    const int code = file ? CheckEmbedded(file, normalised, notify, message) : 0;
     if (file)
         ReleaseEmbeddedCab(file);
     free(normalised);
+    if (code && !*message)
+        *message = Message(code, nullptr);
+    return code;
+}
+
+int CheckContinuation(const char* path, const char* destination, char** message) {
+    *message = nullptr;
+    // The library reports a part it cannot open itself, as it always has.
+    int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd == -1)
+        return 0;
+    const long length = _lseek(fd, 0, SEEK_END);
+    const CabSource source = {length > 0 ? static_cast<uint64_t>(length) : 0, ReadDiskStart, &fd};
+    int code = 0;
+    const uint32_t cabinetSize = DeclaredSize(source, &code);
+    if (!code)
+        code = CheckTable(source, cabinetSize, destination ? destination : "", message);
+    _close(fd);
     if (code && !*message)
         *message = Message(code, nullptr);
     return code;

@@ -22,3 +22,9 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize);
 // CAB_ERROR_NO_ROOM, FDIERROR_ALLOC_FAIL) with *message (UTF-8, heap, freed by the caller)
 // saying what happened and what to do. Writes nothing; notify may be null.
 int CheckBeforeExtracting(const char* destination, HWND notify, char** message);
+
+// The same checks but the digest, on a continuation cabinet on the disk (ANSI path, as the
+// library opens it) before the library reads from it, for the files that start in it; the
+// destination as the run holds it (UTF-8, ending in '\'). A part that cannot be opened is
+// left to the library: 0.
+int CheckContinuation(const char* path, const char* destination, char** message);

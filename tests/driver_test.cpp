@@ -432,6 +432,35 @@ TEST_F(SpannedSetTest, MissingContinuationIsReported) {
     EXPECT_EQ(r.message, "Cabinet file (or part of splitted CAB) not found");
 }
 
+// A part that fails the checks made before the first write is refused when the library
+// reaches it: the file spanning into it is removed, the files before it stay.
+TEST_F(SpannedSetTest, LaterPartIsCheckedWhenReached) {
+    const std::string second = ReadBytes(*dir_ / "set2.cab");
+    std::string renamed = second;
+    const std::string::size_type at = renamed.find("part3.bin");
+    ASSERT_NE(at, std::string::npos);
+    renamed.replace(at, 9, "con\\x.bin");
+    const struct {
+        const char* what;
+        std::string part;
+        const char* message;
+    } cases[] = {
+        {"cut", second.substr(0, second.size() / 2),
+         "Incomplete or damaged installer: download it again"},
+        {"device name", renamed, "Name that cannot be written on Windows: con\\x.bin"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(*dir_ / "set2.cab", c.part);
+        const std::string out = *dir_ / (std::string("out-") + c.what);
+        CabRunResult r = RunCab(ReadBytes(*dir_ / "set1.cab"), dir_->path(), out);
+        ASSERT_TRUE(r.finished) << c.what << r.raw;
+        EXPECT_EQ(r.ok, 0) << c.what;
+        EXPECT_EQ(r.message, c.message) << c.what;
+        EXPECT_EQ(ListTree(out), (std::vector<std::string>{"part1.bin"})) << c.what;
+        EXPECT_EQ(ReadBytes(out + "\\part1.bin"), ReadBytes(*dir_ / "src\\part1.bin"));
+    }
+}
+
 // set2 patched to name set1 (present on disk as well) as its successor: a cycle.
 TEST_F(SpannedSetTest, CyclicChainEndsWithAFailure) {
     std::string second = ReadBytes(*dir_ / "set2.cab");

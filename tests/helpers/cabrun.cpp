@@ -35,6 +35,8 @@ static unsigned __stdcall Worker(void*) {
             s_secondLoad = LoadCabinetLibrary(&ex);
         s_ok = ExtractAll(&ex, s_destination);
         s_code = GetCabErrorMessage(&ex, &s_message);
+        if (ex.failureText)
+            s_message = _strdup(ex.failureText); // the whole text of a failed check
     }
     PostMessageW(s_window, WM_RUN_DONE, 0, 0);
     return 0;
