@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   (static_cast<uint8_t>(listing[i + 1]) & 0xe0) == 0x80));
     }
     Require(!listing.empty() && listing.back() == '\n');
-    Require(lines == report.files + 2 + report.branding.size() + report.record.size());
+    Require(lines == report.files + 2 + report.branding.size() + report.manifest.size() +
+                         report.record.size());
     return 0;
 }

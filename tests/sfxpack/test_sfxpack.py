@@ -20,6 +20,7 @@ import tempfile
 import time
 import unittest
 import zlib
+from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CROSS = os.path.join(ROOT, os.environ.get("ORVANTA_CROSS_BUILD", "build"))
@@ -33,6 +34,7 @@ DRIVE = os.path.join(CROSS, "demo", "demo_drive.exe")
 DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
 EPOCH = 1700000000
+LEVEL = ["--execution-level", "asInvoker"]  # without one, --check warns
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
 
@@ -212,11 +214,11 @@ class Workdir(unittest.TestCase):
             "sub/big.bin": (random.Random(7).randbytes(100000), 1710000007, False),
         })
 
-    def pack(self, src, out, stub=STUB, env=None, **kw):
-        return run([SFXPACK, src, "-o", out, "--stub", stub], env, **kw)
+    def pack(self, src, out, stub=STUB, env=None, args=(), **kw):
+        return run([SFXPACK, src, "-o", out, "--stub", stub] + list(args), env, **kw)
 
-    def installer(self, src=None, name="inst.exe", env=None):
-        r = self.pack(src or self.sample(), self.path(name), env=env)
+    def installer(self, src=None, name="inst.exe", env=None, args=()):
+        r = self.pack(src or self.sample(), self.path(name), env=env, args=args)
         self.assertEqual(r.returncode, 0, r.stderr)
         return self.path(name)
 
@@ -229,11 +231,11 @@ class Workdir(unittest.TestCase):
              self.path("key.pem"), "-in", inst, "-out", out], check=True)
         return out
 
-    def brand(self, src, name, stub, env=None):
-        """Packs src with the test icon and VERSION."""
+    def brand(self, src, name, stub, env=None, extra=()):
+        """Packs src with the test icon and VERSION, and the options extra."""
         write(self.path("brand.ico"), brand_icon())
         args = [SFXPACK, src, "-o", self.path(name), "--stub", stub,
-                "--icon", self.path("brand.ico")]
+                "--icon", self.path("brand.ico")] + list(extra)
         for key, value in VERSION.items():
             args += ["--version-info", key + "=" + value]
         r = run(args, env)
@@ -289,7 +291,7 @@ class Check(Workdir):
         for extra in range(8):  # sizes that need the certificate table's alignment padding
             src = self.sample("p%d" % extra)
             write(os.path.join(src, "pad.txt"), random.Random(extra).randbytes(extra + 1))
-            inst = self.installer(src, "i%d.exe" % extra)
+            inst = self.installer(src, "i%d.exe" % extra, args=LEVEL)
             data = read(inst)
             for path in [inst, self.sign(inst, self.path("s%d.exe" % extra))]:
                 r = self.check(path)
@@ -303,7 +305,7 @@ class Check(Workdir):
         # Stub and cabinet put together by hand: no record, still a good installer.
         write(self.path("hand.exe"), read(STUB) + data[overlay(data):])
         r = self.check(self.path("hand.exe"))
-        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(b"\npayload digest: none (not packed by sfxpack)\n", r.stdout)
 
     def test_payload_record_read_back(self):
@@ -568,8 +570,9 @@ class Hostile(Workdir):
         r = run([SFXPACK, "--list", self.path("odd.exe")])
         self.assertEqual(r.returncode, 0, r.stderr)
         lines = r.stdout.splitlines()
-        self.assertEqual(len(lines), 3 + len(names), r.stdout)
-        self.assertEqual(lines[0], b"payload digest: none (not packed by sfxpack)")
+        self.assertEqual(len(lines), 4 + len(names), r.stdout)
+        self.assertEqual(lines[:2], [b"manifest: none",
+                                     b"payload digest: none (not packed by sfxpack)"])
         self.assertFalse(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", r.stdout))
         for row in [b"  a\\x0ab.txt", b"  \\x1b[2Jred", b"  c\\x7f\\xc2\\x9b"]:
             self.assertEqual(sum(line.endswith(row) for line in lines), 1, (row, r.stdout))
@@ -689,7 +692,8 @@ class Wine(Workdir):
         self.assertNotEqual(view["relocations"][0], "0")
         for path in [inst, self.sign(inst, self.path("signed.exe"))]:
             r = self.check(path)
-            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr.count(b"\n"), 1, r.stderr)  # no execution level
             self.assertIn(b"icon: 16x16 32-bit, 32x32 32-bit, 48x48 32-bit, 256x256 32-bit PNG",
                           r.stdout)
             self.assertIn('  ProductName: "MyApp \u00e9dition"'.encode(), r.stdout)
@@ -698,7 +702,9 @@ class Wine(Workdir):
 
     def test_branded_installer_extracts_signed_and_unsigned(self):
         src = self.sample()
-        inst = self.brand(src, "b.exe", STUB, env={"TZ": TZ})
+        inst = self.brand(src, "b.exe", STUB, env={"TZ": TZ}, extra=[
+            "--execution-level", "requireAdministrator", "--supported-os", "--dpi-aware",
+            "--long-path-aware"])
         for path in [inst, self.sign(inst, self.path("s.exe"))]:
             with self.subTest(path):
                 self.assertEqual(self.check(path).returncode, 0)
@@ -827,6 +833,72 @@ class Damaged(Workdir):
         self.assertLess(len(written), len(names))
         for n in written:  # what stays is whole
             self.assertEqual(read(os.path.join(dest, n)), read(os.path.join(src, n)), n)
+
+
+# What the manifest options add, as found by ElementTree: (level, uiAccess), the supported
+# systems (Vista, 7, 8, 8.1, 10/11), dpiAware, dpiAwareness and longPathAware.
+OS_IDS = ["{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]
+NS = {"v3": "urn:schemas-microsoft-com:asm.v3", "c": "urn:schemas-microsoft-com:compatibility.v1",
+      "w5": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+      "w6": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+
+
+def manifest_choices(xml):
+    root = ElementTree.fromstring(xml)
+    level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/"
+                      "v3:requestedExecutionLevel", NS)
+    settings = "v3:application/v3:windowsSettings/"
+    found = {"level": level is not None and (level.get("level"), level.get("uiAccess")),
+             "os": [e.get("Id") for e in root.findall("c:compatibility/c:application/"
+                                                      "c:supportedOS", NS)]}
+    for key, tag in [("dpiAware", "w5:dpiAware"), ("dpiAwareness", "w6:dpiAwareness"),
+                     ("longPathAware", "w6:longPathAware")]:
+        found[key] = root.findtext(settings + tag, None, NS)
+    return {k: v for k, v in found.items() if v}
+
+
+class Manifest(Workdir):
+    def test_options_read_back(self):
+        src = self.sample()
+        before = resources(STUB)[(24, 1, 1033)]
+        head = before[:before.rindex(b"</assembly>")]
+        dpi = {"dpiAware": "true", "dpiAwareness": "PerMonitorV2, System"}
+        cases = [
+            ([], {}, ["execution level: not declared", "supported OS: not declared",
+                      "DPI awareness: not declared", "long-path aware: not declared"]),
+            (["--execution-level", "asInvoker"], {"level": ("asInvoker", "false")},
+             ["execution level: asInvoker"]),
+            (["--execution-level", "requireAdministrator", "--supported-os"],
+             {"level": ("requireAdministrator", "false"), "os": OS_IDS},
+             ["execution level: requireAdministrator", "supported OS: Vista, 7, 8, 8.1, 10/11"]),
+            (["--dpi-aware"], dpi, ["DPI awareness: dpiAware true; dpiAwareness PerMonitorV2, "
+                                    "System"]),
+            (["--long-path-aware", "--execution-level", "highestAvailable", "--dpi-aware"],
+             dict(dpi, longPathAware="true", level=("highestAvailable", "false")),
+             ["long-path aware: true", "execution level: highestAvailable"]),
+        ]
+        for args, want, lines in cases:
+            with self.subTest(args):
+                inst = self.installer(src, args=args)
+                after = resources(inst)[(24, 1, 1033)]
+                if not args:
+                    self.assertEqual(after, before)
+                self.assertTrue(after.startswith(head) and after.endswith(b"</assembly>\n"))
+                self.assertEqual(manifest_choices(after), want)
+                listed, checked = run([SFXPACK, "--list", inst]), self.check(inst)
+                self.assertEqual(checked.returncode, 0, checked.stderr)
+                for line in lines:
+                    self.assertIn(b"\nmanifest: " + line.encode() + b"\n", checked.stdout)
+                    self.assertIn(b"\nmanifest: " + line.encode() + b"\n", listed.stdout)
+                self.assertEqual(b"warning: no execution level" in checked.stderr,
+                                 "level" not in want)
+        # A stub whose manifest already declares what an option adds is refused.
+        data = read(inst)
+        write(self.path("declared.exe"), data[:overlay(data)])
+        r = self.pack(src, self.path("again.exe"), self.path("declared.exe"), args=LEVEL)
+        self.assert_refused(r, "cannot change the stub's manifest: it already declares")
 
 
 class Branding(Workdir):

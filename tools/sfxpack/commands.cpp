@@ -201,7 +201,8 @@ int Pack(const PackRequest& r) {
     bool ok = OpenStub(r.stub, &stub);
     // Branded before the payload is built, so that a refusal comes at once.
     if (ok && !(ReadStubResources(stub, &resources, &error) &&
-                BrandResources(branding, &resources.list, &error))) {
+                BrandResources(branding, &resources.list, &error) &&
+                ApplyManifestOptions(r.manifest, &resources.list, &error))) {
         ReportError(error);
         ok = false;
     }
@@ -252,6 +253,8 @@ bool ListInstaller(const Source& file, std::string* listing, std::vector<std::st
     ReadInstallerResources(file, &resources, problems);
     std::vector<std::string> lines;
     DescribeBranding(resources, &lines, problems);
+    std::vector<std::string> warnings; // --check's to give
+    DescribeManifest(resources, &lines, &warnings, problems);
     DescribePayloadRecord(file, resources, {place.offset, info.cabinetSize}, false, &lines,
                           problems);
     listing->clear();
@@ -318,15 +321,19 @@ bool CheckInstaller(const Source& file, CheckReport* report) {
         CheckPayload(info, &findings);
     }
     // The record is checked even when the cabinet cannot be read: it may tell why.
+    std::vector<std::string> manifestWarnings;
     if (place.offset < place.end) {
         std::vector<Resource> resources;
         ReadInstallerResources(file, &resources, &report->problems);
         DescribeBranding(resources, &report->branding, &report->problems);
+        DescribeManifest(resources, &report->manifest, &manifestWarnings, &report->problems);
         DescribePayloadRecord(file, resources, {place.offset, read ? info.cabinetSize : 0}, true,
                               &report->record, &report->problems);
     }
     report->problems.insert(report->problems.end(), findings.errors.begin(), findings.errors.end());
     report->warnings = findings.warnings;
+    report->warnings.insert(report->warnings.end(), manifestWarnings.begin(),
+                            manifestWarnings.end());
     report->files = info.files.size();
     report->cabinetSize = info.cabinetSize;
     report->cabinetOffset = place.offset;
@@ -350,6 +357,8 @@ int Check(const std::string& installer) {
     if (!ok)
         return kExitRefused;
     for (const std::string& line : report.branding)
+        printf("%s\n", EscapeText(line).c_str());
+    for (const std::string& line : report.manifest)
         printf("%s\n", EscapeText(line).c_str());
     for (const std::string& line : report.record)
         printf("%s\n", EscapeText(line).c_str());

@@ -7,6 +7,7 @@
 #include "branding.h"
 #include "cab_builder.h"
 #include "file_io.h"
+#include "manifest.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 1; // a problem with the inputs, each reported on stderr
@@ -19,6 +20,7 @@ struct PackRequest {
     TimePolicy times;
     Branding branding;        // --icon and --version-info
     uint16_t recordFlags = 0; // the payload record's choices: kRecordProgressBar
+    ManifestOptions manifest; // --execution-level, --supported-os, --dpi-aware, ...
 };
 
 // Appends the cabinet of a folder (built here) or an existing cabinet to the stub, whose
@@ -42,10 +44,11 @@ struct CheckReport {
     bool isSigned = false;
     const char* arch = "";             // "x86" or "x64": the stub's architecture
     std::vector<std::string> branding; // icon sizes and version strings found
+    std::vector<std::string> manifest; // the manifest's execution level, systems, ...
     std::vector<std::string> record;   // the payload record's digest and choices
 };
 
-// The listing of the installer in file: the branding and payload record lines, a heading,
+// The listing of the installer in file: the branding, manifest and payload record lines, a heading,
 // one row per file with its name escaped to one line, and a total. False, with problems appended,
 // when no cabinet could be read.
 bool ListInstaller(const Source& file, std::string* listing, std::vector<std::string>* problems);

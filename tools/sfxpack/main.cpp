@@ -12,6 +12,8 @@
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
     "               [--icon FILE.ico] [--version-info KEY=VALUE]... [--progress-bar]\n"
+    "               [--execution-level LEVEL] [--supported-os] [--dpi-aware]\n"
+    "               [--long-path-aware]\n"
     "       sfxpack --list INSTALLER\n"
     "       sfxpack --check INSTALLER\n"
     "       sfxpack --help | --version\n";
@@ -22,7 +24,7 @@ static const char kHelpHead[] =
     "\n";
 
 static const char kHelpTail[] =
-    "  --list         list an installer's branding, payload record and files\n"
+    "  --list         list an installer's branding, manifest, payload record and files\n"
     "  --check        check an installer's layout and payload; exit 0 when good\n"
     "  --version      print sfxpack's own version\n"
     "\n"
@@ -122,6 +124,37 @@ static const PackOption kPackOptions[] = {
          return 0;
      },
      "  --progress-bar the installer shows a progress bar while it extracts\n"},
+    {"--execution-level", true,
+     [](const char* v, PackArgs* a) {
+         if (!IsExecutionLevel(v))
+             return UsageError("--execution-level takes asInvoker, highestAvailable or "
+                               "requireAdministrator, not ",
+                               v);
+         a->request->manifest.executionLevel = v;
+         return 0;
+     },
+     "  --execution-level LEVEL\n"
+     "                 the manifest's requested execution level: asInvoker (per-user\n"
+     "                 packages), highestAvailable or requireAdministrator (machine-wide)\n"},
+    {"--supported-os", false,
+     [](const char*, PackArgs* a) {
+         a->request->manifest.supportedOs = true;
+         return 0;
+     },
+     "  --supported-os the manifest lists Windows Vista to 11 as supported\n"},
+    {"--dpi-aware", false,
+     [](const char*, PackArgs* a) {
+         a->request->manifest.dpiAware = true;
+         return 0;
+     },
+     "  --dpi-aware    per-monitor (v2) DPI aware, system aware where Windows lacks it\n"},
+    {"--long-path-aware", false,
+     [](const char*, PackArgs* a) {
+         a->request->manifest.longPathAware = true;
+         return 0;
+     },
+     "  --long-path-aware\n"
+     "                 long-path aware, where Windows allows long paths\n"},
 };
 
 // The packing option named arg, or null.
