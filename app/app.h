@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+#include <atomic>
+#include <cstdint>
 
 #include "resource.h"
 
@@ -32,6 +34,16 @@ char* ReadDestination();
 // memory), starts the setup program, reports a failure or a cancellation, releases the
 // library, and posts WM_EXTRACT_DONE last.
 void __cdecl ExtractionThread(void* destination);
+
+// Posted by the job once the files are written, so that a progress bar shows the end.
+constexpr UINT WM_EXTRACT_WRITTEN = WM_USER + 12;
+
+// The payload's size in KiB, set by the job before it extracts; read by the progress bar.
+extern std::atomic<uint32_t> g_payloadKiB;
+// Makes the progress bar when the installer is marked for one (else nothing), on "Extraire".
+void CreateProgressBar(HWND dialog);
+// Moves the bar, if any, to the bytes written so far: forward only.
+void UpdateProgressBar(HWND dialog);
 
 // True when a find-first search finds an entry at path (UTF-8; a folder counts).
 bool FileExists(const char* path);

@@ -45,6 +45,7 @@ static void StartExtraction(HWND hwnd) {
     char* destination = ReadDestination();
     // Without the event the dialog only goes without its rests.
     g_jobEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CreateProgressBar(hwnd);
     g_extractionStarted = 1;
     if (_beginthread(ExtractionThread, 0, destination) == static_cast<uintptr_t>(-1L)) {
         free(destination);
@@ -99,6 +100,7 @@ static void ShowProgress(WPARAM wParam) {
     if (text)
         SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, text);
     free(text);
+    UpdateProgressBar(g_hwndMain);
     WaitForSingleObject(g_jobEnded, kProgressFrameMs);
 }
 
@@ -122,6 +124,10 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         break;
     case WM_EXTRACT_PROGRESS:
         ShowProgress(wParam);
+        break;
+    case WM_EXTRACT_WRITTEN:
+    case WM_TIMER:
+        UpdateProgressBar(hwnd);
         break;
     case WM_EXTRACT_CHECKING:
         SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, L"Vérification de l'archive...");

@@ -117,11 +117,13 @@ static void RunExtraction(const char* destination) {
     // What can be known before the first write is checked before it: a refused run writes
     // nothing, not even the destination folder.
     char* problem = nullptr;
-    if (CheckBeforeExtracting(destination, g_hwndMain, &problem) != 0) {
+    uint64_t payloadBytes = 0;
+    if (CheckBeforeExtracting(destination, g_hwndMain, &payloadBytes, &problem) != 0) {
         ShowErrorUtf8(problem ? problem : "Memory allocation failed");
         free(problem);
         return;
     }
+    g_payloadKiB = static_cast<uint32_t>(payloadBytes >> 10);
     CabExtractor extractor(g_hwndMain);
     LoadCabinetLibrary(&extractor);
     wchar_t* wide = WidePath(destination);
@@ -135,8 +137,10 @@ static void RunExtraction(const char* destination) {
             ShowErrorUtf8(extractor.failureText); // a later part failed its checks
         else
             ShowError(message);
-    } else if (!g_cancelRequested.load()) {
-        LaunchSetup(destination);
+    } else {
+        PostMessageW(g_hwndMain, WM_EXTRACT_WRITTEN, 0, 0);
+        if (!g_cancelRequested.load())
+            LaunchSetup(destination);
     }
     if (g_cancelRequested.load())
         MessageBoxW(g_hwndMain,

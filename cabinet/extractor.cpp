@@ -30,6 +30,8 @@ void StartRun(CabExtractor* ex) {
     ex->seenCount = 0;
     g_writeFailed = 0;
     g_openOutput = 0;
+    g_bytesWritten = 0;
+    g_writtenKiB = 0;
     CabStreamState& state = StreamState();
     state.map.Clear();
     strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);

@@ -94,8 +94,7 @@ bool PayloadCrc(EmbeddedCabFile* file, uint64_t size, uint32_t* crc) {
     return ok;
 }
 
-// The payload record sfxpack stored in the image's resources; false when there is none.
-bool FindPayloadRecord(PayloadRecord* record) {
+bool ReadRecordResource(PayloadRecord* record) {
     const HMODULE image = g_hInstance ? g_hInstance : GetModuleHandleW(nullptr);
     const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(kPayloadRecordId),
                                       MAKEINTRESOURCEW(10)); // RT_RCDATA
@@ -153,6 +152,7 @@ struct TableWalk {
     const char* destination;
     uint32_t clusterBytes;
     uint64_t needed; // bytes of whole clusters
+    uint64_t bytes;  // bytes of the files
     int code;        // 0, CAB_ERROR_BAD_NAME or FDIERROR_ALLOC_FAIL
     char* refused;   // the refused name as it can be shown
 };
@@ -183,6 +183,7 @@ bool VisitFile(void* context, const CabTableFile& file) {
     const uint64_t clusters =
         (file.size + static_cast<uint64_t>(walk->clusterBytes) - 1) / walk->clusterBytes;
     walk->needed += clusters * walk->clusterBytes;
+    walk->bytes += file.size;
     return true;
 }
 
@@ -202,10 +203,10 @@ uint32_t DeclaredSize(const CabSource& source, int* code) {
 
 // The names and the room: the file table of a cabinet of cabinetSize bytes, all present.
 int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destination,
-               char** message) {
+               uint64_t* bytes, char** message) {
     Volume volume;
     QueryVolume(destination, &volume);
-    TableWalk walk = {destination, volume.clusterBytes, 0, 0, nullptr};
+    TableWalk walk = {destination, volume.clusterBytes, 0, 0, 0, nullptr};
     CabTableHeader header = {};
     size_t needed = 0;
     size_t size = cabinetSize < kFirstTableRead ? cabinetSize : kFirstTableRead;
@@ -224,6 +225,7 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
     }
     if (read == kTableDamaged)
         return CAB_ERROR_INCOMPLETE;
+    *bytes = walk.bytes;
     if (walk.code) {
         if (walk.code == CAB_ERROR_BAD_NAME)
             *message = Message(walk.code, walk.refused ? walk.refused : "?");
@@ -246,7 +248,8 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
 }
 
 // The checks on the open embedded cabinet; 0 or a code, *message as above.
-int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, char** message) {
+int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, uint64_t* bytes,
+                  char** message) {
     const CabSource source = {file->length > 0 ? static_cast<uint64_t>(file->length) : 0,
                               ReadEmbeddedStart, file};
     int code = 0;
@@ -254,7 +257,7 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, c
     if (code)
         return code;
     PayloadRecord record;
-    if (FindPayloadRecord(&record)) {
+    if (ReadRecordResource(&record)) {
         if (record.payloadSize > source.length)
             return CAB_ERROR_INCOMPLETE;
         if (notify && record.payloadSize >= kCheckNoticeBytes)
@@ -263,7 +266,7 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, c
         if (!PayloadCrc(file, record.payloadSize, &crc) || crc != record.crc32c)
             return CAB_ERROR_INCOMPLETE;
     }
-    return CheckTable(source, cabinetSize, destination, message);
+    return CheckTable(source, cabinetSize, destination, bytes, message);
 }
 
 } // namespace
@@ -287,15 +290,23 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
     out[outSize - 1] = '\0';
 }
 
-int CheckBeforeExtracting(const char* destination, HWND notify, char** message) {
+bool FindPayloadRecord(PayloadRecord* record) {
+    return ReadRecordResource(record);
+}
+
+int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloadBytes,
+                          char** message) {
     *message = nullptr;
+    uint64_t bytes = 0;
     char* normalised = NormaliseDestination(destination);
     if (!normalised)
         return FDIERROR_ALLOC_FAIL;
     // Without its own file the program cannot read its payload; the run reports that as it
     // always has.
     EmbeddedCabFile* file = OpenEmbeddedCab();
-    const int code = file ? CheckEmbedded(file, normalised, notify, message) : 0;
+    const int code = file ? CheckEmbedded(file, normalised, notify, &bytes, message) : 0;
+    if (payloadBytes)
+        *payloadBytes = bytes;
     if (file)
         ReleaseEmbeddedCab(file);
     free(normalised);
@@ -314,8 +325,9 @@ int CheckContinuation(const char* path, const char* destination, char** message)
     const CabSource source = {length > 0 ? static_cast<uint64_t>(length) : 0, ReadDiskStart, &fd};
     int code = 0;
     const uint32_t cabinetSize = DeclaredSize(source, &code);
+    uint64_t bytes = 0;
     if (!code)
-        code = CheckTable(source, cabinetSize, destination ? destination : "", message);
+        code = CheckTable(source, cabinetSize, destination ? destination : "", &bytes, message);
     _close(fd);
     if (code && !*message)
         *message = Message(code, nullptr);

@@ -21,7 +21,13 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize);
 // all hold; else the code (CAB_ERROR_INCOMPLETE, FDIERROR_NOT_A_CABINET, CAB_ERROR_BAD_NAME,
 // CAB_ERROR_NO_ROOM, FDIERROR_ALLOC_FAIL) with *message (UTF-8, heap, freed by the caller)
 // saying what happened and what to do. Writes nothing; notify may be null.
-int CheckBeforeExtracting(const char* destination, HWND notify, char** message);
+// *payloadBytes (may be null) gets the sum of the sizes of the files that start in it.
+int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloadBytes,
+                          char** message);
+
+struct PayloadRecord;
+// The payload record sfxpack stored in the image's resources; false when there is none.
+bool FindPayloadRecord(PayloadRecord* record);
 
 // The same checks but the digest, on a continuation cabinet on the disk (ANSI path, as the
 // library opens it) before the library reads from it, for the files that start in it; the

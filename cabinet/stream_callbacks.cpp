@@ -10,6 +10,8 @@
 #include "unmask.h"
 
 int g_writeFailed = 0;
+uint64_t g_bytesWritten = 0;
+std::atomic<uint32_t> g_writtenKiB{0};
 INT_PTR g_openOutput = 0;
 
 static CabStreamState s_streamState;
@@ -85,6 +87,10 @@ UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb) {
     // Some libraries ignore this result; the run fails on the flag instead.
     if (written < 0 || static_cast<UINT>(written) != cb)
         g_writeFailed = 1;
+    if (written > 0) {
+        g_bytesWritten += static_cast<uint64_t>(written);
+        g_writtenKiB.store(static_cast<uint32_t>(g_bytesWritten >> 10), std::memory_order_relaxed);
+    }
     return static_cast<UINT>(written);
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 #include <fdi.h>
+#include <atomic>
+#include <cstdint>
 
 #include "handle_table.h"
 #include "names.h"
@@ -28,6 +30,11 @@ CabStreamState& StreamState();
 // Set by CabWrite when a write fails or falls short; the run then fails with code 8. Global,
 // not on the run's record, only because the write callback gets a handle and no context.
 extern int g_writeFailed;
+
+// Bytes the run has written to its output files, and the same in KiB for another thread to
+// read (a progress bar): written by CabWrite only.
+extern uint64_t g_bytesWritten;
+extern std::atomic<uint32_t> g_writtenKiB;
 
 // The output file the driver has open, 0 when none: CabClose clears it, so that a library
 // that closes the file itself on a failure is not followed by a second close.

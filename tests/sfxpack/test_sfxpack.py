@@ -901,6 +901,38 @@ class Manifest(Workdir):
         self.assert_refused(r, "cannot change the stub's manifest: it already declares")
 
 
+class ProgressBar(Workdir):
+    def test_marked_installer_bar_moves_forward_and_ends_full(self):
+        require(REAL_STUB, PRESS)
+        rng = random.Random(22)
+        # A Setup.exe that does not start: its notice holds the dialog, bar and all, on screen.
+        src = self.tree("pkg", {"big.bin": (rng.randbytes(24 << 20), EPOCH, False),
+                                "small.txt": (b"small\r\n", EPOCH, False),
+                                "Setup.exe": (b"not a program", EPOCH, False)})
+        for marked in (True, False):
+            with self.subTest(marked=marked):
+                name = "marked.exe" if marked else "plain.exe"
+                r = self.pack(src, self.path(name), REAL_STUB,
+                              args=["--progress-bar"] if marked else [])
+                self.assertEqual(r.returncode, 0, r.stderr)
+                work = self.path("work-" + name)
+                os.makedirs(work)
+                shutil.copy(self.path(name), os.path.join(work, "inst.exe"))
+                p = subprocess.run(["wine", PRESS, winpath(os.path.join(work, "inst.exe")),
+                                    winpath(work), "--watch-bar"], capture_output=True,
+                                   timeout=180)
+                out = p.stdout.decode("utf-8", "replace").replace("\r", "")
+                self.assertIn("exit\t0", out)
+                bars = [l.split("\t")[1:] for l in out.splitlines() if l.startswith("bar\t")]
+                if not marked:
+                    self.assertEqual(bars, [["none"]])
+                    continue
+                positions = [int(b[0]) for b in bars]
+                self.assertEqual(positions, sorted(positions), out)
+                self.assertGreater(len(set(positions)), 2, out)  # it moved on the way
+                self.assertEqual(bars[-1], ["10000", "10000"], out)
+
+
 class Branding(Workdir):
     def test_refusals_write_nothing(self):
         good = ico([(16, dib(16, 0xFF0000))])

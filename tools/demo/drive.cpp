@@ -1,9 +1,12 @@
 // Plays the user for the demo when nobody is watching: starts the installer in a working
-// folder, photographs its dialog, presses "Extraire", answers the demo setup's box and waits
-// for the installer to end. Prints what it did; exit code 0 when everything happened.
+// folder, presses "Extraire", photographs its dialog (once its progress bar, if it has one,
+// is a third of the way; before the press when the run is too short to catch), answers the
+// demo setup's box and waits for the installer to end. Prints what it did; exit code 0 when
+// everything happened.
 //
 // Usage: drive INSTALLER WORKDIR SCREENSHOT.bmp
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -35,6 +38,18 @@ int main(int argc, char** argv) {
     SaveWindowBitmap(dialog, argv[3]);
     printf("drive: dialog shown, pressing \"Extraire\"\n");
     PressButton(dialog, IDC_EXTRACT);
+    for (int i = 0; i < 30000 && WaitForSingleObject(process, 1) == WAIT_TIMEOUT; ++i) {
+        const HWND bar = FindWindowExW(dialog, nullptr, L"msctls_progress32", nullptr);
+        DWORD_PTR position = 0, range = 0;
+        if (bar && SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position) &&
+            SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 1000, &range) &&
+            position * 3 >= range && position < range) {
+            SaveWindowBitmap(dialog, argv[3]);
+            printf("drive: dialog photographed with its progress bar at %lu%%\n",
+                   static_cast<unsigned long>(position * 100 / range));
+            break;
+        }
+    }
     DWORD code = 1;
     WaitForSingleObject(process, 60000);
     GetExitCodeProcess(process, &code);
