@@ -64,10 +64,11 @@ def make_tiny(root):
     os.utime(path, (make_payloads.MTIME, make_payloads.MTIME))
 
 
-def pack(sfxpack, stub, folder, exe, cab):
+def pack(sfxpack, stub, folder, exe, cab, options=()):
     """The installer, and its overlay cut into a bare cabinet for the other contenders."""
     env = dict(os.environ, SOURCE_DATE_EPOCH=EPOCH)
-    run([sfxpack, folder, "-o", exe, "--stub", stub], env=env, stderr=subprocess.DEVNULL)
+    run([sfxpack, folder, "-o", exe, "--stub", stub] + list(options), env=env,
+        stderr=subprocess.DEVNULL)
     with open(exe, "rb") as f:
         # The stub as packed (its resources carry the payload record) ends with its sections.
         f.seek(sections_end(f.read(1 << 16)))
@@ -457,6 +458,8 @@ def main():
     parser.add_argument("--payloads", help="folder of the generated payloads (default OUT/payload)")
     parser.add_argument("--compare", action="append", default=[], metavar="LABEL=STUB",
                         help="also time the installer made with this stub, in the same rounds")
+    parser.add_argument("--bar", action="store_true",
+                        help="also time the installer packed with --progress-bar (\"bar\")")
     args = parser.parse_args()
     if args.runs < 3:
         sys.exit("bench: at least 3 runs each")
@@ -475,13 +478,15 @@ def main():
         file_counts[payload] = len(files_under(os.path.join(payload_root, payload)))
     facts = stub_facts(args.stub, args.objdump)
     compare = []  # (label, {payload: exe})
-    for item in args.compare:
-        label, _, stub = item.partition("=")
+    variants = [item.partition("=")[::2] + ((),) for item in args.compare]
+    if args.bar:
+        variants.append(("bar", args.stub, ("--progress-bar",)))
+    for label, stub, options in variants:
         packed = {}
         for payload in PAYLOADS:
             packed[payload] = os.path.join(out, "%s-%s.exe" % (payload, label))
             pack(args.sfxpack, stub, os.path.join(payload_root, payload), packed[payload],
-                 packed[payload] + ".cab")
+                 packed[payload] + ".cab", options)
         compare.append((label, packed))
 
     with desktop_held(args.hold):
