@@ -60,6 +60,16 @@ class Stubs(unittest.TestCase):
             self.assertEqual(os.path.getsize(path), end, "bytes after the last section")
             self.assertLessEqual(os.path.getsize(path), MAX_STUB_BYTES)
 
+    def test_hardened_for_windows(self):
+        # ASLR and DEP everywhere, 64-bit ASLR on x64; the library search limited to the system
+        # folder at start, through a call found by name (Windows 7 may lack it).
+        wanted = {"x86": 0x0140, "x64": 0x0160}  # DYNAMIC_BASE | NX_COMPAT (| HIGH_ENTROPY_VA)
+        for arch, path, pe in self.each():
+            flags = pe.OPTIONAL_HEADER.DllCharacteristics
+            self.assertEqual(flags & wanted[arch], wanted[arch], hex(flags))
+            with open(path, "rb") as f:
+                self.assertIn(b"SetDefaultDllDirectories\0", f.read())
+
     def test_imports_only_system_dlls(self):
         for _, _, pe in self.each():
             dlls = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
