@@ -68,7 +68,8 @@ class Stubs(unittest.TestCase):
             flags = pe.OPTIONAL_HEADER.DllCharacteristics
             self.assertEqual(flags & wanted[arch], wanted[arch], hex(flags))
             with open(path, "rb") as f:
-                self.assertIn(b"SetDefaultDllDirectories\0", f.read())
+                found = b"SetDefaultDllDirectories\0" in f.read()
+            self.assertTrue(found, "SetDefaultDllDirectories is not named")
 
     def test_imports_only_system_dlls(self):
         for _, _, pe in self.each():
