@@ -45,7 +45,6 @@ static void StartExtraction(HWND hwnd) {
     char* destination = ReadDestination();
     // Without the event the dialog only goes without its rests.
     g_jobEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    CreateProgressBar(hwnd);
     g_extractionStarted = 1;
     if (_beginthread(ExtractionThread, 0, destination) == static_cast<uintptr_t>(-1L)) {
         free(destination);
@@ -54,8 +53,10 @@ static void StartExtraction(HWND hwnd) {
         PostQuitMessage(0);
         return;
     }
-    // Each control would repaint as it is disabled: the dialog repaints once, after.
+    // Each control would repaint as it is disabled: the dialog repaints once, after. The bar,
+    // if any, is made meanwhile too, while the worker already extracts.
     SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+    CreateProgressBar(hwnd);
     EnableWindow(GetDlgItem(hwnd, IDC_DEST_PATH), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_BROWSE), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_EXTRACT), FALSE);

@@ -41,17 +41,26 @@ void CreateProgressBar(HWND dialog) {
     if (!s_bar)
         return;
     SendMessageW(s_bar, PBM_SETRANGE32, 0, kBarRange);
-    // Where the interface is missing (before Windows 7, Wine) the bar goes without it.
-    void* taskbar = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ITaskbarList3, &taskbar))) {
-        s_taskbar = static_cast<ITaskbarList3*>(taskbar);
-        if (FAILED(s_taskbar->HrInit())) {
-            s_taskbar->Release();
-            s_taskbar = nullptr;
-        }
-    }
     SetTimer(dialog, kBarTimer, kBarTimerMs, nullptr);
+}
+
+// The taskbar button's progress, asked for at the first move of the bar rather than on the
+// click, so that loading the shell's object never delays the start of the job. Where the
+// interface is missing (before Windows 7, Wine) the bar goes without it.
+static void ConnectTaskbar() {
+    static bool s_asked = false;
+    if (s_asked)
+        return;
+    s_asked = true;
+    void* taskbar = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                &taskbar)))
+        return;
+    s_taskbar = static_cast<ITaskbarList3*>(taskbar);
+    if (FAILED(s_taskbar->HrInit())) {
+        s_taskbar->Release();
+        s_taskbar = nullptr;
+    }
 }
 
 void UpdateProgressBar(HWND dialog) {
@@ -67,6 +76,7 @@ void UpdateProgressBar(HWND dialog) {
         return; // forward only, and no repaint for nothing
     s_shown = position;
     SendMessageW(s_bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    ConnectTaskbar();
     if (s_taskbar)
         s_taskbar->SetProgressValue(dialog, static_cast<ULONGLONG>(position), kBarRange);
 }

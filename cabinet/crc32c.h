@@ -10,5 +10,8 @@
 // tables; both give the same value.
 uint32_t Crc32c(uint32_t crc, const void* data, size_t size);
 
+// The CRC of a followed by b, from the CRC of each and b's length.
+uint32_t Crc32cCombine(uint32_t crcA, uint32_t crcB, uint64_t lengthB);
+
 // The table version alone, for tests that compare the two.
 uint32_t Crc32cPortable(uint32_t crc, const void* data, size_t size);

@@ -38,8 +38,7 @@ uint32_t GetOverlayOffset() {
     return end;
 }
 
-// Opens the program's own file for reading, whatever the length of its path; null on failure.
-static FILE* OpenOwnFile() {
+FILE* OpenOwnFile() {
     for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
         wchar_t* path = static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)));
         if (!path)

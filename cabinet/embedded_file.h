@@ -25,6 +25,9 @@ extern int32_t g_selfFileRefs;
 // of the loaded image at g_hInstance (the main module when g_hInstance is null).
 uint32_t GetOverlayOffset();
 
+// Opens the program's own file for reading, whatever the length of its path; null on failure.
+FILE* OpenOwnFile();
+
 // A new record on the shared stream, opening the stream first when needed.
 // Null when the program's file cannot be opened or the record cannot be allocated; no
 // reference is then counted.

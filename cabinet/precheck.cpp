@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -76,22 +78,57 @@ bool ReadDiskStart(void* self, void* buf, size_t size) {
     return true;
 }
 
-// The CRC-32C of the embedded cabinet's first size bytes; false on a short read or no memory.
-bool PayloadCrc(EmbeddedCabFile* file, uint64_t size, uint32_t* crc) {
+// One part of the payload digested on a stream of its own: from its offset in the cabinet, its
+// length of bytes; crc and ok are the answer.
+struct DigestPart {
+    uint64_t from;
+    uint64_t length;
+    uint32_t crc;
+    bool ok;
+};
+
+unsigned __stdcall DigestOnOwnStream(void* argument) {
+    DigestPart* part = static_cast<DigestPart*>(argument);
+    part->crc = 0;
+    part->ok = false;
+    FILE* file = OpenOwnFile();
     unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
-    bool ok = buf && SeekEmbeddedCab(file, 0, SEEK_SET) == 0;
-    *crc = 0;
-    while (ok && size > 0) {
-        const UINT want = size < kReadChunk ? static_cast<UINT>(size) : kReadChunk;
-        const int got = ReadEmbeddedCab(file, buf, want);
-        ok = got > 0;
-        if (ok) {
-            *crc = Crc32c(*crc, buf, static_cast<size_t>(got));
-            size -= static_cast<uint64_t>(got);
+    if (file && buf &&
+        _fseeki64(file, static_cast<int64_t>(GetOverlayOffset() + part->from), SEEK_SET) == 0) {
+        uint64_t left = part->length;
+        while (left > 0) {
+            const size_t want = left < kReadChunk ? static_cast<size_t>(left) : kReadChunk;
+            const size_t got = fread(buf, 1, want, file);
+            if (got == 0)
+                break;
+            part->crc = Crc32c(part->crc, buf, got);
+            left -= got;
         }
+        part->ok = left == 0;
     }
     free(buf);
-    return ok;
+    if (file)
+        fclose(file);
+    return 0;
+}
+
+// The CRC-32C of the embedded cabinet's first size bytes; false on a short read or no memory.
+// The two halves are read and summed at once, on two streams and threads: the check then costs
+// about half the time of one pass over the payload.
+bool PayloadCrc(uint64_t size, uint32_t* crc) {
+    DigestPart low = {0, size / 2, 0, false};
+    DigestPart high = {size / 2, size - size / 2, 0, false};
+    HANDLE helper =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DigestOnOwnStream, &low, 0, nullptr));
+    if (!helper)
+        DigestOnOwnStream(&low);
+    DigestOnOwnStream(&high);
+    if (helper) {
+        WaitForSingleObject(helper, INFINITE);
+        CloseHandle(helper);
+    }
+    *crc = Crc32cCombine(low.crc, high.crc, high.length);
+    return low.ok && high.ok;
 }
 
 bool ReadRecordResource(PayloadRecord* record) {
@@ -263,7 +300,7 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, u
         if (notify && record.payloadSize >= kCheckNoticeBytes)
             PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
         uint32_t crc;
-        if (!PayloadCrc(file, record.payloadSize, &crc) || crc != record.crc32c)
+        if (!PayloadCrc(record.payloadSize, &crc) || crc != record.crc32c)
             return CAB_ERROR_INCOMPLETE;
     }
     return CheckTable(source, cabinetSize, destination, bytes, message);
