@@ -4,6 +4,7 @@
 
 #include "app.h"
 #include "embedded_file.h"
+#include "precheck.h"
 
 HWND g_hwndMain = nullptr;
 int g_extractionStarted = 0;
@@ -36,6 +37,7 @@ static void RestrictLibrarySearch() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictLibrarySearch();
     g_hInstance = instance;
+    StartPayloadDigest();
     CoInitialize(nullptr); // the folder browser needs an apartment on this thread
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};

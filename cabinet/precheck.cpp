@@ -131,6 +131,17 @@ bool PayloadCrc(uint64_t size, uint32_t* crc) {
     return low.ok && high.ok;
 }
 
+// The digest started early (StartPayloadDigest): its thread, and what it found.
+HANDLE s_digestThread = nullptr;
+uint64_t s_digestSize = 0;
+uint32_t s_digestCrc = 0;
+bool s_digestRead = false;
+
+unsigned __stdcall DigestWholePayload(void*) {
+    s_digestRead = PayloadCrc(s_digestSize, &s_digestCrc);
+    return 0;
+}
+
 bool ReadRecordResource(PayloadRecord* record) {
     const HMODULE image = g_hInstance ? g_hInstance : GetModuleHandleW(nullptr);
     const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(kPayloadRecordId),
@@ -297,10 +308,22 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, u
     if (ReadRecordResource(&record)) {
         if (record.payloadSize > source.length)
             return CAB_ERROR_INCOMPLETE;
-        if (notify && record.payloadSize >= kCheckNoticeBytes)
-            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
-        uint32_t crc;
-        if (!PayloadCrc(record.payloadSize, &crc) || crc != record.crc32c)
+        bool read = false;
+        uint32_t crc = 0;
+        if (s_digestThread && s_digestSize == record.payloadSize) {
+            // Begun at start-up, while the user chose the folder: usually done by now.
+            if (notify && WaitForSingleObject(s_digestThread, 0) == WAIT_TIMEOUT &&
+                record.payloadSize >= kCheckNoticeBytes)
+                PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+            WaitForSingleObject(s_digestThread, INFINITE);
+            read = s_digestRead;
+            crc = s_digestCrc;
+        } else {
+            if (notify && record.payloadSize >= kCheckNoticeBytes)
+                PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+            read = PayloadCrc(record.payloadSize, &crc);
+        }
+        if (!read || crc != record.crc32c)
             return CAB_ERROR_INCOMPLETE;
     }
     return CheckTable(source, cabinetSize, destination, bytes, message);
@@ -329,6 +352,15 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
 
 bool FindPayloadRecord(PayloadRecord* record) {
     return ReadRecordResource(record);
+}
+
+void StartPayloadDigest() {
+    PayloadRecord record;
+    if (s_digestThread || !ReadRecordResource(&record))
+        return;
+    s_digestSize = record.payloadSize;
+    s_digestThread = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, DigestWholePayload, nullptr, 0, nullptr));
 }
 
 int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloadBytes,

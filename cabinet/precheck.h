@@ -25,6 +25,12 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize);
 int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloadBytes,
                           char** message);
 
+// Starts reading the payload for its digest on a thread of its own, when the installer
+// carries a payload record: the user's choice of a folder takes far longer, so the check
+// after "Extraire" usually finds it done. Its streams are its own; nothing else of the run is
+// touched. Once per process, before CheckBeforeExtracting.
+void StartPayloadDigest();
+
 struct PayloadRecord;
 // The payload record sfxpack stored in the image's resources; false when there is none.
 bool FindPayloadRecord(PayloadRecord* record);
