@@ -140,8 +140,12 @@ def settle():
 
 @contextlib.contextmanager
 def desktop_held(hold_exe):
-    """Keeps Wine's desktop process up meanwhile (see bench/hold_desktop.c)."""
-    holder = subprocess.Popen(["wine", hold_exe], stdin=subprocess.DEVNULL)
+    """Keeps Wine's desktop process up meanwhile (see bench/hold_desktop.c). The desktop is
+    up before this returns: started by a timed run, it would inherit that run's output pipe
+    and keep the benchmark waiting for its end."""
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder = subprocess.Popen(["wine", hold_exe], **quiet)
+    subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
     try:
         yield
     finally:
