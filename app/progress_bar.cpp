@@ -22,7 +22,11 @@ constexpr RECT kBarPlace = {7, 90, 7 + 306, 90 + 10};
 constexpr UINT_PTR kBarTimer = 1;
 constexpr UINT kBarTimerMs = 50;
 
+// How long a run goes before its taskbar button shows the progress too.
+constexpr DWORD kTaskbarAfterMs = 1000;
+
 HWND s_bar = nullptr;
+DWORD s_createdAt = 0;
 ITaskbarList3* s_taskbar = nullptr;
 int s_shown = 0;
 
@@ -42,14 +46,16 @@ void CreateProgressBar(HWND dialog) {
         return;
     SendMessageW(s_bar, PBM_SETRANGE32, 0, kBarRange);
     SetTimer(dialog, kBarTimer, kBarTimerMs, nullptr);
+    s_createdAt = GetTickCount();
 }
 
-// The taskbar button's progress, asked for at the first move of the bar rather than on the
-// click, so that loading the shell's object never delays the start of the job. Where the
-// interface is missing (before Windows 7, Wine) the bar goes without it.
+// The taskbar button's progress, for a run long enough that the user may look away: asked for
+// only once the bar has moved for a while, as loading the shell's object costs a run of a few
+// hundred milliseconds more than the bar itself. Where the interface is missing (before
+// Windows 7) the bar goes without it.
 static void ConnectTaskbar() {
     static bool s_asked = false;
-    if (s_asked)
+    if (s_asked || GetTickCount() - s_createdAt < kTaskbarAfterMs)
         return;
     s_asked = true;
     void* taskbar = nullptr;
