@@ -127,6 +127,8 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         ShowProgress(wParam);
         break;
     case WM_EXTRACT_WRITTEN:
+        UpdateProgressBar(hwnd, true);
+        break;
     case WM_TIMER:
         UpdateProgressBar(hwnd);
         break;
