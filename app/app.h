@@ -42,7 +42,7 @@ constexpr UINT WM_EXTRACT_WRITTEN = WM_USER + 12;
 extern std::atomic<uint32_t> g_payloadKiB;
 // Makes the progress bar when the installer is marked for one (else nothing), on "Extraire".
 void CreateProgressBar(HWND dialog);
-// Moves the bar, if any, to the bytes written so far: forward only, and at most ten times a
+// Moves the bar, if any, to the bytes written so far: forward only, and at most four times a
 // second but for the last move.
 void UpdateProgressBar(HWND dialog, bool last = false);
 
