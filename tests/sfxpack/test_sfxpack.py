@@ -7,6 +7,7 @@ carries the program's resources, so that sfxpack can brand it and give it the pa
 cabrun.exe, the same without resources, is a stub that cannot take them. Branding is read back
 by brandread.exe through the platform's own calls, resources without Wine by pefile.
 """
+import hashlib
 import json
 import os
 import random
@@ -35,6 +36,8 @@ DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
 EPOCH = 1700000000
 LEVEL = ["--execution-level", "asInvoker"]  # without one, --check warns
+FOLDER_BYTES = 65535 * 32768  # the most one cabinet folder holds
+LONG = os.environ.get("ORVANTA_LONG") == "1"
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
 
@@ -405,6 +408,8 @@ class Refusals(Workdir):
         dangling = self.tree("dangling", {"Setup.exe": (b"x", EPOCH, False)})
         os.symlink("nowhere", os.path.join(dangling, "gone.txt"))
         colon = self.tree("colon", {"a:b.txt": (b"x", EPOCH, False)})
+        one_big = self.tree("one-big", {"big.bin": (b"", EPOCH, False)})
+        os.truncate(os.path.join(one_big, "big.bin"), FOLDER_BYTES + 1)  # sparse
         os.makedirs(self.path("empty"))
         sample = self.sample()
         cases = [
@@ -419,6 +424,8 @@ class Refusals(Workdir):
             ("dangling link", dangling, STUB, "cannot read"),
             ("bad name", colon, STUB, "\"a:b.txt\": ':' names a drive"),
             ("empty folder", self.path("empty"), STUB, "no files in"),
+            ("file over a folder", one_big, STUB, "big.bin: %d bytes, over the %d one cabinet "
+             "folder holds" % (FOLDER_BYTES + 1, FOLDER_BYTES)),
             ("junk after cabinet", self.path("junk.cab"), STUB, "4 bytes of unexpected data"),
             ("no record in stub", sample, BARE_STUB, "no resources to replace"),
         ]
@@ -833,6 +840,45 @@ class Damaged(Workdir):
         self.assertLess(len(written), len(names))
         for n in written:  # what stays is whole
             self.assertEqual(read(os.path.join(dest, n)), read(os.path.join(src, n)), n)
+
+
+def file_digest(path):
+    """Size and SHA-256 of the file at path, read a MiB at a time."""
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            h.update(chunk)
+    return os.path.getsize(path), h.hexdigest()
+
+
+class LargePayload(Workdir):
+    press = Damaged.press
+
+    @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
+    def test_past_2_gib_of_files_in_several_folders(self):
+        require(REAL_STUB, PRESS)
+        # Sparse files of zeros: nothing large is written before the extraction. No two of them
+        # fit one folder, and the last does not end on a block.
+        sizes = {"a.bin": 1100 << 20, "b.bin": 1100 << 20, "sub/c.bin": (1100 << 20) + 12345}
+        src = self.tree("pkg", {n: (b"", EPOCH, False) for n in sizes})
+        for name, size in sizes.items():
+            os.truncate(os.path.join(src, name), size)
+        r = self.pack(src, self.path("big.exe"), REAL_STUB, args=LEVEL)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        checked = self.check(self.path("big.exe"))
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        data = read(self.path("big.exe"))
+        self.assertEqual(struct.unpack_from("<H", data, overlay(data) + 0x1a)[0], 3)
+        work = self.path("work")
+        os.makedirs(work)
+        self.assertEqual(self.press(self.path("big.exe"), work), [])
+        dest = os.path.join(work, "Extract")
+        try:
+            for name in sizes:
+                self.assertEqual(file_digest(os.path.join(dest, *name.split("/"))),
+                                 file_digest(os.path.join(src, name)), name)
+        finally:
+            shutil.rmtree(dest)
 
 
 # What the manifest options add, as found by ElementTree: (level, uiAccess), the supported

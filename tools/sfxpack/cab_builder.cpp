@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "cab_reader.h"
+#include "file_io.h"
+#include "le.h"
 #include "progress.h"
 
 bool ParseEpoch(const char* text, int64_t* out) {
@@ -82,17 +84,32 @@ uint16_t ArchivedAttributes(const SourceFile& f) {
 bool CheckCabinetCapacity(const std::vector<SourceFile>& files,
                           std::vector<std::string>* problems) {
     const size_t before = problems->size();
-    uint64_t total = 0;
     for (const SourceFile& f : files) {
-        if (f.size > UINT32_MAX)
-            problems->push_back(f.path + ": " + std::to_string(f.size) +
-                                " bytes, over the 4 GiB a cabinet entry holds");
-        total += f.size;
+        if (f.size > kMaxFolderBytes)
+            problems->push_back(f.path + ": " + std::to_string(f.size) + " bytes, over the " +
+                                std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
     }
-    if (total > kMaxFolderBytes)
-        problems->push_back(std::to_string(total) + " bytes of files, over the " +
-                            std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
     return problems->size() == before;
+}
+
+bool AssignFolders(const std::vector<uint64_t>& sizes, uint64_t limit,
+                   std::vector<size_t>* folderOf, size_t* tooBig) {
+    folderOf->assign(sizes.size(), 0);
+    size_t folder = 0;
+    uint64_t used = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (sizes[i] > limit) {
+            *tooBig = i;
+            return false;
+        }
+        if (sizes[i] > limit - used) {
+            ++folder;
+            used = 0;
+        }
+        used += sizes[i];
+        (*folderOf)[i] = folder;
+    }
+    return true;
 }
 
 // libgcab reads the date from the fields of the GDateTime as given, whatever its zone.
@@ -271,19 +288,14 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
     return ok;
 }
 
-bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
-                  const std::string& path, Progress* progress, std::string* error) {
-    Pinned pinned;
-    pinned.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (pinned.fd < 0) {
-        *error = std::string("cannot open /dev/null: ") + strerror(errno);
-        return false;
-    }
-    pinned.path = "/proc/self/fd/" + std::to_string(pinned.fd);
+// Writes files [first, end) as a one-folder cabinet into the empty file at path.
+static bool WriteFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
+                        const TimePolicy& policy, const std::string& path, WriteContext* ctx,
+                        std::string* error) {
     GCabFolder* folder = gcab_folder_new(GCAB_COMPRESSION_MSZIP);
     bool ok = true;
-    for (size_t i = 0; ok && i < files.size(); ++i)
-        ok = AddToFolder(folder, files[i], policy, pinned, error);
+    for (size_t i = first; ok && i < end; ++i)
+        ok = AddToFolder(folder, files[i], policy, *ctx->pinned, error);
     GCabCabinet* cabinet = gcab_cabinet_new();
     GError* gerror = nullptr;
     if (ok && !gcab_cabinet_add_folder(cabinet, folder, &gerror)) {
@@ -291,17 +303,172 @@ bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy
         g_error_free(gerror);
         ok = false;
     }
+    ctx->next = first;
+    ok = ok && WriteToPath(cabinet, path, ctx, error);
+    if (ok)
+        AdvanceProgress(ctx->progress, ctx->pending);
+    ctx->pending = 0;
+    g_object_unref(cabinet);
+    g_object_unref(folder);
+    return ok;
+}
+
+// A cabinet's header, folder and file tables, for the folders joined so far.
+struct JoinedTables {
+    std::vector<CabFolder> folders;
+    std::vector<CabFile> files;
+    uint64_t dataEnd = 0; // where the next folder's data goes
+};
+
+// The size of the tables of a cabinet of files split into folders.
+static uint64_t TablesSize(const std::vector<SourceFile>& files, size_t folders) {
+    uint64_t size = kCfheadSizeof + kCffoldSizeof * folders;
+    for (const SourceFile& f : files)
+        size += kCffileSizeof + f.name.size() + 1;
+    return size;
+}
+
+// Appends the data blocks of the one-folder cabinet in part (files [first, end) of files) to
+// out and its entries to t, as folder number t->folders.size(). False with *error set.
+static bool JoinFolder(const TempFile& part, const std::vector<SourceFile>& files, size_t first,
+                       size_t end, int out, JoinedTables* t, std::string* error) {
+    struct stat st;
+    if (fstat(part.fd, &st) != 0) {
+        *error = part.path + ": " + strerror(errno);
+        return false;
+    }
+    Source src;
+    src.fd = part.fd;
+    src.size = static_cast<uint64_t>(st.st_size);
+    CabInfo info;
+    std::vector<std::string> problems;
+    bool ok = ReadCabinet(src, &info, &problems) && problems.empty() && info.folders.size() == 1 &&
+              info.files.size() == end - first;
+    for (size_t i = 0; ok && i < info.files.size(); ++i)
+        ok = info.files[i].name == files[first + i].name;
+    if (!ok) {
+        *error = "libgcab wrote an unexpected cabinet for folder " +
+                 std::to_string(t->folders.size() + 1);
+        return false;
+    }
+    CabFolder folder = info.folders[0];
+    const uint64_t dataSize = info.cabinetSize - folder.dataOffset;
+    // The installer must stay under 2 GiB, and so must every offset in the cabinet.
+    if (t->dataEnd + dataSize > INT32_MAX) {
+        *error = "the compressed payload passes 2 GiB: the installer would be over the 2 GiB "
+                 "limit";
+        return false;
+    }
+    if (!CopyRange(src, folder.dataOffset, dataSize, out, nullptr, error))
+        return false;
+    folder.dataOffset = static_cast<uint32_t>(t->dataEnd);
+    t->dataEnd += dataSize;
+    for (CabFile& f : info.files) {
+        f.folder = static_cast<uint16_t>(t->folders.size());
+        t->files.push_back(f);
+    }
+    t->folders.push_back(folder);
+    return true;
+}
+
+// The header, folder and file tables of t, as they start the cabinet.
+static std::vector<uint8_t> EncodeTables(const JoinedTables& t) {
+    std::vector<uint8_t> b(kCfheadSizeof + kCffoldSizeof * t.folders.size());
+    memcpy(&b[kCfheadSignature], kCabSignature, kCabSignatureSize);
+    WriteLe32(&b[kCfheadCabinetSize], static_cast<uint32_t>(t.dataEnd));
+    WriteLe32(&b[kCfheadFilesOffset], static_cast<uint32_t>(b.size()));
+    b[kCfheadMinorVersion] = kCabMinorVersion;
+    b[kCfheadMajorVersion] = kCabMajorVersion;
+    WriteLe16(&b[kCfheadFolderCount], static_cast<uint16_t>(t.folders.size()));
+    WriteLe16(&b[kCfheadFileCount], static_cast<uint16_t>(t.files.size()));
+    for (size_t i = 0; i < t.folders.size(); ++i) {
+        uint8_t* e = &b[kCfheadSizeof + kCffoldSizeof * i];
+        WriteLe32(e + kCffoldDataOffset, t.folders[i].dataOffset);
+        WriteLe16(e + kCffoldBlockCount, t.folders[i].dataBlocks);
+        WriteLe16(e + kCffoldCompression, t.folders[i].compression);
+    }
+    for (const CabFile& f : t.files) {
+        uint8_t e[kCffileSizeof];
+        WriteLe32(e + kCffileUncompressedSize, f.size);
+        WriteLe32(e + kCffileFolderOffset, f.folderOffset);
+        WriteLe16(e + kCffileFolderIndex, f.folder);
+        WriteLe16(e + kCffileDate, f.date);
+        WriteLe16(e + kCffileTime, f.time);
+        WriteLe16(e + kCffileAttributes, f.attributes);
+        b.insert(b.end(), e, e + sizeof(e));
+        b.insert(b.end(), f.name.begin(), f.name.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+// libgcab writes one folder per cabinet: each folder is written alone into a cabinet beside
+// path, and its data blocks, which stand alone in the format, are moved after the joined
+// tables at path. Those are written last, once every folder's place is known.
+static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector<size_t>& folderOf,
+                         const TimePolicy& policy, const std::string& path, WriteContext* ctx,
+                         std::string* error) {
+    const int out = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (out < 0) {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    JoinedTables t;
+    t.dataEnd = TablesSize(files, folderOf.back() + 1);
+    bool ok = lseek(out, static_cast<off_t>(t.dataEnd), SEEK_SET) >= 0;
+    if (!ok)
+        *error = path + ": " + strerror(errno);
+    for (size_t first = 0, end = 0; ok && first < files.size(); first = end) {
+        while (end < files.size() && folderOf[end] == folderOf[first])
+            ++end;
+        TempFile part;
+        ok = CreateTempBeside(path, ".part", &part, error) &&
+             WriteFolder(files, first, end, policy, part.path, ctx, error) &&
+             JoinFolder(part, files, first, end, out, &t, error);
+        DiscardTemp(&part);
+    }
+    if (ok) {
+        const std::vector<uint8_t> tables = EncodeTables(t);
+        ok = pwrite(out, tables.data(), tables.size(), 0) == static_cast<ssize_t>(tables.size());
+        if (!ok)
+            *error = path + ": " + strerror(errno);
+    }
+    if (close(out) != 0 && ok) {
+        *error = path + ": " + strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
+                  uint64_t folderBytes, const std::string& path, Progress* progress,
+                  std::string* error) {
+    std::vector<uint64_t> sizes;
+    for (const SourceFile& f : files)
+        sizes.push_back(f.size);
+    std::vector<size_t> folderOf;
+    size_t tooBig = 0;
+    if (!AssignFolders(sizes, folderBytes, &folderOf, &tooBig)) {
+        *error = files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
+                 " bytes, over the " + std::to_string(folderBytes) + " one cabinet folder holds";
+        return false;
+    }
+    Pinned pinned;
+    pinned.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (pinned.fd < 0) {
+        *error = std::string("cannot open /dev/null: ") + strerror(errno);
+        return false;
+    }
+    pinned.path = "/proc/self/fd/" + std::to_string(pinned.fd);
     WriteContext ctx;
     ctx.files = &files;
     ctx.pinned = &pinned;
     ctx.cancel = g_cancellable_new();
     ctx.progress = progress;
-    ok = ok && WriteToPath(cabinet, path, &ctx, error);
-    if (ok)
-        AdvanceProgress(progress, ctx.pending);
+    const bool ok = files.empty() || folderOf.back() == 0
+                        ? WriteFolder(files, 0, files.size(), policy, path, &ctx, error)
+                        : WriteFolders(files, folderOf, policy, path, &ctx, error);
     g_object_unref(ctx.cancel);
-    g_object_unref(cabinet);
-    g_object_unref(folder);
     close(pinned.fd);
     return ok;
 }

@@ -1,4 +1,5 @@
-// Writes a package folder's files as one MSZIP cabinet through libgcab.
+// Writes a package folder's files as one MSZIP cabinet through libgcab, in as many folders
+// as their sizes need.
 #pragma once
 
 #include <cstdint>
@@ -39,11 +40,19 @@ DosDateTime ArchivedTime(int64_t mtime, const TimePolicy& policy);
 // the UTF-8 name flag when its name is not plain ASCII.
 uint16_t ArchivedAttributes(const SourceFile& f);
 
-// Appends a reason when files do not fit one cabinet folder (kMaxFolderBytes) or a file
-// does not fit a 32-bit size. False when any.
+// Appends a reason for each file larger than one cabinet folder holds (kMaxFolderBytes).
+// False when any.
 bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
 
-// Writes files, in their order, as an MSZIP cabinet into the empty file at path. Advances
-// progress (may be null) by each file's size. False with *error set.
+// Puts files of the given sizes, in their order, into folders of at most limit bytes each,
+// filling each folder before the next starts. *folderOf gets each file's folder index. False,
+// with *tooBig set to the index of the first file larger than limit, when a file is.
+bool AssignFolders(const std::vector<uint64_t>& sizes, uint64_t limit,
+                   std::vector<size_t>* folderOf, size_t* tooBig);
+
+// Writes files, in their order, as an MSZIP cabinet into the empty file at path, in folders of
+// at most folderBytes (kMaxFolderBytes, less in tests) of files each. Advances progress (may
+// be null) by each file's size. False with *error set, also when the cabinet would reach 2 GiB.
 bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
-                  const std::string& path, Progress* progress, std::string* error);
+                  uint64_t folderBytes, const std::string& path, Progress* progress,
+                  std::string* error);

@@ -93,7 +93,7 @@ static bool BuildCabinet(const PackRequest& r, TempFile* cabFile) {
         total += f.size;
     Progress progress;
     StartProgress(&progress, "compressing", total);
-    const bool ok = WriteCabinet(files, r.times, cabFile->path, &progress, &error);
+    const bool ok = WriteCabinet(files, r.times, kMaxFolderBytes, cabFile->path, &progress, &error);
     FinishProgress(&progress);
     if (!ok) {
         ReportError(error);
