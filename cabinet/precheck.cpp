@@ -38,38 +38,36 @@ char* Message(int code, const char* detail, const char* tail = "") {
     return message;
 }
 
-// A cabinet to check: the embedded one, or a continuation on the disk.
+// A cabinet to check: the embedded one, or a continuation on the disk. Its two operations
+// are those of its kind of handle.
 struct CabSource {
     uint64_t length;
-    // Reads size bytes from the cabinet's start on; false on a short read.
-    bool (*readStart)(void* self, void* buf, size_t size);
+    bool (*rewind)(void* self);
+    int (*read)(void* self, void* buf, unsigned count); // bytes read, 0 at the end, -1 failed
     void* self;
 };
 
-bool ReadEmbeddedStart(void* self, void* buf, size_t size) {
-    EmbeddedCabFile* file = static_cast<EmbeddedCabFile*>(self);
-    if (SeekEmbeddedCab(file, 0, SEEK_SET) != 0)
-        return false;
-    char* p = static_cast<char*>(buf);
-    while (size > 0) {
-        const UINT want = size < kReadChunk ? static_cast<UINT>(size) : kReadChunk;
-        const int got = ReadEmbeddedCab(file, p, want);
-        if (got <= 0)
-            return false;
-        p += got;
-        size -= static_cast<size_t>(got);
-    }
-    return true;
+bool RewindEmbedded(void* self) {
+    return SeekEmbeddedCab(static_cast<EmbeddedCabFile*>(self), 0, SEEK_SET) == 0;
+}
+int ReadEmbedded(void* self, void* buf, unsigned count) {
+    return ReadEmbeddedCab(static_cast<EmbeddedCabFile*>(self), buf, count);
+}
+bool RewindDisk(void* self) {
+    return _lseek(*static_cast<int*>(self), 0, SEEK_SET) == 0;
+}
+int ReadDisk(void* self, void* buf, unsigned count) {
+    return _read(*static_cast<int*>(self), buf, count);
 }
 
-bool ReadDiskStart(void* self, void* buf, size_t size) {
-    const int fd = *static_cast<int*>(self);
-    if (_lseek(fd, 0, SEEK_SET) != 0)
+// Reads size bytes from the cabinet's start on; false on a short read.
+bool ReadStart(const CabSource& source, void* buf, size_t size) {
+    if (!source.rewind(source.self))
         return false;
     char* p = static_cast<char*>(buf);
     while (size > 0) {
         const unsigned want = size < kReadChunk ? static_cast<unsigned>(size) : kReadChunk;
-        const int got = _read(fd, p, want);
+        const int got = source.read(source.self, p, want);
         if (got <= 0)
             return false;
         p += got;
@@ -240,7 +238,7 @@ uint32_t DeclaredSize(const CabSource& source, int* code) {
     unsigned char head[kCfheadSizeof];
     CabTableHeader header = {};
     size_t needed = 0;
-    if (source.length < sizeof(head) || !source.readStart(source.self, head, sizeof(head)) ||
+    if (source.length < sizeof(head) || !ReadStart(source, head, sizeof(head)) ||
         ReadCabTable(head, sizeof(head), &header, &needed, nullptr, nullptr) == kTableNotCabinet) {
         *code = FDIERROR_NOT_A_CABINET;
         return 0;
@@ -263,7 +261,7 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
         unsigned char* table = static_cast<unsigned char*>(malloc(size));
         if (!table)
             return FDIERROR_ALLOC_FAIL;
-        read = source.readStart(source.self, table, size)
+        read = ReadStart(source, table, size)
                    ? ReadCabTable(table, size, &header, &needed, VisitFile, &walk)
                    : kTableDamaged;
         free(table);
@@ -299,7 +297,7 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
 int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, uint64_t* bytes,
                   char** message) {
     const CabSource source = {file->length > 0 ? static_cast<uint64_t>(file->length) : 0,
-                              ReadEmbeddedStart, file};
+                              RewindEmbedded, ReadEmbedded, file};
     int code = 0;
     const uint32_t cabinetSize = DeclaredSize(source, &code);
     if (code)
@@ -391,7 +389,8 @@ int CheckContinuation(const char* path, const char* destination, char** message)
     if (fd == -1)
         return 0;
     const long length = _lseek(fd, 0, SEEK_END);
-    const CabSource source = {length > 0 ? static_cast<uint64_t>(length) : 0, ReadDiskStart, &fd};
+    const CabSource source = {length > 0 ? static_cast<uint64_t>(length) : 0, RewindDisk, ReadDisk,
+                              &fd};
     int code = 0;
     const uint32_t cabinetSize = DeclaredSize(source, &code);
     uint64_t bytes = 0;
