@@ -28,18 +28,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DWORD pid = 0;
-    const HANDLE process =
-        StartProgram(L"\"" + ArgumentText(argv[1]) + L"\"", ArgumentText(argv[2]), &pid);
-    if (!process) {
-        fprintf(stderr, "press_extract: cannot start %s\n", argv[1]);
+    HWND dialog = nullptr;
+    const HANDLE process = StartInstaller(argv[1], argv[2], "press_extract", &pid, &dialog);
+    if (!process)
         return 1;
-    }
-    const HWND dialog = WaitWindow(pid, kDialogTitle, 30000);
-    if (!dialog) {
-        fprintf(stderr, "press_extract: no dialog\n");
-        TerminateProcess(process, 1);
-        return 1;
-    }
     PrintUtf8("destination", ControlText(dialog, IDC_DEST_PATH));
     if (browse) {
         PressButton(dialog, IDC_BROWSE);

@@ -22,18 +22,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     DWORD pid = 0;
-    const HANDLE process =
-        StartProgram(L"\"" + ArgumentText(argv[1]) + L"\"", ArgumentText(argv[2]), &pid);
-    if (!process) {
-        fprintf(stderr, "drive: cannot start %s\n", argv[1]);
+    HWND dialog = nullptr;
+    const HANDLE process = StartInstaller(argv[1], argv[2], "drive", &pid, &dialog);
+    if (!process)
         return 1;
-    }
-    HWND dialog = WaitWindow(pid, kDialogTitle, 30000);
-    if (!dialog) {
-        fprintf(stderr, "drive: the installer's dialog did not appear\n");
-        TerminateProcess(process, 1);
-        return 1;
-    }
     Sleep(300); // painted
     SaveWindowBitmap(dialog, argv[3]);
     printf("drive: dialog shown, pressing \"Extraire\"\n");

@@ -1,5 +1,6 @@
 #include "dialog_driver.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -88,4 +89,22 @@ std::wstring ArgumentText(const char* arg) {
     std::vector<wchar_t> wide(static_cast<size_t>(n));
     MultiByteToWideChar(CP_ACP, 0, arg, -1, wide.data(), n);
     return std::wstring(wide.data());
+}
+
+HANDLE StartInstaller(const char* installer, const char* workDir, const char* tag, DWORD* pid,
+                      HWND* dialog) {
+    const HANDLE process =
+        StartProgram(L"\"" + ArgumentText(installer) + L"\"", ArgumentText(workDir), pid);
+    if (!process) {
+        fprintf(stderr, "%s: cannot start %s\n", tag, installer);
+        return nullptr;
+    }
+    *dialog = WaitWindow(*pid, kDialogTitle, 30000);
+    if (!*dialog) {
+        fprintf(stderr, "%s: the installer's dialog did not appear\n", tag);
+        TerminateProcess(process, 1);
+        CloseHandle(process);
+        return nullptr;
+    }
+    return process;
 }

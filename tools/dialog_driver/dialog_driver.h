@@ -16,6 +16,13 @@ constexpr wchar_t kDialogTitle[] = L"" DIALOG_TITLE;
 // *pid; null when it cannot start.
 HANDLE StartProgram(const std::wstring& commandLine, const std::wstring& workDir, DWORD* pid);
 
+// Starts the installer named by the command-line argument installer in the folder named by
+// workDir and waits up to 30 s for its dialog. The process, which the caller closes, with its
+// id in *pid and the dialog in *dialog; null after saying on stderr, after tag, what failed
+// (a started process is then ended).
+HANDLE StartInstaller(const char* installer, const char* workDir, const char* tag, DWORD* pid,
+                      HWND* dialog);
+
 // A visible top-level window of process pid (0: of any process) with this title (null: any
 // title but the dialog's), waiting up to timeoutMs; null when none came.
 HWND WaitWindow(DWORD pid, const wchar_t* title, DWORD timeoutMs);
