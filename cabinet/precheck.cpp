@@ -140,15 +140,6 @@ unsigned __stdcall DigestWholePayload(void*) {
     return 0;
 }
 
-bool ReadRecordResource(PayloadRecord* record) {
-    const HMODULE image = g_hInstance ? g_hInstance : GetModuleHandleW(nullptr);
-    const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(kPayloadRecordId),
-                                      MAKEINTRESOURCEW(10)); // RT_RCDATA
-    const HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    return data && ReadPayloadRecord(data, SizeofResource(image, found), record);
-}
-
 // The volume under a destination: its free space for this user, its cluster size and its
 // root as the message names it.
 struct Volume {
@@ -303,31 +294,34 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, u
     if (code)
         return code;
     PayloadRecord record;
-    if (ReadRecordResource(&record)) {
+    if (FindPayloadRecord(&record)) {
         if (record.payloadSize > source.length)
             return CAB_ERROR_INCOMPLETE;
-        bool read = false;
-        uint32_t crc = 0;
-        if (s_digestThread && s_digestSize == record.payloadSize) {
-            // Begun at start-up, while the user chose the folder: usually done by now.
-            if (notify && WaitForSingleObject(s_digestThread, 0) == WAIT_TIMEOUT &&
-                record.payloadSize >= kCheckNoticeBytes)
-                PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+        // Begun at start-up, while the user chose the folder, the digest is usually done.
+        const bool pending =
+            !s_digestThread || WaitForSingleObject(s_digestThread, 0) == WAIT_TIMEOUT;
+        if (pending && notify && record.payloadSize >= kCheckNoticeBytes)
+            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+        if (s_digestThread)
             WaitForSingleObject(s_digestThread, INFINITE);
-            read = s_digestRead;
-            crc = s_digestCrc;
-        } else {
-            if (notify && record.payloadSize >= kCheckNoticeBytes)
-                PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
-            read = PayloadCrc(record.payloadSize, &crc);
-        }
-        if (!read || crc != record.crc32c)
+        else
+            s_digestRead = PayloadCrc(record.payloadSize, &s_digestCrc);
+        if (!s_digestRead || s_digestCrc != record.crc32c)
             return CAB_ERROR_INCOMPLETE;
     }
     return CheckTable(source, cabinetSize, destination, bytes, message);
 }
 
 } // namespace
+
+bool FindPayloadRecord(PayloadRecord* record) {
+    const HMODULE image = g_hInstance ? g_hInstance : GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(kPayloadRecordId),
+                                      MAKEINTRESOURCEW(10)); // RT_RCDATA
+    const HGLOBAL loaded = found ? LoadResource(image, found) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    return data && ReadPayloadRecord(data, SizeofResource(image, found), record);
+}
 
 void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
     const uint64_t tenths =
@@ -348,13 +342,9 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
     out[outSize - 1] = '\0';
 }
 
-bool FindPayloadRecord(PayloadRecord* record) {
-    return ReadRecordResource(record);
-}
-
 void StartPayloadDigest() {
     PayloadRecord record;
-    if (s_digestThread || !ReadRecordResource(&record))
+    if (s_digestThread || !FindPayloadRecord(&record))
         return;
     s_digestSize = record.payloadSize;
     s_digestThread = reinterpret_cast<HANDLE>(
