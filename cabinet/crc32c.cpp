@@ -54,6 +54,19 @@ uint32_t MultiplyModP(uint32_t a, uint32_t b) {
     return product;
 }
 
+// x^(8n) mod P, what moves a register past n bytes: the product of x^(2^k) for each bit k set
+// in 8n.
+uint32_t ShiftPast(uint64_t n) {
+    uint32_t power = 1u << 30; // x^(2^0)
+    uint32_t shift = 1u << 31; // x^0
+    for (uint64_t bits = n * 8; bits != 0; bits >>= 1) {
+        if (bits & 1)
+            shift = MultiplyModP(shift, power);
+        power = MultiplyModP(power, power);
+    }
+    return shift;
+}
+
 // Bytes each of the three streams takes per step.
 constexpr size_t kStreamBytes = 32 * 1024;
 // x^(8 * kStreamBytes) mod P: what moves a register past kStreamBytes bytes; 0 until made.
@@ -88,12 +101,8 @@ __attribute__((target("sse4.2"))) uint32_t HardwareChain(uint32_t crc, const uns
 // joins the one before it once that one is moved past its bytes.
 __attribute__((target("sse4.2"))) uint32_t HardwareCrc(uint32_t crc, const unsigned char* p,
                                                        size_t n) {
-    if (n >= 3 * kStreamBytes && s_streamShift == 0) {
-        uint32_t x = 1u << 30; // x^1
-        for (size_t bits = 1; bits < 8 * kStreamBytes; bits *= 2)
-            x = MultiplyModP(x, x);
-        s_streamShift = x;
-    }
+    if (n >= 3 * kStreamBytes && s_streamShift == 0)
+        s_streamShift = ShiftPast(kStreamBytes);
     while (n >= 3 * kStreamBytes) {
         uint32_t a = crc, b = 0, c = 0;
         const unsigned char* q = p;
@@ -148,13 +157,5 @@ uint32_t Crc32c(uint32_t crc, const void* data, size_t size) {
 }
 
 uint32_t Crc32cCombine(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
-    // x^(8 * lengthB): the product of x^(2^k) for each bit k set in 8 * lengthB.
-    uint32_t power = 1u << 30; // x^(2^0)
-    uint32_t shift = 1u << 31; // x^0
-    for (uint64_t bits = lengthB * 8; bits != 0; bits >>= 1) {
-        if (bits & 1)
-            shift = MultiplyModP(shift, power);
-        power = MultiplyModP(power, power);
-    }
-    return MultiplyModP(shift, crcA) ^ crcB;
+    return MultiplyModP(ShiftPast(lengthB), crcA) ^ crcB;
 }
