@@ -1,6 +1,6 @@
 // The record sfxpack stores in an installer's resources, and the stub reads before it writes
-// anything: the size and CRC-32C of the payload, and the author's choices made at pack time.
-// Pure logic: no platform calls.
+// anything: the size and CRC-32C of the payload, of each later cabinet of a set, and the
+// author's choices made at pack time. Pure logic: no platform calls.
 #pragma once
 
 #include <cstddef>
@@ -9,20 +9,44 @@
 // Where the record lives: an RT_RCDATA resource of this number, language neutral.
 constexpr uint16_t kPayloadRecordId = 1;
 constexpr size_t kPayloadRecordSize = 24;
+// After the record, in an installer whose payload goes on in later cabinets: their count
+// (32 bits), then for each, in the set's order, its size (64 bits), its CRC-32C (32 bits) and
+// 4 reserved zero bytes.
+constexpr size_t kPartCountSize = 4;
+constexpr size_t kPartEntrySize = 16;
 
 // The author's choices, one bit each.
 constexpr uint16_t kRecordProgressBar = 0x0001;
+
+// A later cabinet of the set: the file beside the installer that the previous cabinet names.
+struct PayloadPart {
+    uint64_t size = 0;   // of the whole file
+    uint32_t crc32c = 0; // of the whole file
+};
 
 struct PayloadRecord {
     uint16_t flags = 0;
     uint64_t payloadSize = 0; // bytes of cabinet data from the end of the sections on
     uint32_t crc32c = 0;      // of those bytes
+    uint32_t laterParts = 0;  // cabinets after the embedded one
+    const unsigned char* partTable = nullptr; // their entries, inside the bytes read
 };
 
+// The bytes a record with laterParts entries takes.
+constexpr size_t PayloadRecordSize(uint32_t laterParts) {
+    return laterParts ? kPayloadRecordSize + kPartCountSize + kPartEntrySize * laterParts
+                      : kPayloadRecordSize;
+}
+
 // The record's bytes: "OVPR", version 1, flags, payload size, CRC-32C, 4 reserved zero bytes;
-// little-endian.
-void WritePayloadRecord(const PayloadRecord& record, unsigned char (&out)[kPayloadRecordSize]);
+// little-endian; then, when record.laterParts is not 0, the part table from parts[0,
+// laterParts). out holds PayloadRecordSize(record.laterParts) bytes.
+void WritePayloadRecord(const PayloadRecord& record, const PayloadPart* parts, unsigned char* out);
 
 // False when data[0, size) is not a record of this version (a later version changes the
-// layout; an unknown flag is kept).
+// layout; an unknown flag is kept) or its part table does not fit in size. On success
+// record->partTable points into data.
 bool ReadPayloadRecord(const void* data, size_t size, PayloadRecord* record);
+
+// The record's later part number index (0 is the first cabinet after the embedded one).
+PayloadPart PayloadPartAt(const PayloadRecord& record, uint32_t index);

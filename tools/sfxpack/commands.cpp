@@ -133,7 +133,7 @@ static bool FinishStub(const PackRequest& r, const Source& stub, const Source& c
     std::string error;
     bool ok = DigestPayload(cab, &record.crc32c, &error);
     if (ok) {
-        SetPayloadRecord(record, &resources->list);
+        SetPayloadRecord(record, {}, &resources->list);
         ok = LayOutStub(stub, *resources, image, &error);
     }
     if (!ok) {

@@ -27,18 +27,21 @@ static bool IsRecord(const Resource& r) {
            CompareIds(r.name, NumberId(kPayloadRecordId)) == 0;
 }
 
-void SetPayloadRecord(const PayloadRecord& record, std::vector<Resource>* list) {
+void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart>& parts,
+                      std::vector<Resource>* list) {
     std::vector<Resource> kept;
     for (Resource& r : *list)
         if (!IsRecord(r))
             kept.push_back(std::move(r));
-    unsigned char bytes[kPayloadRecordSize];
-    WritePayloadRecord(record, bytes);
+    PayloadRecord written = record;
+    written.laterParts = static_cast<uint32_t>(parts.size());
+    std::vector<unsigned char> bytes(PayloadRecordSize(written.laterParts));
+    WritePayloadRecord(written, parts.data(), bytes.data());
     Resource r;
     r.type = NumberId(kTypeRcdata);
     r.name = NumberId(kPayloadRecordId);
     r.language = NumberId(0);
-    r.data.assign(bytes, bytes + sizeof(bytes));
+    r.data.assign(bytes.begin(), bytes.end());
     InsertResource(&kept, std::move(r));
     list->swap(kept);
 }

@@ -17,7 +17,8 @@ bool DigestPayload(const Source& payload, uint32_t* crc, std::string* error);
 
 // Puts record into list as RT_RCDATA kPayloadRecordId, language neutral, in place of every
 // resource of that type and number.
-void SetPayloadRecord(const PayloadRecord& record, std::vector<Resource>* list);
+void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart>& parts,
+                      std::vector<Resource>* list);
 
 // Where an installer's payload lies, for the record's checks.
 struct PayloadPlace {
