@@ -40,15 +40,51 @@ CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHead
     header->cabinetSize = U32(data + kCfheadCabinetSize);
     header->flags = U16(data + kCfheadFlags);
     header->fileCount = U16(data + kCfheadFileCount);
+    header->setId = U16(data + kCfheadSetId);
+    header->cabinetIndex = U16(data + kCfheadCabinetIndex);
+    header->nextName = nullptr;
+    header->namesRead = false;
     const size_t cabinet = header->cabinetSize;
     const size_t filesOffset = U32(data + kCfheadFilesOffset);
     if (filesOffset < kCfheadSizeof + kCffoldSizeof * U16(data + kCfheadFolderCount) ||
         filesOffset >= cabinet)
         return kTableDamaged;
 
-    // The walk that finds the table's end, reading nothing past the bytes given.
+    // The optional reserve and the set's names lie between the fixed header and the file
+    // table.
     const size_t limit = size < cabinet ? size : cabinet;
-    size_t at = filesOffset;
+    const size_t namesLimit = limit < filesOffset ? limit : filesOffset;
+    size_t at = kCfheadSizeof;
+    if (header->flags & kCabReservePresent) {
+        if (at + kCfheadextSizeof > filesOffset)
+            return kTableDamaged;
+        if (limit < at + kCfheadextSizeof) {
+            *needed = at + kCfheadextSizeof;
+            return kTableNeedMore;
+        }
+        at += kCfheadextSizeof + U16(data + at + kCfheadextHeaderReserve);
+    }
+    const int names = (header->flags & kCabPrevCabinet ? 2 : 0) +
+                      (header->flags & kCabNextCabinet ? 2 : 0);
+    for (int i = 0; i < names; ++i) {
+        const size_t end =
+            at < namesLimit ? PastString(data, at, namesLimit, kMaxNameWithTerminator) : 0;
+        if (end == 0) {
+            if (limit < filesOffset && limit < at + kMaxNameWithTerminator) {
+                const size_t want = at + (names - i) * kMaxNameWithTerminator;
+                *needed = want < filesOffset ? want : filesOffset;
+                return kTableNeedMore;
+            }
+            return kTableDamaged;
+        }
+        if (i == names - 2 && (header->flags & kCabNextCabinet))
+            header->nextName = reinterpret_cast<const char*>(data + at);
+        at = end;
+    }
+    header->namesRead = true;
+
+    // The walk that finds the table's end, reading nothing past the bytes given.
+    at = filesOffset;
     for (unsigned i = 0; i < header->fileCount; ++i) {
         const size_t nameEnd =
             at + kCffileSizeof < limit

@@ -13,6 +13,12 @@ struct CabTableHeader {
     uint32_t cabinetSize; // cbCabinet: the bytes the cabinet says it has
     uint16_t flags;
     uint16_t fileCount;
+    uint16_t setId;
+    uint16_t cabinetIndex;
+    // The next cabinet of the set (szCabinetNext, inside the bytes given), or null: none, or
+    // the header was not read that far.
+    const char* nextName;
+    bool namesRead; // the header was read as far as the set's names
 };
 
 struct CabTableFile {
@@ -33,8 +39,9 @@ enum CabTableResult {
 // The callback for each file, in table order; false stops the walk.
 using CabTableVisit = bool (*)(void* context, const CabTableFile& file);
 
-// Reads the cabinet that starts at data[0] and of which size bytes are given. The file table
-// is checked whole before the first call of visit, so a damaged or short table calls it
-// never. *header is filled whenever the fixed header could be read.
+// Reads the cabinet that starts at data[0] and of which size bytes are given. The names of
+// the previous and next cabinets and the file table are checked whole before the first call
+// of visit, so a damaged or short table calls it never. *header is filled whenever the fixed
+// header could be read.
 CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHeader* header,
                             size_t* needed, CabTableVisit visit, void* context);

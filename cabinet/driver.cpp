@@ -61,8 +61,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         return false;
     }
 
-    // The embedded cabinet first, by its bare name; continuations are looked for in the
-    // working folder, as the library opens them by name.
+    // The embedded cabinet first, by its bare name; the later ones of a set are looked for
+    // beside the program, then in the working folder (CabOpen).
     char cabName[kMaxNameBytes + 1];
     char cabPath[] = "";
     static_assert(sizeof(kEmbeddedCabName) <= sizeof(cabName), "the embedded name fits");
@@ -321,6 +321,16 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) 
         return OnCopyFile(ex, pfdin);
     case fdintCLOSE_FILE_INFO:
         return OnCloseFile(ex, pfdin);
+    case fdintCABINET_INFO:
+        // A set whose cabinets end on whole files raises no fdintNEXT_CABINET: the header's
+        // next name is the only word that the set goes on. Only the first notice of a pass
+        // is the pass's own cabinet; later ones come with a file spanning into the next.
+        if (pfdin->psz1 && pfdin->psz1[0] && ex->seenCount > 0 &&
+            _stricmp(ex->nextCabinet, ex->seenCabinets[ex->seenCount - 1]) == 0) {
+            strncpy(ex->nextCabinet, pfdin->psz1, sizeof(ex->nextCabinet) - 1);
+            ex->nextCabinet[sizeof(ex->nextCabinet) - 1] = '\0';
+        }
+        return 0;
     case fdintNEXT_CABINET:
         if (pfdin->fdie != FDIERROR_NONE) {
             ex->pendingError = pfdin->fdie;

@@ -10,7 +10,9 @@ int32_t g_selfFileRefs = 0;
 
 // Where g_selfFile stands, or -1 when unknown. The runtime's fseek drops the stream's buffer
 // even when it goes nowhere, so reads that follow each other skip it and stay buffered.
-static long s_streamOffset = -1;
+// Offsets in the file are 64-bit: an installer whose cabinet is near 2 GiB passes 2 GiB by
+// the program's own size.
+static int64_t s_streamOffset = -1;
 // Large enough that a data block and the header after it come from one read of the file.
 constexpr size_t kStreamBufferSize = 64 * 1024;
 
@@ -38,19 +40,27 @@ uint32_t GetOverlayOffset() {
     return end;
 }
 
-FILE* OpenOwnFile() {
+wchar_t* OwnPath() {
     for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
         wchar_t* path = static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)));
         if (!path)
             return nullptr;
         const DWORD n = GetModuleFileNameW(nullptr, path, size);
-        // A truncated path would name another file: try again with more room.
-        FILE* file = n > 0 && n < size ? _wfopen(path, L"rb") : nullptr;
+        if (n > 0 && n < size)
+            return path;
         free(path);
-        if (n == 0 || n < size)
-            return file;
+        // A truncated path would name another file: try again with more room.
+        if (n == 0)
+            return nullptr;
     }
     return nullptr;
+}
+
+FILE* OpenOwnFile() {
+    wchar_t* path = OwnPath();
+    FILE* file = path ? _wfopen(path, L"rb") : nullptr;
+    free(path);
+    return file;
 }
 
 EmbeddedCabFile* OpenEmbeddedCab() {
@@ -71,12 +81,14 @@ EmbeddedCabFile* OpenEmbeddedCab() {
         return nullptr;
     }
     ++g_selfFileRefs;
-    fseek(g_selfFile, 0, SEEK_END);
-    const long size = ftell(g_selfFile);
-    s_streamOffset = fseek(g_selfFile, 0, SEEK_SET) == 0 ? 0 : -1;
+    _fseeki64(g_selfFile, 0, SEEK_END);
+    const int64_t size = _ftelli64(g_selfFile);
+    s_streamOffset = _fseeki64(g_selfFile, 0, SEEK_SET) == 0 ? 0 : -1;
     file->reserved = 0;
     file->position = 0;
-    file->length = static_cast<int32_t>(static_cast<uint32_t>(size) - GetOverlayOffset());
+    // No cabinet passes INT32_MAX bytes: what lies beyond is not the library's to read.
+    const int64_t length = size - static_cast<int64_t>(GetOverlayOffset());
+    file->length = static_cast<int32_t>(length < 0 ? 0 : length > INT32_MAX ? INT32_MAX : length);
     return file;
 }
 
@@ -95,9 +107,8 @@ int ReadEmbeddedCab(EmbeddedCabFile* file, void* buf, UINT count) {
     const int32_t remaining = file->length - file->position;
     const int32_t n =
         static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count) : remaining;
-    const long offset =
-        static_cast<long>(GetOverlayOffset() + static_cast<uint32_t>(file->position));
-    if (offset != s_streamOffset && fseek(g_selfFile, offset, SEEK_SET) != 0) {
+    const int64_t offset = static_cast<int64_t>(GetOverlayOffset()) + file->position;
+    if (offset != s_streamOffset && _fseeki64(g_selfFile, offset, SEEK_SET) != 0) {
         s_streamOffset = -1;
         return -1;
     }

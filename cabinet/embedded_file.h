@@ -10,7 +10,7 @@
 struct EmbeddedCabFile {
     int32_t reserved;
     int32_t position; // offset of the next byte to read, from the cabinet's first byte
-    int32_t length;   // file size at open time minus the overlay offset
+    int32_t length;   // file size at open time minus the overlay offset, at most INT32_MAX
 };
 
 // The loaded image that carries the cabinet, set by the program before the first open; null
@@ -24,6 +24,9 @@ extern int32_t g_selfFileRefs;
 // The file offset where the appended cabinet begins: the largest end of section raw data
 // of the loaded image at g_hInstance (the main module when g_hInstance is null).
 uint32_t GetOverlayOffset();
+
+// The program's own path, whatever its length; a heap block, null on failure.
+wchar_t* OwnPath();
 
 // Opens the program's own file for reading, whatever the length of its path; null on failure.
 FILE* OpenOwnFile();

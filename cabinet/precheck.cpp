@@ -1,6 +1,7 @@
 #include "precheck.h"
 
 #include <fcntl.h>
+#include <new>
 #include <io.h>
 #include <process.h>
 #include <stdio.h>
@@ -13,6 +14,7 @@
 #include "embedded_file.h"
 #include "names.h"
 #include "payload_record.h"
+#include "set_parts.h"
 #include "wide_path.h"
 
 namespace {
@@ -54,7 +56,7 @@ int ReadEmbedded(void* self, void* buf, unsigned count) {
     return ReadEmbeddedCab(static_cast<EmbeddedCabFile*>(self), buf, count);
 }
 bool RewindDisk(void* self) {
-    return _lseek(*static_cast<int*>(self), 0, SEEK_SET) == 0;
+    return _lseeki64(*static_cast<int*>(self), 0, SEEK_SET) == 0;
 }
 int ReadDisk(void* self, void* buf, unsigned count) {
     return _read(*static_cast<int*>(self), buf, count);
@@ -129,14 +131,130 @@ bool PayloadCrc(uint64_t size, uint32_t* crc) {
     return low.ok && high.ok;
 }
 
+// A cabinet on the disk, opened as the library would open it, with its size.
+struct DiskCabinet {
+    int fd = -1;
+    uint64_t length = 0;
+    CabSource Source() { return {length, RewindDisk, ReadDisk, &fd}; }
+};
+
+bool OpenDiskCabinet(const char* name, DiskCabinet* cabinet) {
+    cabinet->fd = OpenCabinetPart(name, _O_RDONLY | _O_BINARY);
+    if (cabinet->fd == -1)
+        return false;
+    const int64_t length = _lseeki64(cabinet->fd, 0, SEEK_END);
+    cabinet->length = length > 0 ? static_cast<uint64_t>(length) : 0;
+    return true;
+}
+
+// The CRC-32C of a whole cabinet on the disk; false on a short read or no memory.
+bool DiskCrc(DiskCabinet* cabinet, uint32_t* crc) {
+    *crc = 0;
+    unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
+    uint64_t left = cabinet->length;
+    if (buf && RewindDisk(&cabinet->fd)) {
+        while (left > 0) {
+            const unsigned want = left < kReadChunk ? static_cast<unsigned>(left) : kReadChunk;
+            const int got = _read(cabinet->fd, buf, want);
+            if (got <= 0)
+                break;
+            *crc = Crc32c(*crc, buf, static_cast<size_t>(got));
+            left -= static_cast<uint64_t>(got);
+        }
+    }
+    free(buf);
+    return buf && left == 0;
+}
+
+// The header fields a set is followed by, with the next cabinet's name copied out.
+struct SetLink {
+    uint16_t setId = 0;
+    uint16_t cabinetIndex = 0;
+    char next[kMaxNameBytes + 1] = ""; // empty: the last cabinet
+};
+
+// Reads the header of the cabinet in source as far as its set's names; false when it is no
+// cabinet or its header is damaged or cut.
+bool ReadSetLink(const CabSource& source, SetLink* link) {
+    size_t size = kCfheadSizeof;
+    for (;;) {
+        if (size > source.length)
+            return false;
+        unsigned char* head = static_cast<unsigned char*>(malloc(size));
+        if (!head)
+            return false;
+        CabTableHeader header = {};
+        size_t needed = 0;
+        const CabTableResult read = ReadStart(source, head, size)
+                                        ? ReadCabTable(head, size, &header, &needed, nullptr, nullptr)
+                                        : kTableDamaged;
+        if (header.namesRead) {
+            link->setId = header.setId;
+            link->cabinetIndex = header.cabinetIndex;
+            link->next[0] = '\0';
+            if (header.nextName)
+                strncat(link->next, header.nextName, kMaxNameBytes);
+        }
+        free(head);
+        if (header.namesRead)
+            return true;
+        if (read != kTableNeedMore || needed <= size)
+            return false;
+        size = needed; // grows at most twice: to the reserve's size, then to the names
+    }
+}
+
+// One later cabinet as the digest begun at start-up found it.
+struct PartDigest {
+    bool read = false; // opened and read whole
+    uint64_t length = 0;
+    uint32_t crc = 0;
+};
+
 // The digest started early (StartPayloadDigest): its thread, and what it found.
 HANDLE s_digestThread = nullptr;
 uint64_t s_digestSize = 0;
 uint32_t s_digestCrc = 0;
 bool s_digestRead = false;
+PartDigest* s_partDigests = nullptr; // one per later cabinet of the record
+uint32_t s_partDigestCount = 0;
+
+// The embedded cabinet read through a stream of the program's file of its own, so that the
+// digest's thread shares nothing with the run's.
+struct OwnCabinet {
+    FILE* file;
+    uint64_t base;
+    uint64_t length;
+};
+bool RewindOwn(void* self) {
+    OwnCabinet* own = static_cast<OwnCabinet*>(self);
+    return _fseeki64(own->file, static_cast<int64_t>(own->base), SEEK_SET) == 0;
+}
+int ReadOwn(void* self, void* buf, unsigned count) {
+    const size_t got = fread(buf, 1, count, static_cast<OwnCabinet*>(self)->file);
+    return got > 0 ? static_cast<int>(got) : 0;
+}
 
 unsigned __stdcall DigestWholePayload(void*) {
     s_digestRead = PayloadCrc(s_digestSize, &s_digestCrc);
+    if (s_partDigestCount == 0)
+        return 0;
+    // The later cabinets, each whole, found as the run will find them.
+    SetLink link;
+    OwnCabinet own = {OpenOwnFile(), GetOverlayOffset(), s_digestSize};
+    const bool linked = own.file && ReadSetLink({own.length, RewindOwn, ReadOwn, &own}, &link);
+    if (own.file)
+        fclose(own.file);
+    for (uint32_t i = 0; linked && i < s_partDigestCount && link.next[0]; ++i) {
+        DiskCabinet part;
+        if (!OpenDiskCabinet(link.next, &part))
+            break;
+        s_partDigests[i].length = part.length;
+        s_partDigests[i].read = DiskCrc(&part, &s_partDigests[i].crc);
+        if (!ReadSetLink(part.Source(), &link))
+            link.next[0] = '\0';
+        _close(part.fd);
+    }
     return 0;
 }
 
@@ -238,12 +356,9 @@ uint32_t DeclaredSize(const CabSource& source, int* code) {
     return header.cabinetSize;
 }
 
-// The names and the room: the file table of a cabinet of cabinetSize bytes, all present.
-int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destination,
-               uint64_t* bytes, char** message) {
-    Volume volume;
-    QueryVolume(destination, &volume);
-    TableWalk walk = {destination, volume.clusterBytes, 0, 0, 0, nullptr};
+// The names: walks the file table of a cabinet of cabinetSize bytes, all present, adding its
+// files to walk. 0, CAB_ERROR_INCOMPLETE, or walk->code.
+int WalkTable(const CabSource& source, uint32_t cabinetSize, TableWalk* walk) {
     CabTableHeader header = {};
     size_t needed = 0;
     size_t size = cabinetSize < kFirstTableRead ? cabinetSize : kFirstTableRead;
@@ -253,7 +368,7 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
         if (!table)
             return FDIERROR_ALLOC_FAIL;
         read = ReadStart(source, table, size)
-                   ? ReadCabTable(table, size, &header, &needed, VisitFile, &walk)
+                   ? ReadCabTable(table, size, &header, &needed, VisitFile, walk)
                    : kTableDamaged;
         free(table);
         if (read == kTableNeedMore && needed <= size)
@@ -262,16 +377,20 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
     }
     if (read == kTableDamaged)
         return CAB_ERROR_INCOMPLETE;
-    *bytes = walk.bytes;
-    if (walk.code) {
-        if (walk.code == CAB_ERROR_BAD_NAME)
-            *message = Message(walk.code, walk.refused ? walk.refused : "?");
-        free(walk.refused);
-        return walk.code;
-    }
-    if (volume.known && walk.needed > volume.available) {
+    return walk->code;
+}
+
+// The message of a refused name, or the room: whether the files walked fit on the volume.
+int CheckNamesAndRoom(int code, const Volume& volume, TableWalk* walk, char** message) {
+    if (code == CAB_ERROR_BAD_NAME)
+        *message = Message(code, walk->refused ? walk->refused : "?");
+    free(walk->refused);
+    walk->refused = nullptr;
+    if (code)
+        return code;
+    if (volume.known && walk->needed > volume.available) {
         char amount[32];
-        FormatMegabytes(walk.needed - volume.available, amount, sizeof(amount));
+        FormatMegabytes(walk->needed - volume.available, amount, sizeof(amount));
         char* root = WideToUtf8(volume.root);
         const char* parts[] = {"free ", amount, " on ", root ? root : "the drive"};
         char detail[64 + MAX_PATH * 3] = "";
@@ -284,9 +403,71 @@ int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destin
     return 0;
 }
 
-// The checks on the open embedded cabinet; 0 or a code, *message as above.
-int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, uint64_t* bytes,
-                  char** message) {
+// The digest of the embedded cabinet against the record's: 0 or CAB_ERROR_INCOMPLETE.
+int CheckEmbeddedDigest(const PayloadRecord& record, uint64_t length, HWND notify) {
+    if (record.payloadSize > length)
+        return CAB_ERROR_INCOMPLETE;
+    // Begun at start-up, while the user chose the folder, the digest is usually done.
+    const bool pending = !s_digestThread || WaitForSingleObject(s_digestThread, 0) == WAIT_TIMEOUT;
+    if (pending && notify && record.payloadSize >= kCheckNoticeBytes)
+        PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
+    if (s_digestThread)
+        WaitForSingleObject(s_digestThread, INFINITE);
+    else
+        s_digestRead = PayloadCrc(record.payloadSize, &s_digestCrc);
+    return s_digestRead && s_digestCrc == record.crc32c ? 0 : CAB_ERROR_INCOMPLETE;
+}
+
+// Checks the later cabinet number index (0: the first after the embedded one) named by
+// link->next, which follows the cabinet link held, and walks its table; link then holds the
+// later cabinet's own. record is null for an installer without one. 0 or a code; *message
+// names the cabinet.
+int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link, TableWalk* walk,
+                      char** message) {
+    char name[kMaxNameBytes + 1];
+    strcpy(name, link->next);
+    const SetLink previous = *link;
+    DiskCabinet part;
+    if (!OpenDiskCabinet(name, &part)) {
+        *message = Message(FDIERROR_CABINET_NOT_FOUND, name);
+        return FDIERROR_CABINET_NOT_FOUND;
+    }
+    int code = 0;
+    const uint32_t cabinetSize = DeclaredSize(part.Source(), &code);
+    if (code == 0 && !ReadSetLink(part.Source(), link))
+        code = CAB_ERROR_INCOMPLETE;
+    if (code == 0 && (link->setId != previous.setId ||
+                      link->cabinetIndex != static_cast<uint16_t>(previous.cabinetIndex + 1)))
+        code = FDIERROR_WRONG_CABINET;
+    if (code == 0 && record) {
+        const PayloadPart expected = PayloadPartAt(*record, index);
+        uint32_t crc = 0;
+        const PartDigest* early = index < s_partDigestCount ? &s_partDigests[index] : nullptr;
+        bool same = part.length == expected.size;
+        if (same && early && early->read && early->length == part.length)
+            crc = early->crc;
+        else if (same)
+            same = DiskCrc(&part, &crc);
+        if (!same || crc != expected.crc32c)
+            code = CAB_ERROR_INCOMPLETE;
+    }
+    if (code == 0)
+        code = WalkTable(part.Source(), cabinetSize, walk);
+    _close(part.fd);
+    if (code == CAB_ERROR_INCOMPLETE) {
+        char tail[kMaxNameBytes + 4] = " (";
+        strcat(strcat(tail, name), ")");
+        *message = Message(code, nullptr, tail);
+    }
+    else if (code != 0 && code != CAB_ERROR_BAD_NAME && code != FDIERROR_ALLOC_FAIL)
+        *message = Message(code, name);
+    return code;
+}
+
+// The checks on the open embedded cabinet and the later cabinets of its set; 0 or a code,
+// *message as above.
+int CheckSet(EmbeddedCabFile* file, const char* destination, HWND notify, uint64_t* bytes,
+             char** message) {
     const CabSource source = {file->length > 0 ? static_cast<uint64_t>(file->length) : 0,
                               RewindEmbedded, ReadEmbedded, file};
     int code = 0;
@@ -294,22 +475,41 @@ int CheckEmbedded(EmbeddedCabFile* file, const char* destination, HWND notify, u
     if (code)
         return code;
     PayloadRecord record;
-    if (FindPayloadRecord(&record)) {
-        if (record.payloadSize > source.length)
-            return CAB_ERROR_INCOMPLETE;
-        // Begun at start-up, while the user chose the folder, the digest is usually done.
-        const bool pending =
-            !s_digestThread || WaitForSingleObject(s_digestThread, 0) == WAIT_TIMEOUT;
-        if (pending && notify && record.payloadSize >= kCheckNoticeBytes)
-            PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
-        if (s_digestThread)
-            WaitForSingleObject(s_digestThread, INFINITE);
+    const bool recorded = FindPayloadRecord(&record);
+    if (recorded && (code = CheckEmbeddedDigest(record, source.length, notify)) != 0)
+        return code;
+    SetLink link;
+    if (!ReadSetLink(source, &link))
+        return CAB_ERROR_INCOMPLETE;
+    Volume volume;
+    QueryVolume(destination, &volume);
+    TableWalk walk = {destination, volume.clusterBytes, 0, 0, 0, nullptr};
+    code = WalkTable(source, cabinetSize, &walk);
+    uint32_t later = 0;
+    // A record that lists no later cabinet comes from a payload of one cabinet: whatever set
+    // it names is checked without digests.
+    const PayloadRecord* digests = recorded && record.laterParts ? &record : nullptr;
+    for (; code == 0 && link.next[0]; ++later) {
+        if (digests && later >= record.laterParts)
+            code = CAB_ERROR_INCOMPLETE; // a longer set than was packed
         else
-            s_digestRead = PayloadCrc(record.payloadSize, &s_digestCrc);
-        if (!s_digestRead || s_digestCrc != record.crc32c)
-            return CAB_ERROR_INCOMPLETE;
+            code = CheckLaterCabinet(later, digests, &link, &walk, message);
     }
-    return CheckTable(source, cabinetSize, destination, bytes, message);
+    if (code == 0 && digests && later < record.laterParts)
+        code = CAB_ERROR_INCOMPLETE; // a header lost the next cabinet's name
+    *bytes = walk.bytes;
+    return *message ? code : CheckNamesAndRoom(code, volume, &walk, message);
+}
+
+// The names and the room of one cabinet of cabinetSize bytes, all present.
+int CheckTable(const CabSource& source, uint32_t cabinetSize, const char* destination,
+               uint64_t* bytes, char** message) {
+    Volume volume;
+    QueryVolume(destination, &volume);
+    TableWalk walk = {destination, volume.clusterBytes, 0, 0, 0, nullptr};
+    const int code = WalkTable(source, cabinetSize, &walk);
+    *bytes = walk.bytes;
+    return CheckNamesAndRoom(code, volume, &walk, message);
 }
 
 } // namespace
@@ -347,6 +547,8 @@ void StartPayloadDigest() {
     if (s_digestThread || !FindPayloadRecord(&record))
         return;
     s_digestSize = record.payloadSize;
+    s_partDigests = record.laterParts ? new (std::nothrow) PartDigest[record.laterParts] : nullptr;
+    s_partDigestCount = s_partDigests ? record.laterParts : 0;
     s_digestThread = reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, 0, DigestWholePayload, nullptr, 0, nullptr));
 }
@@ -361,7 +563,7 @@ int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloa
     // Without its own file the program cannot read its payload; the run reports that as it
     // always has.
     EmbeddedCabFile* file = OpenEmbeddedCab();
-    const int code = file ? CheckEmbedded(file, normalised, notify, &bytes, message) : 0;
+    const int code = file ? CheckSet(file, normalised, notify, &bytes, message) : 0;
     if (payloadBytes)
         *payloadBytes = bytes;
     if (file)
@@ -375,18 +577,16 @@ int CheckBeforeExtracting(const char* destination, HWND notify, uint64_t* payloa
 int CheckContinuation(const char* path, const char* destination, char** message) {
     *message = nullptr;
     // The library reports a part it cannot open itself, as it always has.
-    int fd = _open(path, _O_RDONLY | _O_BINARY);
-    if (fd == -1)
+    DiskCabinet part;
+    if (!OpenDiskCabinet(path, &part))
         return 0;
-    const long length = _lseek(fd, 0, SEEK_END);
-    const CabSource source = {length > 0 ? static_cast<uint64_t>(length) : 0, RewindDisk, ReadDisk,
-                              &fd};
     int code = 0;
-    const uint32_t cabinetSize = DeclaredSize(source, &code);
+    const uint32_t cabinetSize = DeclaredSize(part.Source(), &code);
     uint64_t bytes = 0;
     if (!code)
-        code = CheckTable(source, cabinetSize, destination ? destination : "", &bytes, message);
-    _close(fd);
+        code =
+            CheckTable(part.Source(), cabinetSize, destination ? destination : "", &bytes, message);
+    _close(part.fd);
     if (code && !*message)
         *message = Message(code, nullptr);
     return code;

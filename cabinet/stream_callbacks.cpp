@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "embedded_file.h"
+#include "set_parts.h"
 #include "unmask.h"
 
 int g_writeFailed = 0;
@@ -50,8 +51,9 @@ void DIAMONDAPI CabFree(void* pv) {
 INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode) {
     if (!name)
         return -1;
+    // The library opens only cabinets, to read them; the later ones of a set come from disk.
     if (_stricmp(name, s_streamState.cabName) != 0)
-        return OpenDiskFile(name, oflag, pmode);
+        return oflag & _O_CREAT ? OpenDiskFile(name, oflag, pmode) : OpenCabinetPart(name, oflag);
     EmbeddedCabFile* file = OpenEmbeddedCab();
     if (!file)
         return -1;

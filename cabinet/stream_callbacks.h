@@ -43,7 +43,8 @@ extern INT_PTR g_openOutput;
 void* DIAMONDAPI CabAlloc(ULONG cb);
 void DIAMONDAPI CabFree(void* pv);
 // The embedded cabinet for the recognised name (case-insensitive), recorded in the table at
-// offset 0; else _open on the disk, where with _O_CREAT an existing file that refuses to be
+// offset 0; else a file on the disk: without _O_CREAT a cabinet of the set (OpenCabinetPart:
+// beside the program first), with it an _open where an existing file that refuses to be
 // replaced has its attributes cleared and the open is tried once more. -1 when the open fails
 // or the table is full (the record is released again).
 INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode);

@@ -10,7 +10,7 @@ static void Put32(std::string* s, uint32_t v) {
     Put16(s, v >> 16);
 }
 
-std::string WriteCab(const std::vector<CabEntry>& files) {
+std::string WriteCab(const std::vector<CabEntry>& files, const CabLink& link) {
     const size_t kHeader = 36, kFolder = 8, kFileFixed = 16, kBlock = 32768;
     std::string all;
     for (const CabEntry& f : files)
@@ -18,23 +18,35 @@ std::string WriteCab(const std::vector<CabEntry>& files) {
     size_t fileTable = 0;
     for (const CabEntry& f : files)
         fileTable += kFileFixed + f.name.size() + 1;
+    std::string names; // with an empty disk name after each cabinet's
+    uint16_t flags = 0;
+    if (!link.prev.empty()) {
+        names += link.prev + '\0' + '\0';
+        flags |= 1;
+    }
+    if (!link.next.empty()) {
+        names += link.next + '\0' + '\0';
+        flags |= 2;
+    }
+    const size_t header = kHeader + names.size();
     const size_t blocks = (all.size() + kBlock - 1) / kBlock;
-    const size_t dataStart = kHeader + kFolder + fileTable;
+    const size_t dataStart = header + kFolder + fileTable;
     const size_t total = dataStart + blocks * 8 + all.size();
 
     std::string cab = "MSCF";
     Put32(&cab, 0);
     Put32(&cab, static_cast<uint32_t>(total));
     Put32(&cab, 0);
-    Put32(&cab, static_cast<uint32_t>(kHeader + kFolder)); // coffFiles
+    Put32(&cab, static_cast<uint32_t>(header + kFolder)); // coffFiles
     Put32(&cab, 0);
     cab.push_back(3); // version 1.3
     cab.push_back(1);
     Put16(&cab, 1);                                   // folders
     Put16(&cab, static_cast<uint32_t>(files.size())); // files
-    Put16(&cab, 0);                                   // flags
-    Put16(&cab, 0x1234);                              // set id
-    Put16(&cab, 0);                                   // cabinet index
+    Put16(&cab, flags);
+    Put16(&cab, link.setId);
+    Put16(&cab, link.index);
+    cab += names;
 
     Put32(&cab, static_cast<uint32_t>(dataStart));
     Put16(&cab, static_cast<uint32_t>(blocks));

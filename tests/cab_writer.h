@@ -14,5 +14,12 @@ struct CabEntry {
     uint16_t attribs = 0x20;
 };
 
+// A cabinet's place in a set: the names it links to (empty: none), its set and index.
+struct CabLink {
+    std::string prev, next;
+    uint16_t setId = 0x1234;
+    uint16_t index = 0;
+};
+
 // One folder, no compression, no checksums.
-std::string WriteCab(const std::vector<CabEntry>& files);
+std::string WriteCab(const std::vector<CabEntry>& files, const CabLink& link = CabLink());

@@ -17,7 +17,13 @@ static std::vector<std::string> SplitTabs(const std::string& line) {
 
 CabRunResult RunCab(const std::string& cab, const std::string& workDir, const std::string& dest,
                     const std::string& args) {
-    const std::string exe = workDir + "\\run.exe";
+    return RunCabFrom(cab, workDir, workDir, dest, args);
+}
+
+CabRunResult RunCabFrom(const std::string& cab, const std::string& exeDir,
+                        const std::string& workDir, const std::string& dest,
+                        const std::string& args) {
+    const std::string exe = exeDir + "\\run.exe";
     WriteBytes(exe, ReadBytes(ExeDir() + "\\cabrun.exe") + cab);
     // A trailing backslash would escape the closing quote.
     const std::string quoted = !dest.empty() && dest.back() == '\\' ? dest + "\\" : dest;

@@ -24,3 +24,8 @@ struct CabRunResult {
 // dest "-" stands for a null destination.
 CabRunResult RunCab(const std::string& cab, const std::string& workDir, const std::string& dest,
                     const std::string& args = "");
+
+// The same with run.exe written into exeDir, started from workDir.
+CabRunResult RunCabFrom(const std::string& cab, const std::string& exeDir,
+                        const std::string& workDir, const std::string& dest,
+                        const std::string& args = "");

@@ -475,6 +475,62 @@ TEST_F(SpannedSetTest, CyclicChainEndsWithAFailure) {
     EXPECT_EQ(r.message, "Cabinet returned on fdintNEXT_CABINET is incorrect");
 }
 
+// A set whose cabinets end on whole files, so that the library raises no fdintNEXT_CABINET:
+// the program runs from inst\, started in work\, and its later cabinets lie in either.
+TEST(CabinetSetTest, LaterCabinetsAreFoundBesideTheProgramFirst) {
+    auto files = [](const std::string& tag) {
+        return std::vector<CabEntry>{{tag + "-1.txt", tag + " one"}, {tag + "-2.txt", tag + " two"}};
+    };
+    CabLink first, second, third;
+    first.next = "pkg-2.cab";
+    second = {"run.exe", "pkg-3.cab", 0x1234, 1};
+    third = {"pkg-2.cab", "", 0x1234, 2};
+    const std::string cabA = WriteCab(files("a"), first);
+    const std::string cabB = WriteCab(files("b"), second);
+    const std::string cabC = WriteCab(files("c"), third);
+    CabLink wrongIndex = third;
+    wrongIndex.index = 5;
+    const std::vector<std::string> whole = {"a-1.txt", "a-2.txt", "b-1.txt",
+                                            "b-2.txt", "c-1.txt", "c-2.txt"};
+    const struct {
+        const char* what;
+        std::string besideB, besideC, workB, workC; // empty: no such file
+        int code;
+        const char* message;
+    } cases[] = {
+        {"beside", cabB, cabC, "", "", 0, "No error"},
+        {"working folder", "", "", cabB, cabC, 0, "No error"},
+        {"beside wins", cabB, cabC, WriteCab(files("decoy"), second), "", 0, "No error"},
+        {"missing", cabB, "", "", "", 1, "Cabinet file (or part of splitted CAB) not found: pkg-3.cab"},
+        {"wrong index", cabB, WriteCab(files("c"), wrongIndex), "", "", 10,
+         "Cabinet returned on fdintNEXT_CABINET is incorrect: pkg-3.cab"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir("set");
+        const std::string inst = dir / "inst", work = dir / "work", out = dir / "out";
+        CreateDirectoryA(inst.c_str(), nullptr);
+        CreateDirectoryA(work.c_str(), nullptr);
+        const std::pair<std::string, std::string> placed[] = {{inst + "\\pkg-2.cab", c.besideB},
+                                                              {inst + "\\pkg-3.cab", c.besideC},
+                                                              {work + "\\pkg-2.cab", c.workB},
+                                                              {work + "\\pkg-3.cab", c.workC}};
+        for (const auto& p : placed) {
+            if (!p.second.empty())
+                WriteBytes(p.first, p.second);
+        }
+        CabRunResult r = RunCabFrom(cabA, inst, work, out, "--check");
+        ASSERT_TRUE(r.finished) << c.what << r.raw;
+        EXPECT_EQ(r.code, c.code) << c.what;
+        EXPECT_EQ(r.message, c.message) << c.what;
+        if (c.code != 0) {
+            EXPECT_FALSE(PathExists(out)) << c.what << ": nothing is written";
+            continue;
+        }
+        EXPECT_EQ(ListTree(out), whole) << c.what;
+        EXPECT_EQ(ReadBytes(out + "\\b-2.txt"), "b two") << c.what;
+    }
+}
+
 } // namespace
 
 namespace {

@@ -2,11 +2,13 @@
 // (worker thread, progress posted to a window of the main thread) and prints each progress
 // record and the result, one tab-separated line each.
 //
-// Usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice]
+// Usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice] [--check]
 //   -               extract with a null destination (the current folder)
 //   --cancel-at N   request cancellation when the N-th progress message arrives (0: before)
 //   --lib PATH      bind this library instead of the system's Cabinet.dll
 //   --load-twice    call LoadCabinetLibrary a second time and print both results
+//   --check         make the checks the program makes before the first write, and extract
+//                   only when they pass
 #include <windows.h>
 #include <process.h>
 #include <shellapi.h>
@@ -17,17 +19,24 @@
 #include "binding.h"
 #include "driver.h"
 #include "embedded_file.h"
+#include "precheck.h"
 #include "wide_path.h"
 
 constexpr UINT WM_RUN_DONE = WM_APP + 1;
 
 static const char* s_destination;
-static bool s_loadTwice;
+static bool s_loadTwice, s_check;
 static HWND s_window;
 static int s_ok, s_code, s_firstLoad, s_secondLoad;
 static const char* s_message = "";
 
 static unsigned __stdcall Worker(void*) {
+    char* problem = nullptr;
+    if (s_check && (s_code = CheckBeforeExtracting(s_destination, nullptr, nullptr, &problem))) {
+        s_message = problem ? problem : "";
+        PostMessageW(s_window, WM_RUN_DONE, 0, 0);
+        return 0;
+    }
     {
         CabExtractor ex(s_window);
         s_firstLoad = LoadCabinetLibrary(&ex);
@@ -61,6 +70,8 @@ int main(int argc, char** argv) {
             g_cabinetLibraryOverride = argv[++i];
         else if (strcmp(argv[i], "--load-twice") == 0)
             s_loadTwice = true;
+        else if (strcmp(argv[i], "--check") == 0)
+            s_check = true;
     }
     s_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_hInstance,
                                nullptr);
