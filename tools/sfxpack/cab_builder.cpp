@@ -328,8 +328,8 @@ static bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_
         ok = info.files[i].name == files[first + i].name;
     CloseSource(&src);
     if (!ok) {
-        *error = "libgcab wrote an unexpected cabinet for the folder starting at " +
-                 files[first].path;
+        *error =
+            "libgcab wrote an unexpected cabinet for the folder starting at " + files[first].path;
         DiscardTemp(&out->temp);
         return false;
     }
@@ -367,7 +367,8 @@ static std::vector<uint8_t> EncodeTables(const SetPlace& place,
     }
     memcpy(&b[kCfheadSignature], kCabSignature, kCabSignatureSize);
     WriteLe32(&b[kCfheadCabinetSize], static_cast<uint32_t>(dataEnd));
-    WriteLe32(&b[kCfheadFilesOffset], static_cast<uint32_t>(b.size() + kCffoldSizeof * folders.size()));
+    WriteLe32(&b[kCfheadFilesOffset],
+              static_cast<uint32_t>(b.size() + kCffoldSizeof * folders.size()));
     b[kCfheadMinorVersion] = kCabMinorVersion;
     b[kCfheadMajorVersion] = kCabMajorVersion;
     WriteLe16(&b[kCfheadFolderCount], static_cast<uint16_t>(folders.size()));
@@ -484,8 +485,7 @@ static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, std::string* 
     std::string path = r.firstPath;
     if (ok && index > 0) {
         TempFile part;
-        ok = CreateTempBeside(r.folder + SetCabinetName(r.installerName, index), "", &part,
-                              error);
+        ok = CreateTempBeside(r.folder + SetCabinetName(r.installerName, index), "", &part, error);
         if (ok) {
             CloseTemp(&part);
             w->out->later.push_back(part);
@@ -579,10 +579,10 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
     ctx.cancel = g_cancellable_new();
     ctx.progress = progress;
     // One folder always fits one cabinet, as libgcab writes it.
-    const bool ok = files.empty() || folderOf.back() == 0
-                        ? WriteFolder(files, 0, files.size(), policy, request.firstPath, &ctx,
-                                      error)
-                        : WriteFolders(files, folderOf, policy, request, &ctx, out, error);
+    const bool ok =
+        files.empty() || folderOf.back() == 0
+            ? WriteFolder(files, 0, files.size(), policy, request.firstPath, &ctx, error)
+            : WriteFolders(files, folderOf, policy, request, &ctx, out, error);
     g_object_unref(ctx.cancel);
     close(pinned.fd);
     if (!ok)

@@ -40,10 +40,9 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
             *tooBig = i;
             return false;
         }
-        const bool fits = f.size <= limit - used &&
-                          WorstCompressedSize(used + f.size) + fixedTables + entries +
-                                  f.entryBytes <=
-                              partBytes;
+        const bool fits =
+            f.size <= limit - used &&
+            WorstCompressedSize(used + f.size) + fixedTables + entries + f.entryBytes <= partBytes;
         if (!fits && i > 0) {
             ++folder;
             used = entries = 0;
@@ -124,8 +123,7 @@ static uint64_t CabinetSize(const SetPlan& plan, size_t count, const FolderCost*
 }
 
 size_t FoldersToClose(const SetPlan& plan, const FolderCost& next) {
-    if (plan.open.empty() ||
-        CabinetSize(plan, plan.open.size(), &next, false) <= plan.partBytes)
+    if (plan.open.empty() || CabinetSize(plan, plan.open.size(), &next, false) <= plan.partBytes)
         return 0;
     size_t count = plan.open.size();
     while (count > 1 && CabinetSize(plan, count, nullptr, true) > plan.partBytes)

@@ -22,8 +22,8 @@ constexpr uint64_t kWorstBlockGrowth = kCfdataSizeof + kMszipStoredGrowth;
 constexpr uint64_t kMaxNeighbourBytes = kMaxNameBytes + 1 + 1;
 // The tables of a cabinet of a set whose one folder holds one file of the longest name: the
 // room every folder leaves beside its data.
-constexpr uint64_t kOneFileTablesBytes = kCfheadSizeof + 2 * kMaxNeighbourBytes + kCffoldSizeof +
-                                         kCffileSizeof + kMaxNameBytes + 1;
+constexpr uint64_t kOneFileTablesBytes =
+    kCfheadSizeof + 2 * kMaxNeighbourBytes + kCffoldSizeof + kCffileSizeof + kMaxNameBytes + 1;
 // The smallest cabinet size a set may be cut to: those tables and one full block.
 constexpr uint64_t kMinPartBytes = kOneFileTablesBytes + kMaxDataBlockSize + kWorstBlockGrowth;
 
@@ -101,9 +101,9 @@ struct PartExpectation {
     std::string name;     // the file it was found as, named by the cabinet before it
     std::string prevName; // the name of the cabinet before it
     uint16_t setId = 0;
-    uint16_t index = 0;      // iCabinet
-    bool inRecord = false;   // the payload record has an entry for it
-    PayloadPart recorded;    // that entry
+    uint16_t index = 0;    // iCabinet
+    bool inRecord = false; // the payload record has an entry for it
+    PayloadPart recorded;  // that entry
 };
 
 // Checks the later cabinet read into info, of fileSize bytes with that CRC-32C, against what

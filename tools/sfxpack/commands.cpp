@@ -47,8 +47,8 @@ static bool OpenStub(const std::string& path, Source* stub) {
 
 // Reads and checks the cabinet in cab (the whole of it), and the later cabinets of its set
 // when it has some. Reports errors (refusing) and warnings; true when there are no errors.
-static bool CheckPayloadSource(const std::string& subject, const Source& cab,
-                               const WrittenSet& set, size_t* fileCount) {
+static bool CheckPayloadSource(const std::string& subject, const Source& cab, const WrittenSet& set,
+                               size_t* fileCount) {
     std::vector<std::string> problems;
     CabInfo all;
     bool read = ReadCabinet(cab, &all, &problems);
@@ -59,8 +59,7 @@ static bool CheckPayloadSource(const std::string& subject, const Source& cab,
         Source part;
         std::string error;
         CabInfo later;
-        read = OpenSource(set.later[i].path, &part, &error) &&
-               ReadCabinet(part, &later, &problems);
+        read = OpenSource(set.later[i].path, &part, &error) && ReadCabinet(part, &later, &problems);
         if (!error.empty())
             problems.push_back(error);
         CloseSource(&part);
@@ -173,7 +172,8 @@ static bool DigestParts(const WrittenSet& set, std::vector<PayloadPart>* parts) 
         Source src;
         std::string error;
         PayloadPart part;
-        const bool ok = OpenSource(t.path, &src, &error) && DigestPayload(src, &part.crc32c, &error);
+        const bool ok =
+            OpenSource(t.path, &src, &error) && DigestPayload(src, &part.crc32c, &error);
         part.size = src.size;
         CloseSource(&src);
         if (!ok) {
@@ -201,8 +201,8 @@ static bool FinishStub(const PackRequest& r, const Source& stub, const Source& c
     bool ok = DigestPayload(cab, &record.crc32c, &error);
     if (ok) {
         SetPayloadRecord(record, parts, &resources->list);
-        ok = LayOutStub(stub, *resources, image, &error) &&
-             SetInstallerChecksum(image, cab, &error);
+        ok =
+            LayOutStub(stub, *resources, image, &error) && SetInstallerChecksum(image, cab, &error);
     }
     if (!ok)
         ReportError(error);

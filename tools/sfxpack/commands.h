@@ -18,9 +18,9 @@ struct PackRequest {
     std::string output; // the installer to write
     std::string stub;
     TimePolicy times;
-    Branding branding;        // --icon and --version-info
-    uint16_t recordFlags = 0; // the payload record's choices: kRecordProgressBar
-    ManifestOptions manifest; // --execution-level, --supported-os, --dpi-aware, ...
+    Branding branding;                     // --icon and --version-info
+    uint16_t recordFlags = 0;              // the payload record's choices: kRecordProgressBar
+    ManifestOptions manifest;              // --execution-level, --supported-os, --dpi-aware, ...
     uint64_t partBytes = kMaxCabinetBytes; // --part-size: the largest cabinet of a set
 };
 
@@ -43,7 +43,7 @@ struct CheckReport {
     size_t files = 0;
     uint32_t cabinetSize = 0;
     uint64_t cabinetOffset = 0;
-    std::vector<std::string> later;    // one line per later cabinet of the set
+    std::vector<std::string> later; // one line per later cabinet of the set
     bool isSigned = false;
     const char* arch = "";             // "x86" or "x64": the stub's architecture
     std::vector<std::string> branding; // icon sizes and version strings found

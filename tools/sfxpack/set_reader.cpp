@@ -18,12 +18,13 @@ static bool ReadLater(const std::string& installerPath, const PartExpectation& e
                       LaterCabinet* c, std::vector<std::string>* problems,
                       std::vector<std::string>* warnings) {
     const size_t slash = installerPath.rfind('/');
-    const std::string path = installerPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + e.name;
+    const std::string path =
+        installerPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + e.name;
     Source src;
     std::string error;
     if (installerPath.empty() || !OpenSource(path, &src, &error)) {
-        problems->push_back(e.name + (installerPath.empty() || errno == ENOENT ? ": missing"
-                                                                                : ": " + error));
+        problems->push_back(
+            e.name + (installerPath.empty() || errno == ENOENT ? ": missing" : ": " + error));
         return false;
     }
     c->name = e.name;
