@@ -301,8 +301,7 @@ struct PackedFolder {
     TempFile temp;    // libgcab's one-folder cabinet, closed
     CabFolder folder; // its entry there
     std::vector<CabFile> files;
-    uint64_t dataSize = 0; // its data blocks, from folder.dataOffset on
-    FolderCost cost;
+    FolderCost cost; // dataBytes: its data blocks, from folder.dataOffset on
 };
 
 // Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
@@ -335,8 +334,7 @@ static bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_
     }
     out->folder = info.folders[0];
     out->files = info.files;
-    out->dataSize = info.cabinetSize - out->folder.dataOffset;
-    out->cost.dataBytes = out->dataSize;
+    out->cost.dataBytes = info.cabinetSize - out->folder.dataOffset;
     out->cost.entryBytes = 0;
     for (const CabFile& f : info.files)
         out->cost.entryBytes += FileEntryBytes(f.name);
@@ -410,7 +408,7 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
         entries += waiting[i].cost.entryBytes;
     uint64_t dataEnd = CabinetTablesSize(place.prev, place.next, count, entries);
     for (size_t i = 0; i < count; ++i)
-        dataEnd += waiting[i].dataSize;
+        dataEnd += waiting[i].cost.dataBytes;
     // The worst case was planned for; a cabinet over the limit is never written.
     if (dataEnd > partBytes) {
         *error = "cabinet " + std::to_string(place.index + 1) + " would be " +
@@ -432,13 +430,14 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
         Source src;
         ok = OpenSource(p.temp.path, &src, error);
         uint32_t crc = 0;
-        ok = ok && DigestPayload(SubSource(src, p.folder.dataOffset, p.dataSize), &crc, error) &&
-             CopyRange(src, p.folder.dataOffset, p.dataSize, out, nullptr, error);
+        ok = ok &&
+             DigestPayload(SubSource(src, p.folder.dataOffset, p.cost.dataBytes), &crc, error) &&
+             CopyRange(src, p.folder.dataOffset, p.cost.dataBytes, out, nullptr, error);
         CloseSource(&src);
-        *digest = Crc32cCombine(*digest, crc, p.dataSize);
+        *digest = Crc32cCombine(*digest, crc, p.cost.dataBytes);
         CabFolder folder = p.folder;
         folder.dataOffset = static_cast<uint32_t>(at);
-        at += p.dataSize;
+        at += p.cost.dataBytes;
         for (CabFile f : p.files) {
             f.folder = static_cast<uint16_t>(folders.size());
             files.push_back(f);

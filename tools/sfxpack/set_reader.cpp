@@ -61,7 +61,7 @@ void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
         problems->push_back("the installer's cabinet is number " +
                             std::to_string(first.cabinetIndex) + " of its set, not the first");
     for (uint32_t index = 1; before->flags & kCabNextCabinet; ++index) {
-        const std::string& name = before->nextCabinet;
+        const std::string name = before->nextCabinet; // before moves as later grows
         if (!IsSetFileName(name)) {
             problems->push_back("cabinet " + std::to_string(index) + " names a next cabinet that " +
                                 "is no file name beside the installer: " + name);
