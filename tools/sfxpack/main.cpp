@@ -182,7 +182,8 @@ static const PackOption kPackOptions[] = {
     {"--part-size", true, [](const char* v, PackArgs* a) { return SetPartSize(v, a->request); },
      "  --part-size BYTES\n"
      "                 the largest cabinet of the payload (2147483647, the most, by default);\n"
-     "                 a larger payload continues in INSTALLER-2.cab, -3.cab ... beside it\n"},
+     "                 a larger payload continues in NAME-2.cab, NAME-3.cab ... beside the\n"
+     "                 installer, NAME being its file name without .exe\n"},
 };
 
 // The packing option named arg, or null.
