@@ -290,40 +290,6 @@ TEST(Times, ParseEpoch) {
         EXPECT_FALSE(ParseEpoch(bad, &v)) << bad;
 }
 
-TEST(Capacity, FolderAndEntryLimits) {
-    std::vector<SourceFile> files(3);
-    files[0].size = files[1].size = kMaxFolderBytes; // past one folder together, not alone
-    std::vector<std::string> problems;
-    EXPECT_TRUE(CheckCabinetCapacity(files, &problems));
-    files[1].size = kMaxFolderBytes + 1;
-    files[2].size = uint64_t(1) << 32;
-    EXPECT_FALSE(CheckCabinetCapacity(files, &problems));
-    EXPECT_EQ(problems.size(), 2u); // each file over the limit
-}
-
-TEST(Capacity, FoldersFilledInOrder) {
-    const struct {
-        std::vector<uint64_t> sizes;
-        std::vector<size_t> folders;
-    } cases[] = {
-        {{}, {}},
-        {{0, 10, 0}, {0, 0, 0}},
-        {{4, 6, 1, 10, 0}, {0, 0, 1, 2, 2}}, // exactly full stays; empty files join the last
-        {{7, 7, 3, 3}, {0, 1, 1, 2}},        // no going back to fill an earlier folder
-        {{10, 10, 10}, {0, 1, 2}},
-    };
-    for (const auto& c : cases) {
-        std::vector<size_t> folders;
-        size_t tooBig = 99;
-        EXPECT_TRUE(AssignFolders(c.sizes, 10, &folders, &tooBig));
-        EXPECT_EQ(folders, c.folders) << testing::PrintToString(c.sizes);
-    }
-    std::vector<size_t> folders;
-    size_t tooBig = 99;
-    EXPECT_FALSE(AssignFolders({3, 11, 12}, 10, &folders, &tooBig));
-    EXPECT_EQ(tooBig, 1u);
-}
-
 TEST(FileIo, ReadAtStaysInsideItsWindow) {
     const char data[] = "0123456789";
     const Source window = SubSource(MemorySource(data, 10), 4, 100); // clipped to 6 bytes
@@ -378,37 +344,4 @@ TEST(FolderScan, Refusals) {
         EXPECT_FALSE(Scan(c.setup, &files, &problems)) << c.setup;
         EXPECT_NE(problems.find(c.expected), std::string::npos) << c.setup << ": " << problems;
     }
-}
-
-TEST(CabBuilder, SeveralFoldersReadBackWhole) {
-    char tmpl[] = "/tmp/sfxpack-folders.XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    // 100000 bytes a folder: a and b share one, c stands alone, d and e share the last.
-    ASSERT_EQ(system(("cd " + dir + " && mkdir src && cd src && head -c 60000 /dev/urandom >a" +
-                      " && head -c 40000 /dev/urandom >b && head -c 70000 /dev/urandom >c" +
-                      " && head -c 100000 /dev/zero >d && touch e")
-                         .c_str()),
-              0);
-    std::vector<SourceFile> files;
-    std::vector<std::string> problems;
-    ASSERT_TRUE(ScanFolder(dir + "/src", &files, &problems)) << Joined(problems);
-    const std::string cab = dir + "/out.cab";
-    close(open(cab.c_str(), O_CREAT | O_WRONLY, 0600));
-    std::string error;
-    ASSERT_TRUE(WriteCabinet(files, TimePolicy(), 100000, cab, nullptr, &error)) << error;
-    Source src;
-    ASSERT_TRUE(OpenSource(cab, &src, &error)) << error;
-    CabInfo info;
-    EXPECT_TRUE(ReadCabinet(src, &info, &problems)) << Joined(problems);
-    EXPECT_EQ(Joined(problems), "");
-    EXPECT_EQ(info.cabinetSize, src.size);
-    CloseSource(&src);
-    std::string layout;
-    for (const CabFile& f : info.files)
-        layout += f.name + std::to_string(f.folder) + "@" + std::to_string(f.folderOffset) + " ";
-    EXPECT_EQ(layout, "a0@0 b0@60000 c1@0 d2@0 e2@100000 ");
-    EXPECT_EQ(info.folders.size(), 3u);
-    // Another reader extracts the same bytes.
-    EXPECT_EQ(system(("cd " + dir + " && cabextract -q -d x out.cab && diff -r src x").c_str()), 0);
-    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
 }

@@ -36,7 +36,8 @@ DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
 EPOCH = 1700000000
 LEVEL = ["--execution-level", "asInvoker"]  # without one, --check warns
-FOLDER_BYTES = 65535 * 32768  # the most one cabinet folder holds
+FILE_LIMIT = 2146500227  # the largest file in cabinets of 2147483647 bytes (README, LIMITS)
+CAB_LIMIT = "over the 2147483647 bytes one cabinet may have"
 LONG = os.environ.get("ORVANTA_LONG") == "1"
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
 
@@ -350,7 +351,7 @@ class Check(Workdir):
             ("bare cabinet", good[o:], "no MZ header"),
             ("truncated header", good[:nt + 12], "lies outside the file"),
             ("certificate", patch(good, security, "<II", o, 16), "does not end the file"),
-            ("2 GiB", None, "over the 2 GiB limit"),
+            ("2 GiB", None, CAB_LIMIT),
             ("payload changed", patch(good, len(good) - 1, "<B", good[-1] ^ 1),
              "payload digest: CRC-32C"),
             ("payload truncated", good[:-1], "of payload run past the end of the file"),
@@ -359,8 +360,8 @@ class Check(Workdir):
         for what, data, expected in cases:
             with self.subTest(what):
                 write(self.path("bad.exe"), data or good)
-                if data is None:
-                    os.truncate(self.path("bad.exe"), 1 << 31)
+                if data is None:  # a cabinet one byte over, the installer past 2 GiB
+                    os.truncate(self.path("bad.exe"), o + (1 << 31))
                 self.assert_refused(self.check(self.path("bad.exe")), expected)
 
     def test_rejects_bad_names(self):
@@ -393,6 +394,142 @@ class Check(Workdir):
                 self.assert_only(self.path("out"))
 
 
+def cab_links(data):
+    """(flags, set ID, iCabinet, previous cabinet, next cabinet) of the cabinet data starts."""
+    flags, set_id, index = struct.unpack_from("<HHH", data, 0x1e)
+    names, at = {}, 0x24
+    for bit in (1, 2):
+        if flags & bit:
+            end = data.index(b"\0", at)
+            names[bit] = data[at:end].decode()
+            at = data.index(b"\0", end + 1) + 1  # the disk's name
+    return flags, set_id, index, names.get(1), names.get(2)
+
+
+def tree_rows(src):
+    """(archived name, size) of every file under src."""
+    return {(os.path.relpath(os.path.join(d, f), src), os.path.getsize(os.path.join(d, f)))
+            for d, _, files in os.walk(src) for f in files}
+
+
+class CabinetSet(Workdir):
+    PART = 200000
+
+    def random_tree(self, name="set"):
+        rng = random.Random(30)
+        files = {"data/f%02d.bin" % i: (rng.randbytes(rng.randrange(10000, 90000)), EPOCH, False)
+                 for i in range(12)}
+        files["Setup.exe"] = (rng.randbytes(50000), EPOCH, False)
+        files["data/text.txt"] = (b"text\r\n" * 10000, EPOCH, False)
+        return self.tree(name, files)
+
+    def parts(self, folder, base="inst"):
+        return sorted((n for n in os.listdir(folder) if n.startswith(base + "-")),
+                      key=lambda n: int(n[len(base) + 1:-4]))
+
+    def test_set_lists_checks_and_extracts(self):
+        src = self.random_tree()
+        inst = self.brand(src, "inst.exe", STUB, extra=["--part-size", str(self.PART)] + LEVEL)
+        data = read(inst)
+        cabs = [data[overlay(data):]] + [read(self.path(n)) for n in self.parts(self.tmp)]
+        names = ["inst.exe"] + ["inst-%d.cab" % k for k in range(2, len(cabs) + 1)]
+        self.assertEqual(self.parts(self.tmp), names[1:])
+        self.assertGreaterEqual(len(cabs), 3)
+        set_ids = set()
+        for k, cab in enumerate(cabs):
+            flags, set_id, index, prev, following = cab_links(cab)
+            set_ids.add(set_id)
+            self.assertLessEqual(len(cab), self.PART)
+            self.assertEqual((index, prev, following),
+                             (k, names[k - 1] if k else None,
+                              names[k + 1] if k + 1 < len(cabs) else None))
+            self.assertEqual(flags, (1 if k else 0) | (2 if k + 1 < len(cabs) else 0))
+        self.assertEqual(len(set_ids), 1)
+        self.assertNotIn(0, set_ids)
+        # The record, branded installer or not: the first cabinet, then the table of the others.
+        table = struct.pack("<I", len(cabs) - 1) + b"".join(
+            struct.pack("<QII", len(c), crc32c(c), 0) for c in cabs[1:])
+        self.assertEqual(resources(inst)[(10, 1, 0)], payload_record(cabs[0]) + table)
+        r = self.check(inst)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertIn(b", %d later cabinets, " % (len(cabs) - 1), r.stdout)
+        for k in range(1, len(cabs)):
+            self.assertIn(b"\ncabinet %d: %s, CRC-32C 0x%08x over %d bytes\n"
+                          % (k + 1, names[k].encode(), crc32c(cabs[k]), len(cabs[k])), r.stdout)
+        listed = run([SFXPACK, "--list", inst], check=True).stdout.decode()
+        self.assertEqual([l for l in listed.splitlines() if l.startswith("cabinet ")],
+                         ["cabinet %d: %s" % (k + 1, n) for k, n in enumerate(names)])
+        rows, _ = list_rows(inst)
+        self.assertEqual({(n, size) for n, size, _ in rows}, tree_rows(src))
+        # cabextract follows the set from the first cabinet, the others beside it.
+        write(self.path("first.cab"), cabs[0])
+        run(["cabextract", "-q", "-e", "CP1252", "-d", self.path("x"), self.path("first.cab")],
+            check=True)
+        self.assertEqual(run(["diff", "-r", src, self.path("x")]).returncode, 0)
+
+    def test_damaged_parts_are_named(self):
+        inst = self.installer(self.random_tree(), args=["--part-size", str(self.PART)] + LEVEL)
+        parts = self.parts(self.tmp)
+        self.assertGreaterEqual(len(parts), 3)
+        last = read(self.path(parts[1]))
+        flipped = bytearray(last)
+        flipped[-100] ^= 0x55
+
+        def swap(d):
+            os.rename(os.path.join(d, parts[0]), os.path.join(d, "t"))
+            os.rename(os.path.join(d, parts[1]), os.path.join(d, parts[0]))
+            os.rename(os.path.join(d, "t"), os.path.join(d, parts[1]))
+        cases = [
+            ("missing", lambda d: os.remove(os.path.join(d, parts[0])), parts[0] + ": missing"),
+            ("truncated", lambda d: write(os.path.join(d, parts[1]), last[:len(last) // 2]),
+             parts[1] + ": cabinet is truncated"),
+            ("swapped", swap, parts[0] + ": cabinet number 2 where the set's cabinet 1 belongs"),
+            ("one byte", lambda d: write(os.path.join(d, parts[1]), bytes(flipped)),
+             "%s: CRC-32C 0x%08x does not match the record's 0x%08x"
+             % (parts[1], crc32c(flipped), crc32c(last))),
+        ]
+        for what, damage, expected in cases:
+            with self.subTest(what):
+                d = self.path(what.replace(" ", "-"))
+                os.makedirs(d)
+                for n in ["inst.exe"] + parts:
+                    shutil.copy(self.path(n), d)
+                damage(d)
+                self.assert_refused(self.check(os.path.join(d, "inst.exe")), expected)
+                if what != "one byte":  # --list compares no digest
+                    self.assert_refused(run([SFXPACK, "--list", os.path.join(d, "inst.exe")]),
+                                        expected)
+
+    def test_reproducible_and_refusals(self):
+        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
+        args = ["--part-size", str(self.PART)]
+        for folder, tz in [("a", "UTC"), ("b", TZ)]:
+            os.makedirs(self.path(folder))
+            r = self.pack(self.random_tree("src-" + folder), self.path(folder, "inst.exe"),
+                          env=dict(env, TZ=tz), args=args)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        for name in ["inst.exe"] + self.parts(self.path("a")):
+            self.assertEqual(read(self.path("a", name)), read(self.path("b", name)), name)
+        self.assertEqual(self.parts(self.path("a")), self.parts(self.path("b")))
+        out = self.path("out")
+        os.makedirs(out)
+        cases = [
+            ("name", ["--part-size", str(self.PART)], "caf\u00e9.exe",
+             "must be printable ASCII", 1),
+            ("too small", ["--part-size", "33612"], "inst.exe",
+             "--part-size 33612: too small for a cabinet's tables and one data block", 2),
+            ("too large", ["--part-size", str(1 << 31)], "inst.exe", CAB_LIMIT, 2),
+        ]
+        for what, extra, target, expected, rc in cases:
+            with self.subTest(what):
+                r = self.pack(self.path("src-a"), os.path.join(out, target), args=extra)
+                self.assert_refused(r, expected, rc)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assert_only(out)
+        # A name that cannot name a set is fine for one cabinet.
+        self.installer(self.sample(), "caf\u00e9.exe", args=["--part-size", str(self.PART)])
+
+
 class Refusals(Workdir):
     def test_refusals_leave_no_output(self):
         good = read(self.installer())
@@ -403,13 +540,13 @@ class Refusals(Workdir):
         write(self.path("arm64.exe"), patch(stub, nt + 4, "<H", 0xaa64))
         write(self.path("truncated.exe"), stub[:nt + 30])
         write(self.path("huge.cab"), cab)
-        os.truncate(self.path("huge.cab"), (1 << 31) - 1000)
+        os.truncate(self.path("huge.cab"), 1 << 31)
         write(self.path("junk.cab"), cab + b"junk")
         dangling = self.tree("dangling", {"Setup.exe": (b"x", EPOCH, False)})
         os.symlink("nowhere", os.path.join(dangling, "gone.txt"))
         colon = self.tree("colon", {"a:b.txt": (b"x", EPOCH, False)})
         one_big = self.tree("one-big", {"big.bin": (b"", EPOCH, False)})
-        os.truncate(os.path.join(one_big, "big.bin"), FOLDER_BYTES + 1)  # sparse
+        os.truncate(os.path.join(one_big, "big.bin"), FILE_LIMIT + 1)  # sparse
         os.makedirs(self.path("empty"))
         sample = self.sample()
         cases = [
@@ -419,13 +556,13 @@ class Refusals(Workdir):
             ("missing stub", sample, self.path("nostub.exe"), "cannot open"),
             ("arm64 stub", sample, self.path("arm64.exe"), "machine 0xaa64 is neither"),
             ("truncated stub", sample, self.path("truncated.exe"), "lies outside the file"),
-            ("over 2 GiB", self.path("huge.cab"), STUB, "over the 2 GiB limit"),
+            ("over 2 GiB", self.path("huge.cab"), STUB, CAB_LIMIT),
             ("missing input", self.path("nothing"), STUB, "cannot read"),
             ("dangling link", dangling, STUB, "cannot read"),
             ("bad name", colon, STUB, "\"a:b.txt\": ':' names a drive"),
             ("empty folder", self.path("empty"), STUB, "no files in"),
             ("file over a folder", one_big, STUB, "big.bin: %d bytes, over the %d one cabinet "
-             "folder holds" % (FOLDER_BYTES + 1, FOLDER_BYTES)),
+             "folder holds" % (FILE_LIMIT + 1, FILE_LIMIT)),
             ("junk after cabinet", self.path("junk.cab"), STUB, "4 bytes of unexpected data"),
             ("no record in stub", sample, BARE_STUB, "no resources to replace"),
         ]
@@ -593,10 +730,15 @@ class Hostile(Workdir):
         cab = full - os.path.getsize(STUB)
         out = self.path("out")
         os.makedirs(out)
-        for what, limit in [("cabinet", cab // 2), ("installer", cab + (full - cab) // 2)]:
+        # Three cabinets of about 350000 bytes: the later two are written before the installer.
+        three = self.tree("three", {n: (os.urandom(350000), EPOCH, False) for n in "abc"})
+        for what, limit, folder, args in [
+                ("cabinet", cab // 2, src, ""), ("installer", cab + (full - cab) // 2, src, ""),
+                ("installer after its set", 400000 + os.path.getsize(STUB) // 2, three,
+                 "--part-size 400000")]:
             with self.subTest(what):
-                command = "ulimit -f %d; exec %s %s -o %s --stub %s" % (
-                    limit // 1024, SFXPACK, src, os.path.join(out, "i.exe"), STUB)
+                command = "ulimit -f %d; exec %s %s -o %s --stub %s %s" % (
+                    limit // 1024, SFXPACK, folder, os.path.join(out, "i.exe"), STUB, args)
                 self.assert_refused(run(["bash", "-c", command]), "File too large")
                 self.assert_only(out)
 
@@ -872,6 +1014,42 @@ class LargePayload(Workdir):
         work = self.path("work")
         os.makedirs(work)
         self.assertEqual(self.press(self.path("big.exe"), work), [])
+        dest = os.path.join(work, "Extract")
+        try:
+            for name in sizes:
+                self.assertEqual(file_digest(os.path.join(dest, *name.split("/"))),
+                                 file_digest(os.path.join(src, name)), name)
+        finally:
+            shutil.rmtree(dest)
+
+    @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
+    def test_past_2_gib_compressed_in_a_set(self):
+        require(REAL_STUB, PRESS)
+        # Random bytes do not compress: 2.3 GB pass what one cabinet holds, and the installer
+        # goes on in inst-2.cab.
+        sizes = {"a.bin": 800 << 20, "b.bin": 800 << 20, "sub/c.bin": (600 << 20) + 12345}
+        src = self.tree("pkg", {n: (b"", EPOCH, False) for n in sizes})
+        for name, size in sizes.items():
+            with open(os.path.join(src, name), "wb") as f:
+                for _ in range(size >> 20):
+                    f.write(os.urandom(1 << 20))
+                f.write(os.urandom(size & ((1 << 20) - 1)))
+        r = self.pack(src, self.path("inst.exe"), REAL_STUB, args=LEVEL)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n.endswith(".cab")),
+                         ["inst-2.cab"])
+        with open(self.path("inst.exe"), "rb") as f:
+            head = f.read(1 << 16)
+        first = os.path.getsize(self.path("inst.exe")) - overlay(head)
+        self.assertLessEqual(first, (1 << 31) - 1)
+        self.assertGreater(first + os.path.getsize(self.path("inst-2.cab")), 1 << 31)
+        checked = self.check(self.path("inst.exe"))
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        self.assertIn(b", 1 later cabinets, ", checked.stdout)
+        work = self.path("work")
+        os.makedirs(work)
+        os.link(self.path("inst-2.cab"), os.path.join(work, "inst-2.cab"))
+        self.assertEqual(self.press(self.path("inst.exe"), work), [])
         dest = os.path.join(work, "Extract")
         try:
             for name in sizes:

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include "cab_reader.h"
+#include "crc32c.h"
 #include "file_io.h"
 #include "le.h"
+#include "payload_digest.h"
 #include "progress.h"
 
 bool ParseEpoch(const char* text, int64_t* out) {
@@ -81,35 +83,16 @@ uint16_t ArchivedAttributes(const SourceFile& f) {
     return attributes;
 }
 
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files,
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, uint64_t partBytes,
                           std::vector<std::string>* problems) {
     const size_t before = problems->size();
+    const uint64_t limit = FolderLimit(partBytes);
     for (const SourceFile& f : files) {
-        if (f.size > kMaxFolderBytes)
+        if (f.size > limit)
             problems->push_back(f.path + ": " + std::to_string(f.size) + " bytes, over the " +
-                                std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
+                                std::to_string(limit) + " one cabinet folder holds");
     }
     return problems->size() == before;
-}
-
-bool AssignFolders(const std::vector<uint64_t>& sizes, uint64_t limit,
-                   std::vector<size_t>* folderOf, size_t* tooBig) {
-    folderOf->assign(sizes.size(), 0);
-    size_t folder = 0;
-    uint64_t used = 0;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        if (sizes[i] > limit) {
-            *tooBig = i;
-            return false;
-        }
-        if (sizes[i] > limit - used) {
-            ++folder;
-            used = 0;
-        }
-        used += sizes[i];
-        (*folderOf)[i] = folder;
-    }
-    return true;
 }
 
 // libgcab reads the date from the fields of the GDateTime as given, whatever its zone.
@@ -313,81 +296,91 @@ static bool WriteFolder(const std::vector<SourceFile>& files, size_t first, size
     return ok;
 }
 
-// A cabinet's header, folder and file tables, for the folders joined so far.
-struct JoinedTables {
-    std::vector<CabFolder> folders;
+// A folder compressed alone by libgcab, waiting for the cabinet it goes to.
+struct PackedFolder {
+    TempFile temp;    // libgcab's one-folder cabinet, closed
+    CabFolder folder; // its entry there
     std::vector<CabFile> files;
-    uint64_t dataEnd = 0; // where the next folder's data goes
+    FolderCost cost; // dataBytes: its data blocks, from folder.dataOffset on
 };
 
-// The size of the tables of a cabinet of files split into folders.
-static uint64_t TablesSize(const std::vector<SourceFile>& files, size_t folders) {
-    uint64_t size = kCfheadSizeof + kCffoldSizeof * folders;
-    for (const SourceFile& f : files)
-        size += kCffileSizeof + f.name.size() + 1;
-    return size;
-}
-
-// Appends the data blocks of the one-folder cabinet in part (files [first, end) of files) to
-// out and its entries to t, as folder number t->folders.size(). False with *error set.
-static bool JoinFolder(const TempFile& part, const std::vector<SourceFile>& files, size_t first,
-                       size_t end, int out, JoinedTables* t, std::string* error) {
-    struct stat st;
-    if (fstat(part.fd, &st) != 0) {
-        *error = part.path + ": " + strerror(errno);
+// Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
+// reads its tables back into *out. False with *error set; out->temp is then discarded.
+static bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
+                       const TimePolicy& policy, const std::string& path, WriteContext* ctx,
+                       PackedFolder* out, std::string* error) {
+    if (!CreateTempBeside(path, ".part", &out->temp, error))
+        return false;
+    Source src;
+    bool ok = CloseTemp(&out->temp) &&
+              WriteFolder(files, first, end, policy, out->temp.path, ctx, error) &&
+              OpenSource(out->temp.path, &src, error);
+    if (!ok) {
+        DiscardTemp(&out->temp);
         return false;
     }
-    Source src;
-    src.fd = part.fd;
-    src.size = static_cast<uint64_t>(st.st_size);
     CabInfo info;
     std::vector<std::string> problems;
-    bool ok = ReadCabinet(src, &info, &problems) && problems.empty() && info.folders.size() == 1 &&
-              info.files.size() == end - first;
+    ok = ReadCabinet(src, &info, &problems) && problems.empty() && info.folders.size() == 1 &&
+         info.files.size() == end - first && info.cabinetSize == src.size;
     for (size_t i = 0; ok && i < info.files.size(); ++i)
         ok = info.files[i].name == files[first + i].name;
+    CloseSource(&src);
     if (!ok) {
-        *error = "libgcab wrote an unexpected cabinet for folder " +
-                 std::to_string(t->folders.size() + 1);
+        *error =
+            "libgcab wrote an unexpected cabinet for the folder starting at " + files[first].path;
+        DiscardTemp(&out->temp);
         return false;
     }
-    CabFolder folder = info.folders[0];
-    const uint64_t dataSize = info.cabinetSize - folder.dataOffset;
-    // The installer must stay under 2 GiB, and so must every offset in the cabinet.
-    if (t->dataEnd + dataSize > INT32_MAX) {
-        *error = "the compressed payload passes 2 GiB: the installer would be over the 2 GiB "
-                 "limit";
-        return false;
-    }
-    if (!CopyRange(src, folder.dataOffset, dataSize, out, nullptr, error))
-        return false;
-    folder.dataOffset = static_cast<uint32_t>(t->dataEnd);
-    t->dataEnd += dataSize;
-    for (CabFile& f : info.files) {
-        f.folder = static_cast<uint16_t>(t->folders.size());
-        t->files.push_back(f);
-    }
-    t->folders.push_back(folder);
+    out->folder = info.folders[0];
+    out->files = info.files;
+    out->cost.dataBytes = info.cabinetSize - out->folder.dataOffset;
+    out->cost.entryBytes = 0;
+    for (const CabFile& f : info.files)
+        out->cost.entryBytes += FileEntryBytes(f.name);
     return true;
 }
 
-// The header, folder and file tables of t, as they start the cabinet.
-static std::vector<uint8_t> EncodeTables(const JoinedTables& t) {
-    std::vector<uint8_t> b(kCfheadSizeof + kCffoldSizeof * t.folders.size());
+// What a cabinet of a set says of its place in the set.
+struct SetPlace {
+    uint16_t index = 0;
+    std::string prev, next; // "" when there is none
+};
+
+// The header, names, folder and file tables of a cabinet of folders whose data ends at
+// dataEnd, as they start the cabinet. The folders' data offsets and the files' folder indexes
+// are already the cabinet's.
+static std::vector<uint8_t> EncodeTables(const SetPlace& place,
+                                         const std::vector<CabFolder>& folders,
+                                         const std::vector<CabFile>& files, uint64_t dataEnd) {
+    std::vector<uint8_t> b(kCfheadSizeof);
+    uint16_t flags = 0;
+    for (const std::string* name : {&place.prev, &place.next}) {
+        if (name->empty())
+            continue;
+        flags |= name == &place.prev ? kCabPrevCabinet : kCabNextCabinet;
+        b.insert(b.end(), name->begin(), name->end());
+        b.push_back(0);
+        b.push_back(0); // the disk's name, empty
+    }
     memcpy(&b[kCfheadSignature], kCabSignature, kCabSignatureSize);
-    WriteLe32(&b[kCfheadCabinetSize], static_cast<uint32_t>(t.dataEnd));
-    WriteLe32(&b[kCfheadFilesOffset], static_cast<uint32_t>(b.size()));
+    WriteLe32(&b[kCfheadCabinetSize], static_cast<uint32_t>(dataEnd));
+    WriteLe32(&b[kCfheadFilesOffset],
+              static_cast<uint32_t>(b.size() + kCffoldSizeof * folders.size()));
     b[kCfheadMinorVersion] = kCabMinorVersion;
     b[kCfheadMajorVersion] = kCabMajorVersion;
-    WriteLe16(&b[kCfheadFolderCount], static_cast<uint16_t>(t.folders.size()));
-    WriteLe16(&b[kCfheadFileCount], static_cast<uint16_t>(t.files.size()));
-    for (size_t i = 0; i < t.folders.size(); ++i) {
-        uint8_t* e = &b[kCfheadSizeof + kCffoldSizeof * i];
-        WriteLe32(e + kCffoldDataOffset, t.folders[i].dataOffset);
-        WriteLe16(e + kCffoldBlockCount, t.folders[i].dataBlocks);
-        WriteLe16(e + kCffoldCompression, t.folders[i].compression);
+    WriteLe16(&b[kCfheadFolderCount], static_cast<uint16_t>(folders.size()));
+    WriteLe16(&b[kCfheadFileCount], static_cast<uint16_t>(files.size()));
+    WriteLe16(&b[kCfheadFlags], flags);
+    WriteLe16(&b[kCfheadCabinetIndex], place.index);
+    for (const CabFolder& folder : folders) {
+        uint8_t e[kCffoldSizeof];
+        WriteLe32(e + kCffoldDataOffset, folder.dataOffset);
+        WriteLe16(e + kCffoldBlockCount, folder.dataBlocks);
+        WriteLe16(e + kCffoldCompression, folder.compression);
+        b.insert(b.end(), e, e + sizeof(e));
     }
-    for (const CabFile& f : t.files) {
+    for (const CabFile& f : files) {
         uint8_t e[kCffileSizeof];
         WriteLe32(e + kCffileUncompressedSize, f.size);
         WriteLe32(e + kCffileFolderOffset, f.folderOffset);
@@ -402,33 +395,57 @@ static std::vector<uint8_t> EncodeTables(const JoinedTables& t) {
     return b;
 }
 
-// libgcab writes one folder per cabinet: each folder is written alone into a cabinet beside
-// path, and its data blocks, which stand alone in the format, are moved after the joined
-// tables at path. Those are written last, once every folder's place is known.
-static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector<size_t>& folderOf,
-                         const TimePolicy& policy, const std::string& path, WriteContext* ctx,
-                         std::string* error) {
+// Writes the first count folders of waiting as one cabinet at place into the empty file at path:
+// their data blocks, which stand alone in the format, after the tables, which are written
+// last. Folds each folder's data into *digest. False with *error set.
+static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
+                        const SetPlace& place, uint64_t partBytes, const std::string& path,
+                        uint32_t* digest, std::string* error) {
+    std::vector<CabFolder> folders;
+    std::vector<CabFile> files;
+    uint64_t entries = 0;
+    for (size_t i = 0; i < count; ++i)
+        entries += waiting[i].cost.entryBytes;
+    uint64_t dataEnd = CabinetTablesSize(place.prev, place.next, count, entries);
+    for (size_t i = 0; i < count; ++i)
+        dataEnd += waiting[i].cost.dataBytes;
+    // The worst case was planned for; a cabinet over the limit is never written.
+    if (dataEnd > partBytes) {
+        *error = "cabinet " + std::to_string(place.index + 1) + " would be " +
+                 std::to_string(dataEnd) + " bytes, over the " + std::to_string(partBytes) +
+                 " allowed";
+        return false;
+    }
     const int out = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (out < 0) {
         *error = path + ": " + strerror(errno);
         return false;
     }
-    JoinedTables t;
-    t.dataEnd = TablesSize(files, folderOf.back() + 1);
-    bool ok = lseek(out, static_cast<off_t>(t.dataEnd), SEEK_SET) >= 0;
+    uint64_t at = CabinetTablesSize(place.prev, place.next, count, entries);
+    bool ok = lseek(out, static_cast<off_t>(at), SEEK_SET) >= 0;
     if (!ok)
         *error = path + ": " + strerror(errno);
-    for (size_t first = 0, end = 0; ok && first < files.size(); first = end) {
-        while (end < files.size() && folderOf[end] == folderOf[first])
-            ++end;
-        TempFile part;
-        ok = CreateTempBeside(path, ".part", &part, error) &&
-             WriteFolder(files, first, end, policy, part.path, ctx, error) &&
-             JoinFolder(part, files, first, end, out, &t, error);
-        DiscardTemp(&part);
+    for (size_t i = 0; ok && i < count; ++i) {
+        const PackedFolder& p = waiting[i];
+        Source src;
+        ok = OpenSource(p.temp.path, &src, error);
+        uint32_t crc = 0;
+        ok = ok &&
+             DigestPayload(SubSource(src, p.folder.dataOffset, p.cost.dataBytes), &crc, error) &&
+             CopyRange(src, p.folder.dataOffset, p.cost.dataBytes, out, nullptr, error);
+        CloseSource(&src);
+        *digest = Crc32cCombine(*digest, crc, p.cost.dataBytes);
+        CabFolder folder = p.folder;
+        folder.dataOffset = static_cast<uint32_t>(at);
+        at += p.cost.dataBytes;
+        for (CabFile f : p.files) {
+            f.folder = static_cast<uint16_t>(folders.size());
+            files.push_back(f);
+        }
+        folders.push_back(folder);
     }
     if (ok) {
-        const std::vector<uint8_t> tables = EncodeTables(t);
+        const std::vector<uint8_t> tables = EncodeTables(place, folders, files, at);
         ok = pwrite(out, tables.data(), tables.size(), 0) == static_cast<ssize_t>(tables.size());
         if (!ok)
             *error = path + ": " + strerror(errno);
@@ -440,17 +457,112 @@ static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector
     return ok;
 }
 
-bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
-                  uint64_t folderBytes, const std::string& path, Progress* progress,
-                  std::string* error) {
-    std::vector<uint64_t> sizes;
+// A set being written: the plan, the folders waiting for their cabinet, the cabinets done.
+struct SetWriter {
+    const SetRequest* request = nullptr;
+    SetPlan plan;
+    std::vector<PackedFolder> open; // the folders of plan.open
+    WrittenSet* out = nullptr;
+    uint32_t digest = 0; // of every folder's data, in order
+};
+
+// Writes the first count open folders as the plan's open cabinet, which names the next one
+// when hasNext, and lets their temporary files go. False with *error set.
+static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, std::string* error) {
+    const SetRequest& r = *w->request;
+    const size_t index = w->plan.cabinet;
+    SetPlace place;
+    place.index = static_cast<uint16_t>(index); // a cabinet holds a file at least: <= 65535
+    if (index > 0)
+        place.prev = SetCabinetName(r.installerName, index - 1);
+    bool ok = true;
+    if (hasNext) {
+        *error = SetNameProblem(r.installerName, index + 2);
+        ok = error->empty();
+        place.next = SetCabinetName(r.installerName, index + 1);
+    }
+    std::string path = r.firstPath;
+    if (ok && index > 0) {
+        TempFile part;
+        ok = CreateTempBeside(r.folder + SetCabinetName(r.installerName, index), "", &part, error);
+        if (ok) {
+            CloseTemp(&part);
+            w->out->later.push_back(part);
+            path = part.path;
+        }
+    }
+    ok = ok && JoinFolders(w->open, count, place, r.partBytes, path, &w->digest, error);
+    for (size_t i = 0; i < count && i < w->open.size(); ++i)
+        DiscardTemp(&w->open[i].temp);
+    w->open.erase(w->open.begin(), w->open.begin() + static_cast<ptrdiff_t>(count));
+    w->plan.open.erase(w->plan.open.begin(), w->plan.open.begin() + static_cast<ptrdiff_t>(count));
+    ++w->plan.cabinet;
+    return ok;
+}
+
+// Writes setId into the header of the cabinet at path. False with *error set.
+static bool StampSetId(const std::string& path, uint16_t setId, std::string* error) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    uint8_t field[2];
+    WriteLe16(field, setId);
+    bool ok = fd >= 0 && pwrite(fd, field, sizeof(field), kCfheadSetId) == sizeof(field);
+    ok = fd >= 0 && close(fd) == 0 && ok;
+    if (!ok)
+        *error = path + ": " + strerror(errno);
+    return ok;
+}
+
+// libgcab writes one folder per cabinet: each folder is compressed alone into a cabinet beside
+// the first, and its data blocks are moved into the cabinet of the set it is placed in, as
+// soon as that cabinet is full. Once all are written, each gets the set's ID.
+static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector<size_t>& folderOf,
+                         const TimePolicy& policy, const SetRequest& request, WriteContext* ctx,
+                         WrittenSet* out, std::string* error) {
+    SetWriter w;
+    w.request = &request;
+    w.plan.partBytes = request.partBytes;
+    w.plan.installerName = request.installerName;
+    w.out = out;
+    bool ok = true;
+    for (size_t first = 0, end = 0; ok && first < files.size(); first = end) {
+        while (end < files.size() && folderOf[end] == folderOf[first])
+            ++end;
+        PackedFolder p;
+        ok = PackFolder(files, first, end, policy, request.firstPath, ctx, &p, error);
+        for (size_t n; ok && (n = FoldersToClose(w.plan, p.cost)) > 0;)
+            ok = CloseCabinet(&w, n, true, error);
+        if (ok) {
+            w.plan.open.push_back(p.cost);
+            w.open.push_back(p);
+        } else {
+            DiscardTemp(&p.temp);
+        }
+    }
+    ok = ok && CloseCabinet(&w, w.open.size(), false, error);
+    for (PackedFolder& p : w.open)
+        DiscardTemp(&p.temp);
+    if (!ok || w.plan.cabinet == 1)
+        return ok;
+    out->setId = SetIdFromDigest(w.digest);
+    ok = StampSetId(request.firstPath, out->setId, error);
+    for (size_t i = 0; ok && i < out->later.size(); ++i)
+        ok = StampSetId(out->later[i].path, out->setId, error);
+    return ok;
+}
+
+bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& policy,
+                     const SetRequest& request, Progress* progress, WrittenSet* out,
+                     std::string* error) {
+    *out = WrittenSet();
+    std::vector<FileCost> costs;
     for (const SourceFile& f : files)
-        sizes.push_back(f.size);
+        costs.push_back({f.size, FileEntryBytes(f.name)});
     std::vector<size_t> folderOf;
     size_t tooBig = 0;
-    if (!AssignFolders(sizes, folderBytes, &folderOf, &tooBig)) {
+    if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig)) {
         *error = files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
-                 " bytes, over the " + std::to_string(folderBytes) + " one cabinet folder holds";
+                 " bytes, over the " + std::to_string(FolderLimit(request.partBytes)) +
+                 " one cabinet folder holds";
         return false;
     }
     Pinned pinned;
@@ -465,10 +577,20 @@ bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy
     ctx.pinned = &pinned;
     ctx.cancel = g_cancellable_new();
     ctx.progress = progress;
-    const bool ok = files.empty() || folderOf.back() == 0
-                        ? WriteFolder(files, 0, files.size(), policy, path, &ctx, error)
-                        : WriteFolders(files, folderOf, policy, path, &ctx, error);
+    // One folder always fits one cabinet, as libgcab writes it.
+    const bool ok =
+        files.empty() || folderOf.back() == 0
+            ? WriteFolder(files, 0, files.size(), policy, request.firstPath, &ctx, error)
+            : WriteFolders(files, folderOf, policy, request, &ctx, out, error);
     g_object_unref(ctx.cancel);
     close(pinned.fd);
+    if (!ok)
+        DiscardSet(out);
     return ok;
+}
+
+void DiscardSet(WrittenSet* set) {
+    for (TempFile& t : set->later)
+        DiscardTemp(&t);
+    set->later.clear();
 }

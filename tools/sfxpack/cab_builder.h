@@ -1,5 +1,5 @@
-// Writes a package folder's files as one MSZIP cabinet through libgcab, in as many folders
-// as their sizes need.
+// Writes a package folder's files as MSZIP cabinets through libgcab: one cabinet, in as many
+// folders as their sizes need, or a set of cabinets when one would pass the part size.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +7,11 @@
 #include <vector>
 
 #include "cab_format.h"
+#include "cab_set.h"
+#include "file_io.h"
 #include "folder_scan.h"
 
 struct Progress;
-
-// One folder of a cabinet holds at most 65535 data blocks (its 16-bit count) of 32 KiB.
-constexpr uint64_t kMaxFolderBytes = uint64_t(UINT16_MAX) * kMaxDataBlockSize;
 
 struct DosDateTime {
     uint16_t date = 0;
@@ -40,19 +39,33 @@ DosDateTime ArchivedTime(int64_t mtime, const TimePolicy& policy);
 // the UTF-8 name flag when its name is not plain ASCII.
 uint16_t ArchivedAttributes(const SourceFile& f);
 
-// Appends a reason for each file larger than one cabinet folder holds (kMaxFolderBytes).
-// False when any.
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
+// Appends a reason for each file larger than one cabinet folder holds in a set of partBytes
+// cabinets (FolderLimit). False when any.
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, uint64_t partBytes,
+                          std::vector<std::string>* problems);
 
-// Puts files of the given sizes, in their order, into folders of at most limit bytes each,
-// filling each folder before the next starts. *folderOf gets each file's folder index. False,
-// with *tooBig set to the index of the first file larger than limit, when a file is.
-bool AssignFolders(const std::vector<uint64_t>& sizes, uint64_t limit,
-                   std::vector<size_t>* folderOf, size_t* tooBig);
+// Where the cabinets of a set go, and how large each may be.
+struct SetRequest {
+    uint64_t partBytes = kMaxCabinetBytes;
+    std::string installerName; // the installer's file name, which names the later cabinets
+    std::string firstPath;     // the empty file that gets the first cabinet
+    std::string folder;        // where the later cabinets go ("" or ending in '/')
+};
 
-// Writes files, in their order, as an MSZIP cabinet into the empty file at path, in folders of
-// at most folderBytes (kMaxFolderBytes, less in tests) of files each. Advances progress (may
-// be null) by each file's size. False with *error set, also when the cabinet would reach 2 GiB.
-bool WriteCabinet(const std::vector<SourceFile>& files, const TimePolicy& policy,
-                  uint64_t folderBytes, const std::string& path, Progress* progress,
-                  std::string* error);
+// The later cabinets of a set once written, each closed and still a temporary file.
+struct WrittenSet {
+    std::vector<TempFile> later; // cabinets 2, 3, ... in order
+    uint16_t setId = 0;          // 0 when there is one cabinet
+};
+
+// Writes files, in their order, as MSZIP cabinets: folders as AssignFolders makes them, each
+// compressed on its own, placed whole in cabinets of at most request.partBytes as PlaceFolders
+// does. The first cabinet goes to request.firstPath; a payload that fits stays that one
+// cabinet. Advances progress (may be null) by each file's size. False with *error set; the
+// later cabinets are then removed.
+bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& policy,
+                     const SetRequest& request, Progress* progress, WrittenSet* out,
+                     std::string* error);
+
+// Removes the later cabinets of a set not committed.
+void DiscardSet(WrittenSet* set);

@@ -74,6 +74,8 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
     *folderCount = ReadLe16(h + kCfheadFolderCount);
     *fileCount = ReadLe16(h + kCfheadFileCount);
     info->flags = ReadLe16(h + kCfheadFlags);
+    info->setId = ReadLe16(h + kCfheadSetId);
+    info->cabinetIndex = ReadLe16(h + kCfheadCabinetIndex);
     if (h[kCfheadMajorVersion] != kCabMajorVersion) {
         problems->push_back("unsupported cabinet version " +
                             std::to_string(h[kCfheadMajorVersion]) + "." +

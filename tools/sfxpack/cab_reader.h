@@ -9,6 +9,10 @@
 #include "file_io.h"
 #include "names.h"
 
+// The platform's cabinet library seeks through a cabinet with signed 32-bit distances, and
+// cbCabinet and coffCabStart are 32-bit: no cabinet may be larger.
+constexpr uint64_t kMaxCabinetBytes = INT32_MAX;
+
 struct CabFolder {
     uint32_t dataOffset = 0;
     uint16_t dataBlocks = 0;
@@ -28,6 +32,8 @@ struct CabFile {
 struct CabInfo {
     uint32_t cabinetSize = 0; // cbCabinet
     uint16_t flags = 0;
+    uint16_t setId = 0;
+    uint16_t cabinetIndex = 0; // iCabinet
     std::string prevCabinet, prevDisk, nextCabinet, nextDisk;
     std::vector<CabFolder> folders;
     std::vector<CabFile> files;

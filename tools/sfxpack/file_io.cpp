@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -11,11 +12,21 @@
 
 #include "progress.h"
 
-// Pending temporary files, in fixed storage so that a signal handler can remove them.
-constexpr int kMaxPending = 4;
-constexpr size_t kPendingPathSize = 4096;
-static char s_pending[kMaxPending][kPendingPathSize];
-static volatile sig_atomic_t s_pendingUsed[kMaxPending];
+// Pending temporary files, removed by the signal handler. A set may have many cabinets pending
+// at once, so the table grows; it changes only while signals are blocked, and each path is
+// allocated before it is entered, so that the handler reads nothing half made.
+static std::vector<char*> s_pending;
+
+// Blocks every signal while it lives.
+struct SignalsBlocked {
+    sigset_t old;
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &old);
+    }
+    ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
 
 static std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
@@ -84,33 +95,28 @@ void CloseSource(Source* s) {
     s->fd = -1;
 }
 
-// Records path for removal by the signal handler; false when the table is full or the path
-// too long (the caller then refuses to go on rather than risk a leftover).
-static bool AddPending(const std::string& path) {
-    if (path.size() >= kPendingPathSize)
-        return false;
-    for (int i = 0; i < kMaxPending; ++i) {
-        if (!s_pendingUsed[i]) {
-            memcpy(s_pending[i], path.c_str(), path.size() + 1);
-            s_pendingUsed[i] = 1;
-            return true;
-        }
-    }
-    return false;
+// Records path for removal by the signal handler. Called with signals blocked.
+static void AddPending(const std::string& path) {
+    s_pending.reserve(s_pending.size() + 1);
+    s_pending.push_back(strdup(path.c_str()));
 }
 
 // Forgets path: it was renamed or removed.
 static void RemovePending(const std::string& path) {
-    for (int i = 0; i < kMaxPending; ++i) {
-        if (s_pendingUsed[i] && path == s_pending[i])
-            s_pendingUsed[i] = 0;
+    SignalsBlocked blocked;
+    for (size_t i = 0; i < s_pending.size(); ++i) {
+        if (s_pending[i] && path == s_pending[i]) {
+            free(s_pending[i]);
+            s_pending.erase(s_pending.begin() + static_cast<ptrdiff_t>(i));
+            return;
+        }
     }
 }
 
 static void RemovePendingOnSignal(int sig) {
-    for (int i = 0; i < kMaxPending; ++i) {
-        if (s_pendingUsed[i])
-            unlink(s_pending[i]);
+    for (char* path : s_pending) {
+        if (path)
+            unlink(path);
     }
     signal(sig, SIG_DFL);
     raise(sig);
@@ -142,21 +148,16 @@ bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* o
     std::string pattern = FolderOf(target) + "." + base + ".XXXXXX" + suffix;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    // Signals stay blocked until the name is recorded, so none can slip between the two.
-    sigset_t all, old;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &old);
-    const int fd = mkostemps(buf.data(), static_cast<int>(strlen(suffix)), O_CLOEXEC);
-    const bool recorded = fd >= 0 && AddPending(buf.data());
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    int fd = -1;
+    {
+        // Signals stay blocked until the name is recorded, so none can slip between the two.
+        SignalsBlocked blocked;
+        fd = mkostemps(buf.data(), static_cast<int>(strlen(suffix)), O_CLOEXEC);
+        if (fd >= 0)
+            AddPending(buf.data());
+    }
     if (fd < 0) {
         *error = SystemError("cannot create a temporary file for", target);
-        return false;
-    }
-    if (!recorded) {
-        unlink(buf.data());
-        close(fd);
-        *error = "cannot create a temporary file for " + target + ": path too long";
         return false;
     }
     out->path = buf.data();
@@ -198,20 +199,45 @@ bool CopyRange(const Source& from, uint64_t offset, uint64_t n, int to, Progress
     return true;
 }
 
-bool CommitTemp(TempFile* t, const std::string& target, std::string* error) {
+bool CloseTemp(TempFile* t) {
+    const int fd = t->fd;
+    t->fd = -1;
+    return fd < 0 || close(fd) == 0;
+}
+
+bool MoveTemp(TempFile* t, const std::string& target, std::string* error) {
     const mode_t mask = umask(0);
     umask(mask);
-    bool ok = fchmod(t->fd, 0666 & ~mask) == 0 && fsync(t->fd) == 0;
-    ok = close(t->fd) == 0 && ok;
-    t->fd = -1;
-    if (ok && rename(t->path.c_str(), target.c_str()) == 0) {
-        RemovePending(t->path);
-        t->path.clear();
-        return true;
+    if (t->fd < 0)
+        t->fd = open(t->path.c_str(), O_RDONLY | O_CLOEXEC);
+    bool ok = t->fd >= 0 && fchmod(t->fd, 0666 & ~mask) == 0 && fsync(t->fd) == 0;
+    ok = CloseTemp(t) && ok;
+    if (ok) {
+        SignalsBlocked blocked;
+        ok = rename(t->path.c_str(), target.c_str()) == 0;
+        if (ok) {
+            RemovePending(t->path);
+            AddPending(target);
+            t->path = target;
+        }
     }
+    if (ok)
+        return true;
     *error = SystemError("cannot write", target);
     DiscardTemp(t);
     return false;
+}
+
+void KeepTemp(TempFile* t) {
+    RemovePending(t->path);
+    t->path.clear();
+}
+
+bool CommitTemp(TempFile* t, const std::string& target, std::string* error) {
+    if (!MoveTemp(t, target, error))
+        return false;
+    KeepTemp(t);
+    return true;
 }
 
 void DiscardTemp(TempFile* t) {

@@ -35,7 +35,7 @@ void CloseSource(Source* s);
 // SIGHUP and SIGPIPE.
 struct TempFile {
     std::string path;
-    int fd = -1;
+    int fd = -1; // -1 once closed
 };
 
 // Creates an empty, private temporary file in the folder of target. False with *error set.
@@ -47,9 +47,20 @@ bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* o
 bool CopyRange(const Source& from, uint64_t offset, uint64_t n, int to, Progress* progress,
                std::string* error);
 
+// Closes t's descriptor, keeping the file pending (committed or discarded later). False when
+// the close fails.
+bool CloseTemp(TempFile* t);
+
 // Flushes t to disk, gives it the usual permissions of a new file (0666 less the umask) and
-// renames it to target. On failure t is removed and *error set.
+// renames it to target; t may be closed already. On failure t is removed and *error set.
 bool CommitTemp(TempFile* t, const std::string& target, std::string* error);
+
+// Flushes t, gives it the usual permissions and renames it to target, where it stays pending:
+// removed by DiscardTemp or a signal until KeepTemp. On failure t is removed and *error set.
+bool MoveTemp(TempFile* t, const std::string& target, std::string* error);
+
+// Keeps t where it is: no longer removed on failure or signal.
+void KeepTemp(TempFile* t);
 
 // Closes and removes t; harmless on an already committed or discarded file.
 void DiscardTemp(TempFile* t);

@@ -13,7 +13,7 @@ static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"
     "               [--icon FILE.ico] [--version-info KEY=VALUE]... [--progress-bar]\n"
     "               [--execution-level LEVEL] [--supported-os] [--dpi-aware]\n"
-    "               [--long-path-aware]\n"
+    "               [--long-path-aware] [--part-size BYTES]\n"
     "       sfxpack --list INSTALLER\n"
     "       sfxpack --check INSTALLER\n"
     "       sfxpack --help | --version\n";
@@ -55,6 +55,30 @@ static int RunQuery(int argc, char** argv) {
     if (argc != 3)
         return UsageError(argv[1], " takes exactly one INSTALLER");
     return strcmp(argv[1], "--list") == 0 ? List(argv[2]) : Check(argv[2]);
+}
+
+// Reports a value an option refuses, in one line, and returns the usage exit status.
+static int ValueError(const char* option, const char* value, const std::string& why) {
+    fprintf(stderr, "sfxpack: %s %s: %s\n", option, EscapeText(value).c_str(), why.c_str());
+    return kExitUsage;
+}
+
+// Sets r->partBytes from a --part-size value: decimal bytes, from what holds a cabinet's
+// tables and one block to what one cabinet may have.
+static int SetPartSize(const char* value, PackRequest* r) {
+    int64_t bytes = 0;
+    if (!ParseEpoch(value, &bytes)) // the same decimal number, without sign
+        return UsageError("--part-size takes a number of bytes, not ", value);
+    if (uint64_t(bytes) < kMinPartBytes)
+        return ValueError("--part-size", value,
+                          "too small for a cabinet's tables and one data block (at least " +
+                              std::to_string(kMinPartBytes) + " bytes)");
+    if (uint64_t(bytes) > kMaxCabinetBytes)
+        return ValueError("--part-size", value,
+                          "over the " + std::to_string(kMaxCabinetBytes) +
+                              " bytes one cabinet may have");
+    r->partBytes = static_cast<uint64_t>(bytes);
+    return 0;
 }
 
 // Adds a --version-info KEY=VALUE to r; false when there is no '='. The key and value are
@@ -155,6 +179,11 @@ static const PackOption kPackOptions[] = {
      },
      "  --long-path-aware\n"
      "                 long-path aware, where Windows allows long paths\n"},
+    {"--part-size", true, [](const char* v, PackArgs* a) { return SetPartSize(v, a->request); },
+     "  --part-size BYTES\n"
+     "                 the largest cabinet of the payload (2147483647, the most, by default);\n"
+     "                 a larger payload continues in NAME-2.cab, NAME-3.cab ... beside the\n"
+     "                 installer, NAME being its file name without .exe\n"},
 };
 
 // The packing option named arg, or null.

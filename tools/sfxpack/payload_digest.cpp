@@ -46,6 +46,13 @@ void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart
     list->swap(kept);
 }
 
+const Resource* FindPayloadRecord(const std::vector<Resource>& list) {
+    for (const Resource& r : list)
+        if (IsRecord(r))
+            return &r;
+    return nullptr;
+}
+
 // "0x" and the eight hex digits of a CRC.
 static std::string HexCrc(uint32_t crc) {
     char text[16];
@@ -87,10 +94,7 @@ static std::string VerifyRecord(const Source& file, const PayloadRecord& record,
 void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list,
                            const PayloadPlace& place, bool verify, std::vector<std::string>* lines,
                            std::vector<std::string>* problems) {
-    const Resource* found = nullptr;
-    for (const Resource& r : list)
-        if (!found && IsRecord(r))
-            found = &r;
+    const Resource* found = FindPayloadRecord(list);
     if (!found) {
         lines->push_back("payload digest: none (not packed by sfxpack)");
         return;
@@ -106,4 +110,6 @@ void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list
                      std::to_string(record.payloadSize) + " bytes" + verdict);
     lines->push_back(std::string("progress bar: ") +
                      (record.flags & kRecordProgressBar ? "yes" : "no"));
+    if (record.laterParts)
+        lines->push_back("later cabinets in the record: " + std::to_string(record.laterParts));
 }

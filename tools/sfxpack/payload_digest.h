@@ -20,6 +20,9 @@ bool DigestPayload(const Source& payload, uint32_t* crc, std::string* error);
 void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart>& parts,
                       std::vector<Resource>* list);
 
+// The payload record among list, in whatever language, or null.
+const Resource* FindPayloadRecord(const std::vector<Resource>& list);
+
 // Where an installer's payload lies, for the record's checks.
 struct PayloadPlace {
     uint64_t offset = 0;      // the end of the section data

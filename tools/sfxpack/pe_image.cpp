@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cab_reader.h"
 #include "le.h"
 
 static std::string Hex(uint64_t v) {
@@ -152,8 +153,11 @@ void CheckStubLayout(const PeLayout& pe, uint64_t fileSize, std::vector<std::str
 
 bool LocateCabinet(const PeLayout& pe, uint64_t fileSize, CabinetPlace* place,
                    std::vector<std::string>* problems) {
-    if (fileSize >= kMaxInstallerSize)
-        problems->push_back(std::to_string(fileSize) + " bytes: over the 2 GiB limit");
+    // The installer itself may pass 2 GiB by the stub's size; its cabinet may not.
+    if (fileSize > pe.overlayOffset && fileSize - pe.overlayOffset > kMaxCabinetBytes)
+        problems->push_back(std::to_string(fileSize - pe.overlayOffset) +
+                            " bytes after the sections: over the " +
+                            std::to_string(kMaxCabinetBytes) + " bytes one cabinet may have");
     CheckStripped(pe, problems);
     place->offset = pe.overlayOffset;
     place->end = fileSize;
