@@ -6,7 +6,12 @@ such a file correctly (read back with cabextract).
     largest_file.py --work DIR --sfxpack SFXPACK --arch x86|x64 --stub STUB --press PRESS
                     [--sizes N,...] [--writers]
 
-Run inside that architecture's Wine session (scripts/wine-env). Each size is packed once per
+Run inside that architecture's Wine session, e.g.
+    ORVANTA_ARCH=x64 bash -c '. scripts/wine-env; orvanta_session_start; python3 \
+      bench/largest_file.py --work /tmp/lf --sfxpack build/sfxpack --arch x64 \
+      --stub build/x64/OrvantaSfx.exe --press build/x64/tests/press_extract.exe; \
+      orvanta_session_stop'
+It needs about 7 GB free in the work folder. Each size is packed once per
 work folder (the cabinet is cut from the x86 installer and wrapped unchanged for x64). Prints
 one tab-separated line per attempt: what, size, result.
 """
