@@ -5,6 +5,8 @@
 
 OUTDIR/large: about 100 MB in six files, compressible text and incompressible random data.
 OUTDIR/small: 5,000 files of 64 B to 16 KiB in two levels of nested folders.
+
+make_huge() writes the long benchmark's payload (bench/run_large.py): 3 GiB in a few files.
 """
 import os
 import random
@@ -83,6 +85,55 @@ def make_small(root):
                 else:
                     data, ext = text(rng, size), ".txt"
                 write(os.path.join(folder, "f%03d%s" % (i, ext)), data)
+
+
+GiB = 1024 * MiB
+HUGE_FILE_MAX = GiB  # a few files, none near what one cabinet folder holds
+
+
+def huge_layout(total, incompressible):
+    """(name, size, kind) of the huge payload: incompressible of the bytes random, the rest
+    half text and half zeros; each kind cut into files of at most HUGE_FILE_MAX."""
+    if not 0.0 <= incompressible <= 1.0:
+        raise ValueError("incompressible must lie between 0 and 1")
+    random_bytes = int(total * incompressible)
+    text_bytes = (total - random_bytes) // 2
+    amounts = (("data/random", ".bin", "random", random_bytes),
+               ("docs/text", ".txt", "text", text_bytes),
+               ("media/zeros", ".img", "zeros", total - random_bytes - text_bytes))
+    layout = []
+    for stem, ext, kind, amount in amounts:
+        count = -(-amount // HUGE_FILE_MAX)
+        for i in range(count):
+            size = amount // count + (1 if i < amount % count else 0)
+            layout.append(("%s-%d%s" % (stem, i + 1, ext), size, kind))
+    return layout
+
+
+def write_huge_file(path, size, kind, seed):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        if kind == "zeros":
+            f.truncate(size)  # sparse: nothing large written here
+        else:
+            rng = random.Random(seed)
+            chunk = text(rng, 4 * MiB) if kind == "text" else None
+            left = size
+            while left:
+                if kind == "random":
+                    piece = rng.randbytes(min(left, 16 * MiB))
+                else:
+                    # As big_text, in pieces: a few MiB of text repeated from random points.
+                    piece = chunk[rng.randrange(len(chunk) // 2):][:left]
+                f.write(piece)
+                left -= len(piece)
+    os.utime(path, (MTIME, MTIME))
+
+
+def make_huge(root, incompressible, total=3 * GiB):
+    shutil.rmtree(root, ignore_errors=True)
+    for i, (name, size, kind) in enumerate(huge_layout(total, incompressible)):
+        write_huge_file(os.path.join(root, *name.split("/")), size, kind, 20240700 + i)
 
 
 def main_into(out):

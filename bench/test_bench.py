@@ -16,6 +16,7 @@ import count_calls  # noqa: E402
 import timeline  # noqa: E402
 import make_payloads  # noqa: E402
 import run_bench  # noqa: E402
+import run_large  # noqa: E402
 import server_calls  # noqa: E402
 
 
@@ -64,6 +65,77 @@ class PayloadTest(TempCase):
         total = sum(os.path.getsize(p) for p in large.values())
         self.assertTrue(5 <= len(large) <= 8, len(large))
         self.assertTrue(95e6 <= total <= 110e6, total)
+
+
+def cab_header(flags=0, reserve=None, prev=None, nxt=None):
+    """A cabinet's fixed header with the optional reserve and set names after it."""
+    head = bytearray(36)
+    head[:4] = b"MSCF"
+    struct.pack_into("<H", head, 0x1E, flags)
+    if reserve is not None:
+        head += struct.pack("<HBB", len(reserve), 0, 0) + reserve
+    for name in (prev, nxt):
+        if name is not None:
+            head += name + b"\0" + b"disk\0"
+    return bytes(head)
+
+
+class LargeTest(TempCase):
+    def test_next_cabinet_named_after_whatever_precedes_it(self):
+        R, P, N = run_large.RESERVE_PRESENT, run_large.PREV_CABINET, run_large.NEXT_CABINET
+        cases = [
+            ("alone", cab_header(), None),
+            ("next only", cab_header(N, nxt=b"huge-2.cab"), "huge-2.cab"),
+            ("previous and next", cab_header(P | N, prev=b"huge.cab", nxt=b"huge-3.cab"),
+             "huge-3.cab"),
+            ("reserve, previous, next", cab_header(R | P | N, reserve=b"\0" * 20,
+                                                   prev=b"a.cab", nxt=b"c.cab"), "c.cab"),
+            ("previous only", cab_header(P, prev=b"a.cab"), None),
+        ]
+        for what, header, want in cases:
+            with self.subTest(what):
+                self.assertEqual(run_large.next_cabinet(header), want)
+        for what, header in [("not a cabinet", b"MSCX" + bytes(40)),
+                             ("names cut off", cab_header(N, nxt=b"huge-2.cab")[:40]),
+                             ("a path", cab_header(N, nxt=b"..\\x.cab"))]:
+            with self.subTest(what), self.assertRaises(ValueError):
+                run_large.next_cabinet(header)
+
+    def test_chain_followed_in_the_folder_and_a_loop_refused(self):
+        N = run_large.NEXT_CABINET
+        first = self.write("first.cab", cab_header(N, nxt=b"b.cab"))
+        self.write("b.cab", cab_header(N, nxt=b"c.cab"))
+        self.write("c.cab", cab_header())
+        self.assertEqual(run_large.cabinet_chain(first, self.tmp),
+                         [first, os.path.join(self.tmp, "b.cab"), os.path.join(self.tmp, "c.cab")])
+        self.write("c.cab", cab_header(N, nxt=b"b.cab"))
+        with self.assertRaises(ValueError):
+            run_large.cabinet_chain(first, self.tmp)
+
+    def test_huge_layout_holds_the_share_of_random_bytes(self):
+        total = 3 * make_payloads.GiB
+        for share in (0.0, 0.25, 0.72, 1.0):
+            with self.subTest(share=share):
+                layout = make_payloads.huge_layout(total, share)
+                by_kind = {}
+                for _, size, kind in layout:
+                    by_kind[kind] = by_kind.get(kind, 0) + size
+                    self.assertLessEqual(size, make_payloads.HUGE_FILE_MAX)
+                self.assertEqual(sum(by_kind.values()), total)
+                self.assertEqual(by_kind.get("random", 0), int(total * share))
+                self.assertLessEqual(abs(by_kind.get("text", 0) - by_kind.get("zeros", 0)), 1)
+                self.assertEqual(len({name for name, _, _ in layout}), len(layout))
+        with self.assertRaises(ValueError):
+            make_payloads.huge_layout(total, 1.5)
+
+    def test_huge_payload_same_bytes_on_every_run(self):
+        for run in ("a", "b"):
+            make_payloads.make_huge(os.path.join(self.tmp, run), 0.5, total=3 << 20)
+        self.assertEqual(tree_digest(os.path.join(self.tmp, "a")),
+                         tree_digest(os.path.join(self.tmp, "b")))
+        sizes = {rel: os.path.getsize(p)
+                 for rel, p in run_bench.files_under(os.path.join(self.tmp, "a")).items()}
+        self.assertEqual(sum(sizes.values()), 3 << 20)
 
 
 def pe(sections, trailing=b""):
