@@ -59,7 +59,11 @@ TEST(SetSplit, FoldersFilledInOrder) {
     EXPECT_EQ(folders[120], 0u);
     EXPECT_EQ(folders[121], 1u);
     EXPECT_EQ(folders[129], 1u);
-    EXPECT_FALSE(AssignFolders({{1, 20}, {full + 1, 20}}, part, &folders, &tooBig));
+    // A file over the limit is tried in a folder of its own; one over a folder's capacity is
+    // refused.
+    ASSERT_TRUE(AssignFolders({{1, 20}, {full + 1, 20}, {1, 20}}, part, &folders, &tooBig));
+    EXPECT_EQ(folders, (std::vector<size_t>{0, 1, 2}));
+    EXPECT_FALSE(AssignFolders({{1, 20}, {kMaxFolderBytes + 1, 20}}, part, &folders, &tooBig));
     EXPECT_EQ(tooBig, 1u);
 }
 

@@ -36,7 +36,7 @@ DEMO_SETUP = os.path.join(CROSS, "demo", "Setup.exe")
 PRESS = os.path.join(CROSS, "tests", "press_extract.exe")
 EPOCH = 1700000000
 LEVEL = ["--execution-level", "asInvoker"]  # without one, --check warns
-FILE_LIMIT = 2146500227  # the largest file in cabinets of 2147483647 bytes (README, LIMITS)
+FILE_LIMIT = 2147450880  # what one cabinet folder holds: 65535 blocks of 32 KiB
 CAB_LIMIT = "over the 2147483647 bytes one cabinet may have"
 LONG = os.environ.get("ORVANTA_LONG") == "1"
 TZ = "Asia/Kolkata"  # no daylight saving: Windows converts with today's offset
@@ -500,6 +500,50 @@ class CabinetSet(Workdir):
                     self.assert_refused(run([SFXPACK, "--list", os.path.join(d, "inst.exe")]),
                                         expected)
 
+    def test_program_finds_its_set_wherever_it_is_started(self):
+        """The real program in ship/, started from a working folder of its own: its later
+        cabinets are found beside it, and a damaged or missing one is named before anything
+        is written."""
+        require(REAL_STUB, PRESS)
+        src = self.random_tree()
+        os.makedirs(self.path("ship"))
+        r = self.pack(src, self.path("ship", "inst.exe"), REAL_STUB, args=["--part-size",
+                                                                             str(self.PART)])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        parts = self.parts(self.path("ship"))
+        self.assertGreaterEqual(len(parts), 2)
+        last = read(self.path("ship", parts[-1]))
+        flipped = bytearray(last)
+        flipped[len(last) // 2] ^= 0x55
+        cases = [
+            ("whole", None, None, []),
+            ("missing", parts[-1], None,
+             ["Cabinet file (or part of splitted CAB) not found: " + parts[-1]]),
+            ("one byte", parts[-1], bytes(flipped),
+             ["Incomplete or damaged installer: download it again (%s)" % parts[-1]]),
+        ]
+        for what, part, content, errors in cases:
+            with self.subTest(what):
+                ship = self.path("ship-" + what.replace(" ", "-"))
+                shutil.copytree(self.path("ship"), ship)
+                if part:
+                    os.remove(os.path.join(ship, part))
+                    if content:
+                        write(os.path.join(ship, part), content)
+                work = self.path("work-" + what.replace(" ", "-"))
+                os.makedirs(work)
+                r = subprocess.run(["wine", PRESS, winpath(os.path.join(ship, "inst.exe")),
+                                    winpath(work)], capture_output=True, timeout=180)
+                out = r.stdout.decode("utf-8", "replace").replace("\r", "")
+                self.assertIn("exit\t0", out, r.stderr)
+                self.assertEqual([l.split("\t", 1)[1] for l in out.splitlines()
+                                  if l.startswith("error\t")], errors)
+                if errors:
+                    self.assert_only(work)  # not even the destination folder
+                else:
+                    self.assertEqual(run(["diff", "-r", src, os.path.join(work, "Extract")])
+                                     .returncode, 0)
+
     def test_reproducible_and_refusals(self):
         env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
         args = ["--part-size", str(self.PART)]
@@ -519,13 +563,22 @@ class CabinetSet(Workdir):
             ("too small", ["--part-size", "33612"], "inst.exe",
              "--part-size 33612: too small for a cabinet's tables and one data block", 2),
             ("too large", ["--part-size", str(1 << 31)], "inst.exe", CAB_LIMIT, 2),
+            # Over what fits whatever the data, and it does not compress: refused once tried.
+            ("file that does not compress", args, "inst.exe",
+             "bytes: over the %d bytes one cabinet may have" % self.PART, 1),
         ]
+        noise = self.tree("noise", {"big.bin": (random.Random(31).randbytes(199900), EPOCH,
+                                                False)})
         for what, extra, target, expected, rc in cases:
             with self.subTest(what):
-                r = self.pack(self.path("src-a"), os.path.join(out, target), args=extra)
+                src = noise if what.startswith("file") else self.path("src-a")
+                r = self.pack(src, os.path.join(out, target), args=extra)
                 self.assert_refused(r, expected, rc)
                 self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
                 self.assert_only(out)
+        # The same size that compresses is taken.
+        self.installer(self.tree("zeros", {"big.bin": (bytes(199900), EPOCH, False)}),
+                       args=args)
         # A name that cannot name a set is fine for one cabinet.
         self.installer(self.sample(), "caf\u00e9.exe", args=["--part-size", str(self.PART)])
 

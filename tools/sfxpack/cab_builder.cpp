@@ -83,14 +83,13 @@ uint16_t ArchivedAttributes(const SourceFile& f) {
     return attributes;
 }
 
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files, uint64_t partBytes,
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files,
                           std::vector<std::string>* problems) {
     const size_t before = problems->size();
-    const uint64_t limit = FolderLimit(partBytes);
     for (const SourceFile& f : files) {
-        if (f.size > limit)
+        if (f.size > kMaxFolderBytes)
             problems->push_back(f.path + ": " + std::to_string(f.size) + " bytes, over the " +
-                                std::to_string(limit) + " one cabinet folder holds");
+                                std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
     }
     return problems->size() == before;
 }
@@ -410,6 +409,14 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
     for (size_t i = 0; i < count; ++i)
         dataEnd += waiting[i].cost.dataBytes;
     // The worst case was planned for; a cabinet over the limit is never written.
+    if (dataEnd > partBytes && count == 1 && waiting[0].files.size() == 1) {
+        const CabFile& f = waiting[0].files[0];
+        *error = f.name + ": " + std::to_string(f.size) + " bytes, compressed to " +
+                 std::to_string(dataEnd) + ", over the " + std::to_string(partBytes) +
+                 " bytes of one cabinet; at most " + std::to_string(FolderLimit(partBytes)) +
+                 " bytes fit whatever the data";
+        return false;
+    }
     if (dataEnd > partBytes) {
         *error = "cabinet " + std::to_string(place.index + 1) + " would be " +
                  std::to_string(dataEnd) + " bytes, over the " + std::to_string(partBytes) +
@@ -561,7 +568,7 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
     size_t tooBig = 0;
     if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig)) {
         *error = files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
-                 " bytes, over the " + std::to_string(FolderLimit(request.partBytes)) +
+                 " bytes, over the " + std::to_string(kMaxFolderBytes) +
                  " one cabinet folder holds";
         return false;
     }

@@ -39,10 +39,9 @@ DosDateTime ArchivedTime(int64_t mtime, const TimePolicy& policy);
 // the UTF-8 name flag when its name is not plain ASCII.
 uint16_t ArchivedAttributes(const SourceFile& f);
 
-// Appends a reason for each file larger than one cabinet folder holds in a set of partBytes
-// cabinets (FolderLimit). False when any.
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files, uint64_t partBytes,
-                          std::vector<std::string>* problems);
+// Appends a reason for each file larger than one cabinet folder holds (kMaxFolderBytes), so
+// refused before anything is written. False when any.
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
 
 // Where the cabinets of a set go, and how large each may be.
 struct SetRequest {

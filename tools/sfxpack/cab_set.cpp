@@ -36,18 +36,21 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
     uint64_t used = 0, entries = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         const FileCost& f = files[i];
-        if (f.size > limit) {
+        if (f.size > kMaxFolderBytes) {
             *tooBig = i;
             return false;
         }
+        // A file over the limit may still compress enough to fit a cabinet: it gets a folder
+        // of its own, and the writer refuses it if it does not.
+        const bool alone = f.size > limit;
         const bool fits =
-            f.size <= limit - used &&
+            !alone && f.size <= limit - used &&
             WorstCompressedSize(used + f.size) + fixedTables + entries + f.entryBytes <= partBytes;
         if (!fits && i > 0) {
             ++folder;
             used = entries = 0;
         }
-        used += f.size;
+        used += alone ? limit : f.size;
         entries += f.entryBytes;
         (*folderOf)[i] = folder;
     }

@@ -32,7 +32,8 @@ uint64_t WorstCompressedSize(uint64_t bytes);
 
 // The most bytes of files one folder may hold so that, however badly they compress, it fits
 // alone in a cabinet of partBytes (kMinPartBytes to kMaxCabinetBytes) with its tables, and at
-// most kMaxFolderBytes. Also the largest single file a set of that part size takes.
+// most kMaxFolderBytes. Also the largest single file a set of that part size takes whatever
+// its data; a larger one is taken when it compresses enough.
 uint64_t FolderLimit(uint64_t partBytes);
 
 // The bytes of a file's entry in the file table: the entry and its NUL-terminated name.
@@ -45,9 +46,10 @@ struct FileCost {
 };
 
 // Puts files, in their order, into folders: each folder holds at most FolderLimit(partBytes)
-// bytes, and its worst compressed size with its files' entries fits a cabinet of partBytes.
-// A folder is filled before the next starts. *folderOf gets each file's folder index. False,
-// with *tooBig set to the index of the first file larger than FolderLimit, when a file is.
+// bytes, and its worst compressed size with its files' entries fits a cabinet of partBytes;
+// a larger file, up to kMaxFolderBytes, has a folder of its own. A folder is filled before
+// the next starts. *folderOf gets each file's folder index. False, with *tooBig set to the
+// index of the first file larger than kMaxFolderBytes, when a file is.
 bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
                    std::vector<size_t>* folderOf, size_t* tooBig);
 

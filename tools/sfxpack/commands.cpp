@@ -104,7 +104,7 @@ static bool BuildCabinet(const PackRequest& r, TempFile* cabFile, WrittenSet* se
     std::vector<SourceFile> files;
     std::vector<std::string> problems;
     if (ScanFolder(r.input, &files, &problems))
-        CheckCabinetCapacity(files, r.partBytes, &problems);
+        CheckCabinetCapacity(files, &problems);
     if (!problems.empty()) {
         Report(r.input, problems);
         return false;
