@@ -184,10 +184,12 @@ void CheckPayload(const CabInfo& info, Findings* findings) {
     CheckNameClashes(names, &findings->errors);
     if (info.flags & kCabNextCabinet)
         findings->warnings.push_back("continues in cabinet " + QuoteName(info.nextCabinet) +
-                                     ": the stub looks for it in the user's working folder");
+                                     ": the stub looks for it beside the installer, then in "
+                                     "the user's working folder");
     if (info.flags & kCabPrevCabinet)
         findings->warnings.push_back("continues cabinet " + QuoteName(info.prevCabinet) +
-                                     ": the stub looks for it in the user's working folder");
+                                     ": the stub never reads it, so files that begin there are "
+                                     "not extracted");
     if (!hasProgram)
         findings->warnings.push_back(
             "no Setup.exe or StdSetup.exe at the top: nothing will be started after extraction");
