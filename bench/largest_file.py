@@ -16,7 +16,6 @@ work folder (the cabinet is cut from the x86 installer and wrapped unchanged for
 one tab-separated line per attempt: what, size, result.
 """
 import argparse
-import hashlib
 import os
 import shutil
 import subprocess
@@ -25,6 +24,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import run_bench  # noqa: E402
+import run_large  # noqa: E402
 
 FOLDER_MAX = 65535 * 32768  # bytes of uncompressed data one cabinet folder holds
 SIZES = (FOLDER_MAX, FOLDER_MAX - 1, FOLDER_MAX - 32768)
@@ -54,12 +54,7 @@ def write_pattern(path, size):
     os.utime(path, (run_bench.make_payloads.MTIME, run_bench.make_payloads.MTIME))
 
 
-def digest(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for chunk in iter(lambda: f.read(1 << 22), b""):
-            h.update(chunk)
-    return h.hexdigest()
+digest = run_large.file_digest
 
 
 def cut_cabinet(exe, cab):

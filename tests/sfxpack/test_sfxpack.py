@@ -1050,6 +1050,15 @@ def file_digest(path):
 class LargePayload(Workdir):
     press = Damaged.press
 
+    def assert_extracted(self, dest, src, names):
+        """Each of names extracted into dest as it is in src; dest is then removed."""
+        try:
+            for name in names:
+                self.assertEqual(file_digest(os.path.join(dest, *name.split("/"))),
+                                 file_digest(os.path.join(src, name)), name)
+        finally:
+            shutil.rmtree(dest)
+
     @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
     def test_past_2_gib_of_files_in_several_folders(self):
         require(REAL_STUB, PRESS)
@@ -1068,13 +1077,7 @@ class LargePayload(Workdir):
         work = self.path("work")
         os.makedirs(work)
         self.assertEqual(self.press(self.path("big.exe"), work), [])
-        dest = os.path.join(work, "Extract")
-        try:
-            for name in sizes:
-                self.assertEqual(file_digest(os.path.join(dest, *name.split("/"))),
-                                 file_digest(os.path.join(src, name)), name)
-        finally:
-            shutil.rmtree(dest)
+        self.assert_extracted(os.path.join(work, "Extract"), src, sizes)
 
     @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
     def test_past_2_gib_compressed_in_a_set(self):
@@ -1109,13 +1112,7 @@ class LargePayload(Workdir):
         out = r.stdout.decode("utf-8", "replace").replace("\r", "")
         self.assertIn("exit\t0", out, r.stderr)
         self.assertNotIn("error\t", out)
-        dest = os.path.join(work, "Extract")
-        try:
-            for name in sizes:
-                self.assertEqual(file_digest(os.path.join(dest, *name.split("/"))),
-                                 file_digest(os.path.join(src, name)), name)
-        finally:
-            shutil.rmtree(dest)
+        self.assert_extracted(os.path.join(work, "Extract"), src, sizes)
 
 
 # What the manifest options add, as found by ElementTree: (level, uiAccess), the supported
