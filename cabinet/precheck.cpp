@@ -87,28 +87,47 @@ struct DigestPart {
     bool ok;
 };
 
-unsigned __stdcall DigestOnOwnStream(void* argument) {
-    DigestPart* part = static_cast<DigestPart*>(argument);
-    part->crc = 0;
-    part->ok = false;
-    FILE* file = OpenOwnFile();
+// The embedded cabinet read through a stream of the program's file of its own, so that the
+// digest's thread shares nothing with the run's.
+struct OwnCabinet {
+    FILE* file;
+    uint64_t base;
+    uint64_t length;
+};
+bool RewindOwn(void* self) {
+    OwnCabinet* own = static_cast<OwnCabinet*>(self);
+    return _fseeki64(own->file, static_cast<int64_t>(own->base), SEEK_SET) == 0;
+}
+int ReadOwn(void* self, void* buf, unsigned count) {
+    const size_t got = fread(buf, 1, count, static_cast<OwnCabinet*>(self)->file);
+    return got > 0 ? static_cast<int>(got) : 0;
+}
+
+// The CRC-32C of the first length bytes of source; false on a short read or no memory.
+bool SourceCrc(const CabSource& source, uint64_t length, uint32_t* crc) {
+    *crc = 0;
     unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
-    if (file && buf &&
-        _fseeki64(file, static_cast<int64_t>(GetOverlayOffset() + part->from), SEEK_SET) == 0) {
-        uint64_t left = part->length;
+    uint64_t left = length;
+    if (buf && source.rewind(source.self)) {
         while (left > 0) {
-            const size_t want = left < kReadChunk ? static_cast<size_t>(left) : kReadChunk;
-            const size_t got = fread(buf, 1, want, file);
-            if (got == 0)
+            const unsigned want = left < kReadChunk ? static_cast<unsigned>(left) : kReadChunk;
+            const int got = source.read(source.self, buf, want);
+            if (got <= 0)
                 break;
-            part->crc = Crc32c(part->crc, buf, got);
-            left -= got;
+            *crc = Crc32c(*crc, buf, static_cast<size_t>(got));
+            left -= static_cast<uint64_t>(got);
         }
-        part->ok = left == 0;
     }
     free(buf);
-    if (file)
-        fclose(file);
+    return buf && left == 0;
+}
+
+unsigned __stdcall DigestOnOwnStream(void* argument) {
+    DigestPart* part = static_cast<DigestPart*>(argument);
+    OwnCabinet own = {OpenOwnFile(), GetOverlayOffset() + part->from, part->length};
+    part->ok = own.file && SourceCrc({own.length, RewindOwn, ReadOwn, &own}, own.length, &part->crc);
+    if (own.file)
+        fclose(own.file);
     return 0;
 }
 
@@ -145,25 +164,6 @@ bool OpenDiskCabinet(const char* name, DiskCabinet* cabinet) {
     const int64_t length = _lseeki64(cabinet->fd, 0, SEEK_END);
     cabinet->length = length > 0 ? static_cast<uint64_t>(length) : 0;
     return true;
-}
-
-// The CRC-32C of a whole cabinet on the disk; false on a short read or no memory.
-bool DiskCrc(DiskCabinet* cabinet, uint32_t* crc) {
-    *crc = 0;
-    unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
-    uint64_t left = cabinet->length;
-    if (buf && RewindDisk(&cabinet->fd)) {
-        while (left > 0) {
-            const unsigned want = left < kReadChunk ? static_cast<unsigned>(left) : kReadChunk;
-            const int got = _read(cabinet->fd, buf, want);
-            if (got <= 0)
-                break;
-            *crc = Crc32c(*crc, buf, static_cast<size_t>(got));
-            left -= static_cast<uint64_t>(got);
-        }
-    }
-    free(buf);
-    return buf && left == 0;
 }
 
 // The header fields a set is followed by, with the next cabinet's name copied out.
@@ -219,22 +219,6 @@ bool s_digestRead = false;
 PartDigest* s_partDigests = nullptr; // one per later cabinet of the record
 uint32_t s_partDigestCount = 0;
 
-// The embedded cabinet read through a stream of the program's file of its own, so that the
-// digest's thread shares nothing with the run's.
-struct OwnCabinet {
-    FILE* file;
-    uint64_t base;
-    uint64_t length;
-};
-bool RewindOwn(void* self) {
-    OwnCabinet* own = static_cast<OwnCabinet*>(self);
-    return _fseeki64(own->file, static_cast<int64_t>(own->base), SEEK_SET) == 0;
-}
-int ReadOwn(void* self, void* buf, unsigned count) {
-    const size_t got = fread(buf, 1, count, static_cast<OwnCabinet*>(self)->file);
-    return got > 0 ? static_cast<int>(got) : 0;
-}
-
 unsigned __stdcall DigestWholePayload(void*) {
     s_digestRead = PayloadCrc(s_digestSize, &s_digestCrc);
     if (s_partDigestCount == 0)
@@ -250,7 +234,7 @@ unsigned __stdcall DigestWholePayload(void*) {
         if (!OpenDiskCabinet(link.next, &part))
             break;
         s_partDigests[i].length = part.length;
-        s_partDigests[i].read = DiskCrc(&part, &s_partDigests[i].crc);
+        s_partDigests[i].read = SourceCrc(part.Source(), part.length, &s_partDigests[i].crc);
         if (!ReadSetLink(part.Source(), &link))
             link.next[0] = '\0';
         _close(part.fd);
@@ -447,7 +431,7 @@ int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link
         if (same && early && early->read && early->length == part.length)
             crc = early->crc;
         else if (same)
-            same = DiskCrc(&part, &crc);
+            same = SourceCrc(part.Source(), part.length, &crc);
         if (!same || crc != expected.crc32c)
             code = CAB_ERROR_INCOMPLETE;
     }
