@@ -1202,7 +1202,7 @@ class ProgressBar(Workdir):
                                     winpath(work), "--watch-bar"], capture_output=True,
                                    timeout=180)
                 out = p.stdout.decode("utf-8", "replace").replace("\r", "")
-                self.assertIn("exit\t0", out)
+                self.assertIn("exit\t0", out, p.stderr)
                 bars = [l.split("\t")[1:] for l in out.splitlines() if l.startswith("bar\t")]
                 if not marked:
                     self.assertEqual(bars, [["none"]])
