@@ -103,11 +103,11 @@ int ReadOwn(void* self, void* buf, unsigned count) {
     return got > 0 ? static_cast<int>(got) : 0;
 }
 
-// The CRC-32C of the first length bytes of source; false on a short read or no memory.
-bool SourceCrc(const CabSource& source, uint64_t length, uint32_t* crc) {
+// The CRC-32C of source's length bytes; false on a short read or no memory.
+bool SourceCrc(const CabSource& source, uint32_t* crc) {
     *crc = 0;
     unsigned char* buf = static_cast<unsigned char*>(malloc(kReadChunk));
-    uint64_t left = length;
+    uint64_t left = source.length;
     if (buf && source.rewind(source.self)) {
         while (left > 0) {
             const unsigned want = left < kReadChunk ? static_cast<unsigned>(left) : kReadChunk;
@@ -125,7 +125,7 @@ bool SourceCrc(const CabSource& source, uint64_t length, uint32_t* crc) {
 unsigned __stdcall DigestOnOwnStream(void* argument) {
     DigestPart* part = static_cast<DigestPart*>(argument);
     OwnCabinet own = {OpenOwnFile(), GetOverlayOffset() + part->from, part->length};
-    part->ok = own.file && SourceCrc({own.length, RewindOwn, ReadOwn, &own}, own.length, &part->crc);
+    part->ok = own.file && SourceCrc({own.length, RewindOwn, ReadOwn, &own}, &part->crc);
     if (own.file)
         fclose(own.file);
     return 0;
@@ -234,7 +234,7 @@ unsigned __stdcall DigestWholePayload(void*) {
         if (!OpenDiskCabinet(link.next, &part))
             break;
         s_partDigests[i].length = part.length;
-        s_partDigests[i].read = SourceCrc(part.Source(), part.length, &s_partDigests[i].crc);
+        s_partDigests[i].read = SourceCrc(part.Source(), &s_partDigests[i].crc);
         if (!ReadSetLink(part.Source(), &link))
             link.next[0] = '\0';
         _close(part.fd);
@@ -431,7 +431,7 @@ int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link
         if (same && early && early->read && early->length == part.length)
             crc = early->crc;
         else if (same)
-            same = SourceCrc(part.Source(), part.length, &crc);
+            same = SourceCrc(part.Source(), &crc);
         if (!same || crc != expected.crc32c)
             code = CAB_ERROR_INCOMPLETE;
     }
