@@ -7,10 +7,6 @@
 
 #include "resource.h"
 
-// Posted by the job as its very last act; the dialog answers with PostQuitMessage. Distinct
-// from the driver's WM_EXTRACT_PROGRESS.
-constexpr UINT WM_EXTRACT_DONE = WM_USER + 1;
-
 // Written by the main thread before the worker exists, read-only afterwards.
 extern HWND g_hwndMain;
 // Set once (0 to 1) by the main thread when "Extraire" starts the worker.
@@ -35,9 +31,6 @@ char* ReadDestination();
 // library, and posts WM_EXTRACT_DONE last.
 void __cdecl ExtractionThread(void* destination);
 
-// Posted by the job once the files are written, so that a progress bar shows the end.
-constexpr UINT WM_EXTRACT_WRITTEN = WM_USER + 12;
-
 // The payload's size in KiB, set by the job before it extracts; read by the progress bar.
 extern std::atomic<uint32_t> g_payloadKiB;
 // Makes the progress bar when the installer is marked for one (else nothing), on "Extraire".
@@ -45,6 +38,8 @@ void CreateProgressBar(HWND dialog);
 // Moves the bar, if any, to the bytes written so far: forward only, and at most four times a
 // second but for the last move.
 void UpdateProgressBar(HWND dialog, bool last = false);
+// Lets go of the taskbar's interface, if the bar took one; before the program ends.
+void ReleaseProgressBar();
 
 // True when a find-first search finds an entry at path (UTF-8; a folder counts).
 bool FileExists(const char* path);

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "app.h"
+#include "cab_messages.h"
 #include "driver.h"
-#include "precheck.h"
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {

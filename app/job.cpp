@@ -11,6 +11,7 @@
 #include "app.h"
 #include "binding.h"
 #include "driver.h"
+#include "owned.h"
 #include "precheck.h"
 #include "wide_path.h"
 
@@ -61,14 +62,14 @@ static void ShowLaunchFailure(const wchar_t* program, DWORD error) {
 // program that needs elevation gets its consent prompt, owned by the dialog so that the prompt
 // comes to the front. A package without either is extract-only: nothing is said.
 static void LaunchSetup(const char* destination) {
-    char* setup = JoinPath(destination, "Setup.exe");
-    char* stdSetup = JoinPath(destination, "StdSetup.exe");
-    const char* program = setup && FileExists(setup)         ? setup
-                          : stdSetup && FileExists(stdSetup) ? stdSetup
-                                                             : nullptr;
+    const OwnedBlock<char> setup(JoinPath(destination, "Setup.exe"));
+    const OwnedBlock<char> stdSetup(JoinPath(destination, "StdSetup.exe"));
+    const char* program = setup && FileExists(setup.get())         ? setup.get()
+                          : stdSetup && FileExists(stdSetup.get()) ? stdSetup.get()
+                                                                   : nullptr;
     // The shell takes plain paths only, so a program in a folder past MAX_PATH cannot start.
-    wchar_t* wideProgram = program ? Utf8ToWide(program) : nullptr;
-    wchar_t* wideFolder = program ? Utf8ToWide(destination) : nullptr;
+    const OwnedBlock<wchar_t> wideProgram(program ? Utf8ToWide(program) : nullptr);
+    const OwnedBlock<wchar_t> wideFolder(program ? Utf8ToWide(destination) : nullptr);
     if (wideProgram && wideFolder) {
         // Shell extensions may run in the call: it wants an apartment, and no OLE1 DDE.
         const HRESULT com =
@@ -79,68 +80,56 @@ static void LaunchSetup(const char* destination) {
         info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
         info.hwnd = g_hwndMain;
         info.lpVerb = L"open";
-        info.lpFile = wideProgram;
+        info.lpFile = wideProgram.get();
         info.lpParameters = L"";
-        info.lpDirectory = wideFolder;
+        info.lpDirectory = wideFolder.get();
         info.nShow = SW_SHOW;
         if (!ShellExecuteExW(&info)) {
             const DWORD error = GetLastError();
             if (error != ERROR_CANCELLED) // the user declined the consent prompt
-                ShowLaunchFailure(wideProgram, error);
+                ShowLaunchFailure(wideProgram.get(), error);
         }
         if (SUCCEEDED(com))
             CoUninitialize();
     }
-    free(wideFolder);
-    free(wideProgram);
-    free(stdSetup);
-    free(setup);
 }
 
+// The one box that tells a failure (UTF-8 text: it may name files outside the ANSI code page).
 static void ShowError(const char* text) {
-    MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
-}
-
-// The same box for a text that may name files outside the ANSI code page (UTF-8).
-static void ShowErrorUtf8(const char* text) {
-    wchar_t* wide = Utf8ToWide(text);
+    const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
     if (wide)
-        MessageBoxW(g_hwndMain, wide, L"Erreur", MB_OK | MB_ICONERROR);
+        MessageBoxW(g_hwndMain, wide.get(), L"Erreur", MB_OK | MB_ICONERROR);
     else
-        ShowError(text);
-    free(wide);
+        MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
 }
 
 // Everything between binding the library and releasing it; the extractor's destruction at
-// the end of this scope is the release, on every way out.
-static void RunExtraction(const char* destination) {
+// the end of this scope is the release, on every way out. destination as the dialog shows it.
+static void RunExtraction(const char* shown) {
+    CabExtractor extractor(g_hwndMain);
+    const OwnedBlock<char> destination(NormaliseDestination(shown));
+    if (!destination) {
+        ShowError(CabErrorText(FDIERROR_ALLOC_FAIL));
+        return;
+    }
     // What can be known before the first write is checked before it: a refused run writes
     // nothing, not even the destination folder.
-    char* problem = nullptr;
     uint64_t payloadBytes = 0;
-    if (CheckBeforeExtracting(destination, g_hwndMain, &payloadBytes, &problem) != 0) {
-        ShowErrorUtf8(problem ? problem : "Memory allocation failed");
-        free(problem);
+    if (CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes) != 0) {
+        ShowError(FailureText(&extractor));
         return;
     }
     g_payloadKiB = static_cast<uint32_t>(payloadBytes >> 10);
-    CabExtractor extractor(g_hwndMain);
     LoadCabinetLibrary(&extractor);
-    wchar_t* wide = WidePath(destination);
+    const OwnedBlock<wchar_t> wide(WidePath(shown));
     if (wide)
-        CreateDirectoryW(wide, nullptr);
-    free(wide);
-    if (!ExtractAll(&extractor, destination)) {
-        const char* message = "Unknown error";
-        GetCabErrorMessage(&extractor, &message);
-        if (extractor.failureText)
-            ShowErrorUtf8(extractor.failureText); // a later part failed its checks
-        else
-            ShowError(message);
+        CreateDirectoryW(wide.get(), nullptr);
+    if (!ExtractAll(&extractor, destination.get())) {
+        ShowError(FailureText(&extractor));
     } else {
         PostMessageW(g_hwndMain, WM_EXTRACT_WRITTEN, 0, 0);
         if (!g_cancelRequested.load())
-            LaunchSetup(destination);
+            LaunchSetup(shown);
     }
     if (g_cancelRequested.load())
         MessageBoxW(g_hwndMain,
@@ -167,7 +156,7 @@ void __cdecl ExtractionThread(void* argument) {
     if (destination)
         RunExtraction(destination);
     else
-        ShowError("Memory allocation failed");
+        ShowError(CabErrorText(FDIERROR_ALLOC_FAIL));
     free(destination);
     SetEvent(g_jobEnded);
     // The program can only end through this message: insist until the queue takes it.

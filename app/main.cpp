@@ -4,7 +4,7 @@
 
 #include "app.h"
 #include "embedded_file.h"
-#include "precheck.h"
+#include "payload_digest.h"
 
 HWND g_hwndMain = nullptr;
 int g_extractionStarted = 0;
@@ -67,6 +67,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageW(&msg);
     }
     EndDialog(g_hwndMain, 0);
+    ReleaseProgressBar();
     // Set before the worker's last message, so no one uses it any more.
     if (g_jobEnded)
         CloseHandle(g_jobEnded);

@@ -6,22 +6,20 @@
 #include <shobjidl.h>
 
 #include "app.h"
-#include "payload_record.h"
-#include "precheck.h"
+#include "owned.h"
+#include "payload_digest.h"
 #include "stream_callbacks.h"
 
 std::atomic<uint32_t> g_payloadKiB{0};
 
 namespace {
 
-constexpr int IDC_PROGRESS_BAR = 1006;
 constexpr int kBarRange = 10000;
 // Where the bar goes, in dialog units: under the progress text, above the brand line.
 constexpr RECT kBarPlace = {7, 90, 7 + 306, 90 + 10};
 // Between records, a file of hundreds of megabytes would leave the bar still. Each move
 // repaints the bar, which under Wine slowed runs by 3 to 4% at 20 moves a second and a
 // 32-bit one still measurably at ten: four are enough for an eye on a bar.
-constexpr UINT_PTR kBarTimer = 1;
 constexpr UINT kBarTimerMs = 250;
 
 // How long a run goes before its taskbar button shows the progress too.
@@ -29,7 +27,7 @@ constexpr DWORD kTaskbarAfterMs = 1000;
 
 HWND s_bar = nullptr;
 DWORD s_createdAt = 0;
-ITaskbarList3* s_taskbar = nullptr;
+OwnedCom<ITaskbarList3> s_taskbar;
 int s_shown = 0;
 
 } // namespace
@@ -47,7 +45,7 @@ void CreateProgressBar(HWND dialog) {
     if (!s_bar)
         return;
     SendMessageW(s_bar, PBM_SETRANGE32, 0, kBarRange);
-    SetTimer(dialog, kBarTimer, kBarTimerMs, nullptr);
+    SetTimer(dialog, IDT_PROGRESS_BAR, kBarTimerMs, nullptr);
     s_createdAt = GetTickCount();
 }
 
@@ -60,15 +58,14 @@ static void ConnectTaskbar() {
     if (s_asked || GetTickCount() - s_createdAt < kTaskbarAfterMs)
         return;
     s_asked = true;
-    void* taskbar = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                &taskbar)))
-        return;
-    s_taskbar = static_cast<ITaskbarList3*>(taskbar);
-    if (FAILED(s_taskbar->HrInit())) {
-        s_taskbar->Release();
-        s_taskbar = nullptr;
-    }
+    if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskbarList3, s_taskbar.out())) &&
+        FAILED(s_taskbar->HrInit()))
+        s_taskbar.reset();
+}
+
+void ReleaseProgressBar() {
+    s_taskbar.reset();
 }
 
 void UpdateProgressBar(HWND dialog, bool last) {

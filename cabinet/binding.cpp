@@ -42,43 +42,12 @@ bool LoadCabinetLibrary(CabExtractor* ex) {
             if (ex->hCabinetDll)
                 FreeLibrary(ex->hCabinetDll); // nothing may keep a half library loaded
             ex->hCabinetDll = nullptr;
-            ex->erf.fError = TRUE;
-            ex->erf.erfOper = CAB_ERROR_NO_LIBRARY;
+            RecordFailure(ex, CAB_ERROR_NO_LIBRARY);
             return false;
         }
     }
     ex->hfdi = CreateCabContext(ex->pfnFDICreate, &ex->erf);
     return ex->hfdi != nullptr;
-}
-
-const char* CabErrorText(int code) {
-    static const char* const kTexts[] = {
-        "No error",
-        "Cabinet file (or part of splitted CAB) not found",
-        "Not a cabinet",
-        "Unknown cabinet version",
-        "Corrupt cabinet",
-        "Memory allocation failed",
-        "Unknown compression type",
-        "Failure decompressing data",
-        "Failure writing to target file",
-        "Cabinets in set have different RESERVE sizes",
-        "Cabinet returned on fdintNEXT_CABINET is incorrect",
-        "User aborted",
-    };
-    if (code >= 0 && code < static_cast<int>(sizeof(kTexts) / sizeof(kTexts[0])))
-        return kTexts[code];
-    switch (code) {
-    case CAB_ERROR_NO_LIBRARY:
-        return "Could not load Cabinet.dll";
-    case CAB_ERROR_INCOMPLETE:
-        return "Incomplete or damaged installer: download it again";
-    case CAB_ERROR_BAD_NAME:
-        return "Name that cannot be written on Windows";
-    case CAB_ERROR_NO_ROOM:
-        return "Not enough free space";
-    }
-    return "Unknown error";
 }
 
 int GetCabErrorMessage(CabExtractor* ex, const char** message) {
@@ -87,6 +56,12 @@ int GetCabErrorMessage(CabExtractor* ex, const char** message) {
     if (message)
         *message = CabErrorText(ex->erf.erfOper);
     return ex->erf.fError ? ex->erf.erfOper : 0;
+}
+
+const char* FailureText(CabExtractor* ex) {
+    const char* message = "Unknown error";
+    GetCabErrorMessage(ex, &message);
+    return ex->failureText ? ex->failureText : message;
 }
 
 CabExtractor::~CabExtractor() {

@@ -1,16 +1,9 @@
-// Binding the platform cabinet library by name, creating and destroying its context, and the
-// English texts of its error codes.
+// Binding the platform cabinet library by name, creating and destroying its context, and
+// reporting a run's failure.
 #pragma once
 
+#include "cab_errors.h"
 #include "extractor.h"
-
-// The code reported when the library or one of its entry points is missing.
-constexpr int CAB_ERROR_NO_LIBRARY = 1000;
-// The checks made before the first write: the payload is cut or damaged, a name cannot be
-// written, the volume lacks room.
-constexpr int CAB_ERROR_INCOMPLETE = 1001;
-constexpr int CAB_ERROR_BAD_NAME = 1002;
-constexpr int CAB_ERROR_NO_ROOM = 1003;
 
 #ifdef ORVANTA_LIBRARY_SEAM
 // Test builds only: a library path to bind instead of the system folder's Cabinet.dll.
@@ -22,8 +15,9 @@ bool LoadCabinetLibrary(CabExtractor* ex);
 // Folds pendingError into erfOper, stores its English text through message when not null,
 // and returns erfOper when fError is set, else 0.
 int GetCabErrorMessage(CabExtractor* ex, const char** message);
-// The English text for one code; "Unknown error" for codes outside the table.
-const char* CabErrorText(int code);
+// What to tell the user of a failed run (UTF-8): the text recorded with the failure, else the
+// English text of the code GetCabErrorMessage reports.
+const char* FailureText(CabExtractor* ex);
 // Destroys the context and unloads the library; safe to repeat. The context is forgotten even
 // when the library refuses to destroy it: it cannot outlive the code it lives in.
 void ReleaseCabinetLibrary(CabExtractor* ex);

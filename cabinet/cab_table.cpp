@@ -2,17 +2,11 @@
 
 #include <cstring>
 
+#include "le.h"
+
 namespace {
 
 constexpr size_t kMaxNameWithTerminator = kMaxNameBytes + 1;
-
-uint16_t U16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t U32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The offset just past the terminated string at data[at], searched up to limit; 0 when the
 // string is not terminated within max bytes (its terminator included) or before limit.
@@ -37,16 +31,16 @@ CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHead
     }
     if (memcmp(data + kCfheadSignature, kCabSignature, kCabSignatureSize) != 0)
         return kTableNotCabinet;
-    header->cabinetSize = U32(data + kCfheadCabinetSize);
-    header->flags = U16(data + kCfheadFlags);
-    header->fileCount = U16(data + kCfheadFileCount);
-    header->setId = U16(data + kCfheadSetId);
-    header->cabinetIndex = U16(data + kCfheadCabinetIndex);
+    header->cabinetSize = ReadLe32(data + kCfheadCabinetSize);
+    header->flags = ReadLe16(data + kCfheadFlags);
+    header->fileCount = ReadLe16(data + kCfheadFileCount);
+    header->setId = ReadLe16(data + kCfheadSetId);
+    header->cabinetIndex = ReadLe16(data + kCfheadCabinetIndex);
     header->nextName = nullptr;
     header->namesRead = false;
     const size_t cabinet = header->cabinetSize;
-    const size_t filesOffset = U32(data + kCfheadFilesOffset);
-    if (filesOffset < kCfheadSizeof + kCffoldSizeof * U16(data + kCfheadFolderCount) ||
+    const size_t filesOffset = ReadLe32(data + kCfheadFilesOffset);
+    if (filesOffset < kCfheadSizeof + kCffoldSizeof * ReadLe16(data + kCfheadFolderCount) ||
         filesOffset >= cabinet)
         return kTableDamaged;
 
@@ -62,7 +56,7 @@ CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHead
             *needed = at + kCfheadextSizeof;
             return kTableNeedMore;
         }
-        at += kCfheadextSizeof + U16(data + at + kCfheadextHeaderReserve);
+        at += kCfheadextSizeof + ReadLe16(data + at + kCfheadextHeaderReserve);
     }
     const int names = (header->flags & kCabPrevCabinet ? 2 : 0) +
                       (header->flags & kCabNextCabinet ? 2 : 0);
@@ -107,9 +101,9 @@ CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHead
     at = filesOffset;
     for (unsigned i = 0; i < header->fileCount; ++i) {
         const CabTableFile file = {reinterpret_cast<const char*>(data + at + kCffileSizeof),
-                                   U32(data + at + kCffileUncompressedSize),
-                                   U16(data + at + kCffileFolderIndex),
-                                   U16(data + at + kCffileAttributes)};
+                                   ReadLe32(data + at + kCffileUncompressedSize),
+                                   ReadLe16(data + at + kCffileFolderIndex),
+                                   ReadLe16(data + at + kCffileAttributes)};
         if (visit && !visit(context, file))
             return kTableStopped;
         at = PastString(data, at + kCffileSizeof, limit, kMaxNameWithTerminator);

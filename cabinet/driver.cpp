@@ -6,8 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "cab_errors.h"
 #include "names.h"
 #include "precheck.h"
+#include "resolve_name.h"
 #include "stream_callbacks.h"
 #include "wide_path.h"
 
@@ -28,10 +30,12 @@ static bool RememberCabinet(CabExtractor* ex, const char* name) {
     return true;
 }
 
-static void FailRun(CabExtractor* ex, int code) {
-    ex->pendingError = code;
-    ex->erf.erfOper = code;
-    ex->erf.fError = TRUE;
+// Records a failed or short write as the run's failure: the write callback gets no context,
+// so it can only raise a flag. True when there was one.
+static bool TakeWriteFailure(CabExtractor* ex) {
+    if (g_writeFailed)
+        RecordFailure(ex, FDIERROR_TARGET_FILE);
+    return g_writeFailed != 0;
 }
 
 // Removes the file a failed run was writing: it is incomplete, or its last block was
@@ -55,11 +59,7 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     if (!ex->hfdi)
         return false;
 
-    ex->destination = NormaliseDestination(destination);
-    if (!ex->destination) {
-        FailRun(ex, FDIERROR_ALLOC_FAIL);
-        return false;
-    }
+    ex->destination = destination ? destination : "";
 
     // The embedded cabinet first, by its bare name; the later ones of a set are looked for
     // beside the program, then in the working folder (CabOpen).
@@ -71,15 +71,15 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     strcpy(ex->nextCabinet, cabName);
     for (;;) {
         if (!RememberCabinet(ex, cabName)) {
-            FailRun(ex, FDIERROR_ALLOC_FAIL);
+            RecordFailure(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
         BOOL copied = ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
-        if (g_writeFailed) {
-            // Some libraries ignore the write callback's result and report success.
-            FailRun(ex, FDIERROR_TARGET_FILE);
+        // Some libraries ignore the write callback's result and report success: whatever was
+        // recorded fails the copy.
+        TakeWriteFailure(ex);
+        if (ex->pendingError)
             copied = FALSE;
-        }
         if (!copied) {
             DiscardUnfinishedFile(ex);
             return false;
@@ -91,7 +91,7 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         for (int i = 0; i < ex->seenCount && !repeated; ++i)
             repeated = _stricmp(ex->seenCabinets[i], ex->nextCabinet) == 0;
         if (repeated) {
-            FailRun(ex, FDIERROR_WRONG_CABINET);
+            RecordFailure(ex, FDIERROR_WRONG_CABINET);
             return false;
         }
         strcpy(cabName, ex->nextCabinet);
@@ -196,13 +196,10 @@ static INT_PTR OpenOutputFile(const char* path) {
 
 // The progress record of an archived name that will not be written: its base name as well as
 // it can be shown.
-static ProgressInfo* RefusedProgressInfo(const FDINOTIFICATION* pfdin) {
-    char* shown = DisplayArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP);
+static ProgressInfo* RefusedProgressInfo(const char* shown, const FDINOTIFICATION* pfdin) {
     const TextSlice texts[4] = {Whole(shown ? ArchivedBaseName(shown) : ""), Whole(""), Whole(""),
                                 Whole("")};
-    ProgressInfo* info = NewProgressInfo(texts, pfdin);
-    free(shown);
-    return info;
+    return NewProgressInfo(texts, pfdin);
 }
 
 // The progress record of a composed output path: its parts are slices of the one path.
@@ -218,24 +215,21 @@ static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICA
 
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     ex->currentUnfinished = 0; // the library has moved past the previous file
-    char* name = nullptr;
-    const DecodeResult decoded =
-        DecodeArchivedName(pfdin->psz1, pfdin->attribs & kAttrNameIsUtf8, CP_ACP, &name);
-    OutputPath out = {};
-    ComposeResult composed = kUnsafeName;
-    if (decoded == kDecoded)
-        composed = ComposeOutputPath(ex->destination, name, &out);
-    free(name);
-    if (decoded == kDecodeNoMemory || composed == kNoMemory) {
-        ex->pendingError = FDIERROR_ALLOC_FAIL;
-        return -1;
-    }
-    if (composed != kComposed) {
+    OutputPath out;
+    char* shown = nullptr;
+    const int resolved = ResolveArchivedName(ex->destination, pfdin->psz1, pfdin->attribs, &out,
+                                             &shown);
+    if (resolved == CAB_ERROR_BAD_NAME) {
         // Refused names still count as offered files for the progress display.
-        PostProgress(ex, RefusedProgressInfo(pfdin));
-        if (g_cancelRequested.load())
-            return 0;
-        ex->pendingError = FDIERROR_TARGET_FILE;
+        PostProgress(ex, RefusedProgressInfo(shown, pfdin));
+        const bool cancelled = g_cancelRequested.load();
+        if (!cancelled)
+            RecordFailure(ex, resolved, RefusedNameText(shown));
+        free(shown);
+        return cancelled ? 0 : -1;
+    }
+    if (resolved) {
+        RecordFailure(ex, resolved);
         return -1;
     }
     PostProgress(ex, OutputProgressInfo(out, pfdin));
@@ -250,7 +244,7 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
         ex->currentUnfinished = 1;
         return hf;
     }
-    ex->pendingError = FDIERROR_TARGET_FILE;
+    RecordFailure(ex, FDIERROR_TARGET_FILE);
     return -1;
 }
 
@@ -278,9 +272,8 @@ static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
         !g_writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
     // A write the system deferred (a network share, a quota) can fail only here.
     if (CabClose(pfdin->hf) != 0)
-        g_writeFailed = 1;
-    if (g_writeFailed) {
-        ex->pendingError = FDIERROR_TARGET_FILE;
+        RecordFailure(ex, FDIERROR_TARGET_FILE);
+    if (TakeWriteFailure(ex) || ex->pendingError) {
         ex->abortRequested = 1; // the library may not stop by itself
         return FALSE;
     }
@@ -295,21 +288,15 @@ static INT_PTR CheckNextCabinet(CabExtractor* ex, const char* folder, const char
     const size_t a = folder ? strlen(folder) : 0, b = strlen(name);
     char* path = static_cast<char*>(malloc(a + b + 1));
     if (!path) {
-        ex->pendingError = FDIERROR_ALLOC_FAIL;
+        RecordFailure(ex, FDIERROR_ALLOC_FAIL);
         return -1;
     }
     if (a)
         memcpy(path, folder, a);
     memcpy(path + a, name, b + 1);
-    char* message = nullptr;
-    const int code = CheckContinuation(path, ex->destination, &message);
+    const int code = CheckContinuation(ex, path);
     free(path);
-    if (code == 0)
-        return 0;
-    ex->pendingError = code;
-    free(ex->failureText);
-    ex->failureText = message;
-    return -1;
+    return code == 0 ? 0 : -1;
 }
 
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
@@ -333,7 +320,7 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) 
         return 0;
     case fdintNEXT_CABINET:
         if (pfdin->fdie != FDIERROR_NONE) {
-            ex->pendingError = pfdin->fdie;
+            RecordFailure(ex, pfdin->fdie);
             return -1;
         }
         strncpy(ex->nextCabinet, pfdin->psz1, sizeof(ex->nextCabinet) - 1);

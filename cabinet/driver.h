@@ -7,10 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cab_messages.h"
 #include "extractor.h"
-
-// wParam: a heap ProgressInfo that the receiver releases with FreeProgressInfo.
-constexpr UINT WM_EXTRACT_PROGRESS = WM_USER + 10;
 
 // What CabNotify posts for each file offered: one heap block, released by the receiver
 // with FreeProgressInfo (or by the sender when the post fails).
@@ -34,8 +32,9 @@ constexpr uint16_t kDosAttributeMask = 0x27;
 constexpr int kOutputOpenFlags = 0x8321; // _O_BINARY|_O_CREAT|_O_TRUNC|_O_SEQUENTIAL|_O_WRONLY
 constexpr int kOutputOpenMode = 0x180;   // _S_IREAD|_S_IWRITE
 
-// Extracts the embedded cabinet and every continuation it names under destination (UTF-8; null
-// or empty: the current folder). False with the cause in the extractor when a copy fails.
+// Extracts the embedded cabinet and every continuation it names under destination (UTF-8 as
+// NormaliseDestination gives it, which the caller keeps until the call returns; null or empty:
+// the current folder). False with the cause in the extractor when a copy fails.
 bool ExtractAll(CabExtractor* ex, const char* destination);
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin);
 // Stamps an output file (UTF-8 path) with the archived time (local) and masked attributes.

@@ -4,6 +4,9 @@
 #include <new>
 #include <stdlib.h>
 
+#include "le.h"
+#include "pe_format.h"
+
 HINSTANCE g_hInstance = nullptr;
 FILE* g_selfFile = nullptr;
 int32_t g_selfFileRefs = 0;
@@ -16,24 +19,20 @@ static int64_t s_streamOffset = -1;
 // Large enough that a data block and the header after it come from one read of the file.
 constexpr size_t kStreamBufferSize = 64 * 1024;
 
-static uint32_t ReadU32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 uint32_t GetOverlayOffset() {
     // The loaded headers are a copy of the file's first bytes. The section table follows the
     // optional header, whose size the file header gives: 224 bytes in PE32, 240 in PE32+.
-    const unsigned char* image = reinterpret_cast<const unsigned char*>(
-        g_hInstance ? g_hInstance : GetModuleHandleW(nullptr));
-    const unsigned char* nt = image + ReadU32(image + 60);
-    const unsigned sections = static_cast<unsigned>(nt[6]) | static_cast<unsigned>(nt[7]) << 8;
-    const unsigned optionalHeaderSize =
-        static_cast<unsigned>(nt[20]) | static_cast<unsigned>(nt[21]) << 8;
-    const unsigned char* entry = nt + 4 + 20 + optionalHeaderSize;
+    const uint8_t* image =
+        reinterpret_cast<const uint8_t*>(g_hInstance ? g_hInstance : GetModuleHandleW(nullptr));
+    const uint8_t* nt = image + ReadLe32(image + kDosNtOffset);
+    const uint8_t* coff = nt + kPeSignatureSize;
+    const unsigned sections = ReadLe16(coff + kCoffSectionCount);
+    const unsigned optionalHeaderSize = ReadLe16(coff + kCoffOptionalHeaderSize);
+    const uint8_t* entry = nt + kNtOptionalHeader + optionalHeaderSize;
     uint32_t end = 0;
-    for (unsigned i = 0; i < sections; ++i, entry += 40) {
-        const uint32_t candidate = ReadU32(entry + 16) + ReadU32(entry + 20);
+    for (unsigned i = 0; i < sections; ++i, entry += kSectionEntrySize) {
+        const uint32_t candidate =
+            ReadLe32(entry + kSectionRawSize) + ReadLe32(entry + kSectionRawPointer);
         if (candidate > end)
             end = candidate;
     }

@@ -13,13 +13,14 @@ CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     nextCabinet[0] = '\0';
 }
 
-// Frees the texts of a run (destination, current output path, last folder, failure).
+// Frees the texts of a run (current output path, last folder, failure); the destination is
+// the job's.
 static void FreeRunPaths(CabExtractor* ex) {
-    free(ex->destination);
     free(ex->currentPath);
     free(ex->lastCreatedDir);
     free(ex->failureText);
-    ex->destination = ex->currentPath = ex->lastCreatedDir = ex->failureText = nullptr;
+    ex->currentPath = ex->lastCreatedDir = ex->failureText = nullptr;
+    ex->destination = nullptr;
 }
 
 void StartRun(CabExtractor* ex) {
@@ -45,4 +46,12 @@ void ReleaseRun(CabExtractor* ex) {
     free(ex->seenCabinets);
     ex->seenCabinets = nullptr;
     ex->seenCount = ex->seenCapacity = 0;
+}
+
+void RecordFailure(CabExtractor* ex, int code, char* text) {
+    ex->pendingError = code;
+    ex->erf.erfOper = code;
+    ex->erf.fError = TRUE;
+    free(ex->failureText);
+    ex->failureText = text;
 }

@@ -19,15 +19,16 @@ struct CabExtractor {
 
     HFDI hfdi = nullptr;
     ERF erf;
-    int32_t pendingError = 0;    // a precise cause recorded by CabNotify; wins when reported
-    int32_t abortRequested = 0;  // when set, CabNotify answers every notification with -1
-    char* destination = nullptr; // UTF-8, ending in '\\' (or empty); owned by the run
+    int32_t pendingError = 0;   // a precise cause (RecordFailure); wins when reported
+    int32_t abortRequested = 0; // when set, CabNotify answers every notification with -1
+    // UTF-8, ending in '\\' (or empty): NormaliseDestination's result, which the job owns.
+    const char* destination = nullptr;
     char* currentPath = nullptr; // UTF-8 output path of the file being written
     // Set when currentPath is opened, cleared once the library moves past its close: a run
     // that fails while it is set leaves that file incomplete.
     int32_t currentUnfinished = 0;
     char* lastCreatedDir = nullptr; // the deepest output folder tried; its ancestors were too
-    char* failureText = nullptr;    // UTF-8: the whole message of a check failed in the run
+    char* failureText = nullptr;    // UTF-8: the whole text recorded with the failure, if any
     char nextCabinet[kMaxNameBytes + 1];
     // The cabinets this run has processed: a chain that comes back to one would loop for ever.
     char (*seenCabinets)[kMaxNameBytes + 1] = nullptr;
@@ -47,3 +48,10 @@ void StartRun(CabExtractor* ex);
 // Frees the paths and names the run holds; safe to repeat. The library is the binding's to
 // release.
 void ReleaseRun(CabExtractor* ex);
+
+// The one place a run's failure is recorded, by the checks, the driver and the callbacks
+// alike: code becomes pendingError (which wins over the library's own code when reported) and
+// the library's ERF is marked failed, as the library marks its own failures. text (UTF-8, a
+// heap block, owned from here on) is the whole text to show; null: the code's own text. A
+// later failure replaces an earlier one.
+void RecordFailure(CabExtractor* ex, int code, char* text = nullptr);

@@ -1,5 +1,5 @@
-// The PE header fields sfxpack reads or rewrites, as byte offsets from the start of the
-// structure that holds them, and the values it knows them by.
+// The PE header fields the stub and sfxpack read or rewrite, as byte offsets from the start of
+// the structure that holds them, and the values it knows them by.
 #pragma once
 
 #include <cstddef>

@@ -20,6 +20,7 @@
 #include "driver.h"
 #include "embedded_file.h"
 #include "precheck.h"
+#include "names.h"
 #include "wide_path.h"
 
 constexpr UINT WM_RUN_DONE = WM_APP + 1;
@@ -31,21 +32,22 @@ static int s_ok, s_code, s_firstLoad, s_secondLoad;
 static const char* s_message = "";
 
 static unsigned __stdcall Worker(void*) {
-    char* problem = nullptr;
-    if (s_check && (s_code = CheckBeforeExtracting(s_destination, nullptr, nullptr, &problem))) {
-        s_message = problem ? problem : "";
-        PostMessageW(s_window, WM_RUN_DONE, 0, 0);
-        return 0;
-    }
     {
+        // As the job does: the destination normalised once, the checks' failure recorded in
+        // the run's record like the driver's.
         CabExtractor ex(s_window);
-        s_firstLoad = LoadCabinetLibrary(&ex);
-        if (s_loadTwice)
-            s_secondLoad = LoadCabinetLibrary(&ex);
-        s_ok = ExtractAll(&ex, s_destination);
-        s_code = GetCabErrorMessage(&ex, &s_message);
-        if (ex.failureText)
-            s_message = _strdup(ex.failureText); // the whole text of a failed check
+        char* destination = NormaliseDestination(s_destination);
+        if (s_check && (s_code = CheckBeforeExtracting(&ex, destination, nullptr))) {
+            s_message = _strdup(FailureText(&ex));
+        } else {
+            s_firstLoad = LoadCabinetLibrary(&ex);
+            if (s_loadTwice)
+                s_secondLoad = LoadCabinetLibrary(&ex);
+            s_ok = ExtractAll(&ex, destination);
+            s_code = GetCabErrorMessage(&ex, nullptr);
+            s_message = _strdup(FailureText(&ex));
+        }
+        free(destination);
     }
     PostMessageW(s_window, WM_RUN_DONE, 0, 0);
     return 0;

@@ -1,0 +1,65 @@
+#include "cab_errors.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+const char* CabErrorText(int code) {
+    static const char* const kTexts[] = {
+        "No error",
+        "Cabinet file (or part of splitted CAB) not found",
+        "Not a cabinet",
+        "Unknown cabinet version",
+        "Corrupt cabinet",
+        "Memory allocation failed",
+        "Unknown compression type",
+        "Failure decompressing data",
+        "Failure writing to target file",
+        "Cabinets in set have different RESERVE sizes",
+        "Cabinet returned on fdintNEXT_CABINET is incorrect",
+        "User aborted",
+    };
+    if (code >= 0 && code < static_cast<int>(sizeof(kTexts) / sizeof(kTexts[0])))
+        return kTexts[code];
+    switch (code) {
+    case CAB_ERROR_NO_LIBRARY:
+        return "Could not load Cabinet.dll";
+    case CAB_ERROR_INCOMPLETE:
+        return "Incomplete or damaged installer: download it again";
+    case CAB_ERROR_BAD_NAME:
+        return "Name that cannot be written on Windows";
+    case CAB_ERROR_NO_ROOM:
+        return "Not enough free space";
+    }
+    return "Unknown error";
+}
+
+int ReadOutcomeCode(ReadOutcome outcome) {
+    switch (outcome) {
+    case kReadOk:
+        return 0;
+    case kReadNoMemory:
+        return FDIERROR_ALLOC_FAIL;
+    case kReadCut:
+        return CAB_ERROR_INCOMPLETE;
+    case kReadMissing:
+        return FDIERROR_CABINET_NOT_FOUND;
+    case kReadNotCabinet:
+        return FDIERROR_NOT_A_CABINET;
+    }
+    return CAB_ERROR_INCOMPLETE;
+}
+
+char* ComposeFailureText(int code, const char* detail, const char* tail) {
+    const char* parts[] = {CabErrorText(code), detail ? ": " : "", detail ? detail : "",
+                           tail ? tail : ""};
+    size_t size = 1;
+    for (const char* part : parts)
+        size += strlen(part);
+    char* text = static_cast<char*>(malloc(size));
+    if (!text)
+        return nullptr;
+    text[0] = '\0';
+    for (const char* part : parts)
+        strcat(text, part);
+    return text;
+}

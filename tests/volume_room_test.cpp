@@ -1,0 +1,25 @@
+// The amount the message about the volume's room names.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "volume_room.h"
+
+namespace {
+
+TEST(VolumeRoomTest, AmountsAreRoundedUpToATenthOfAMegabyte) {
+    const struct {
+        uint64_t bytes;
+        const char* text;
+    } cases[] = {
+        {0, "0.0 MB"},       {1, "0.1 MB"},       {104857, "0.1 MB"},          {104858, "0.2 MB"},
+        {1048576, "1.0 MB"}, {1114112, "1.1 MB"}, {5ULL << 40, "5242880.0 MB"}};
+    for (const auto& c : cases) {
+        char text[32];
+        FormatMegabytes(c.bytes, text, sizeof(text));
+        EXPECT_STREQ(text, c.text) << c.bytes;
+    }
+}
+
+} // namespace
