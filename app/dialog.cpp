@@ -28,7 +28,8 @@ static void BrowseForDestination(HWND hwnd) {
     info.hwndOwner = hwnd;
     info.pszDisplayName = path;
     info.lpszTitle = L"Sélection du répertoire d'extraction";
-    info.ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
+    // Only file-system folders: a library or "This PC" has no path to extract to.
+    info.ulFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX | BIF_RETURNONLYFSDIRS;
     PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
     if (!item)
         return;

@@ -24,11 +24,11 @@ const char* CabErrorText(int code) {
     case CAB_ERROR_NO_LIBRARY:
         return "Could not load Cabinet.dll";
     case CAB_ERROR_INCOMPLETE:
-        return "Incomplete or damaged installer: download it again";
+        return "Programme d'installation incomplet ou endommagé : téléchargez-le à nouveau.";
     case CAB_ERROR_BAD_NAME:
-        return "Name that cannot be written on Windows";
+        return "Nom de fichier impossible à écrire sous Windows";
     case CAB_ERROR_NO_ROOM:
-        return "Not enough free space";
+        return "Espace disque insuffisant";
     }
     return "Unknown error";
 }
@@ -50,7 +50,9 @@ int ReadOutcomeCode(ReadOutcome outcome) {
 }
 
 char* ComposeFailureText(int code, const char* detail, const char* tail) {
-    const char* parts[] = {CabErrorText(code), detail ? ": " : "", detail ? detail : "",
+    // The checks' own texts are French, which sets a colon off with a space.
+    const char* colon = code >= CAB_ERROR_INCOMPLETE ? " : " : ": ";
+    const char* parts[] = {CabErrorText(code), detail ? colon : "", detail ? detail : "",
                            tail ? tail : ""};
     size_t size = 1;
     for (const char* part : parts)
@@ -61,5 +63,22 @@ char* ComposeFailureText(int code, const char* detail, const char* tail) {
     text[0] = '\0';
     for (const char* part : parts)
         strcat(text, part);
+    return text;
+}
+
+char* IncompleteText(const char* part) {
+    if (!part)
+        return ComposeFailureText(CAB_ERROR_INCOMPLETE, nullptr);
+    const char* parts[] = {"Programme d'installation incomplet ou endommagé (", part,
+                           ") : téléchargez-le à nouveau."};
+    size_t size = 1;
+    for (const char* p : parts)
+        size += strlen(p);
+    char* text = static_cast<char*>(malloc(size));
+    if (!text)
+        return nullptr;
+    text[0] = '\0';
+    for (const char* p : parts)
+        strcat(text, p);
     return text;
 }

@@ -14,7 +14,9 @@ constexpr int CAB_ERROR_INCOMPLETE = 1001;
 constexpr int CAB_ERROR_BAD_NAME = 1002;
 constexpr int CAB_ERROR_NO_ROOM = 1003;
 
-// The English text for one code; "Unknown error" for codes outside the table.
+// The text for one code (UTF-8): the library's codes and CAB_ERROR_NO_LIBRARY in English, the
+// checks' own codes (CAB_ERROR_INCOMPLETE and after) in French, like the dialog; "Unknown
+// error" for codes outside the table.
 const char* CabErrorText(int code);
 
 // How reading a cabinet went.
@@ -30,6 +32,10 @@ enum ReadOutcome {
 // FDIERROR_CABINET_NOT_FOUND or FDIERROR_NOT_A_CABINET.
 int ReadOutcomeCode(ReadOutcome outcome);
 
-// The whole text of a failure: code's text, then ": " and detail when detail is not null, then
-// tail. A heap block (UTF-8); null when no memory is left.
+// The whole text of a failure: code's text, then a colon (" : " after a French text) and
+// detail when detail is not null, then tail. A heap block (UTF-8); null when no memory is left.
 char* ComposeFailureText(int code, const char* detail, const char* tail = "");
+
+// The CAB_ERROR_INCOMPLETE text naming the damaged cabinet part (null: the installer itself).
+// A heap block (UTF-8); null when no memory is left.
+char* IncompleteText(const char* part);

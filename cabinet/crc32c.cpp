@@ -1,6 +1,7 @@
 #include "crc32c.h"
 
 #include <cpuid.h>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,13 +10,15 @@ namespace {
 constexpr uint32_t kPolynomial = 0x82F63B78; // reflected Castagnoli
 
 // Eight tables: slicing by 8 bytes a step, about 1 byte a cycle without the instruction. Made
-// on first use rather than stored: 8 KiB less in every installer.
-uint32_t (*s_tables)[256] = nullptr;
+// on first use rather than stored: 8 KiB less in every installer. The digest's threads may
+// ask at once: each makes its own, and the first published is the one everyone uses.
+std::atomic<uint32_t (*)[256]> s_tables{nullptr};
 
 // The tables, made if needed; null when no memory is left.
 uint32_t (*Tables())[256] {
-    if (s_tables)
-        return s_tables;
+    uint32_t(*made)[256] = s_tables.load(std::memory_order_acquire);
+    if (made)
+        return made;
     uint32_t(*t)[256] = static_cast<uint32_t(*)[256]>(malloc(8 * sizeof(*t)));
     if (!t)
         return nullptr;
@@ -28,8 +31,11 @@ uint32_t (*Tables())[256] {
     for (uint32_t i = 0; i < 256; ++i)
         for (int s = 1; s < 8; ++s)
             t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
-    s_tables = t;
-    return t;
+    uint32_t(*first)[256] = nullptr;
+    if (s_tables.compare_exchange_strong(first, t, std::memory_order_acq_rel))
+        return t;
+    free(t); // another thread published its tables meanwhile
+    return first;
 }
 
 uint32_t Load32(const unsigned char* p) {
@@ -145,8 +151,9 @@ uint32_t Crc32cPortable(uint32_t crc, const void* data, size_t size) {
     return ~crc;
 }
 
-// -1 until asked; a plain int, as a guarded local static would pull in the runtime's locks.
-static int s_hardware = -1;
+// -1 until asked; not a guarded local static, which would pull in the runtime's locks. Threads
+// that ask at once store the same answer.
+static std::atomic<int> s_hardware{-1};
 
 uint32_t Crc32c(uint32_t crc, const void* data, size_t size) {
     if (s_hardware < 0)

@@ -86,14 +86,11 @@ int WalkTable(const CabSource& source, uint32_t cabinetSize, TableWalk* walk) {
     return walk->code;
 }
 
-// The text of a failure met on a later cabinet, naming it: "... again (NAME)" for a damaged
-// one, "...: NAME" for the others; a refused name or no memory says nothing of the cabinet.
+// The text of a failure met on a later cabinet, naming it; no memory says nothing of the
+// cabinet.
 char* LaterCabinetText(int code, const char* name) {
-    if (code == CAB_ERROR_INCOMPLETE) {
-        char tail[kMaxNameBytes + 4] = " (";
-        strcat(strcat(tail, name), ")");
-        return ComposeFailureText(code, nullptr, tail);
-    }
+    if (code == CAB_ERROR_INCOMPLETE)
+        return IncompleteText(name);
     if (code == FDIERROR_ALLOC_FAIL)
         return nullptr;
     return ComposeFailureText(code, name);
@@ -244,9 +241,9 @@ int CheckContinuation(CabExtractor* ex, const char* path) {
         uint32_t cabinetSize = 0;
         const ReadOutcome read = DeclaredSize(source, &cabinetSize);
         if (read != kReadOk)
-            Fail(&walk, ReadOutcomeCode(read));
-        else
-            WalkTable(source, cabinetSize, &walk);
+            Fail(&walk, ReadOutcomeCode(read), LaterCabinetText(ReadOutcomeCode(read), path));
+        else if (WalkTable(source, cabinetSize, &walk) == CAB_ERROR_INCOMPLETE && !walk.text)
+            walk.text = LaterCabinetText(CAB_ERROR_INCOMPLETE, path);
         CloseDisk(&part);
     }
     return Conclude(ex, volume, &walk);

@@ -28,5 +28,5 @@ int ResolveArchivedName(const char* destination, const char* stored, uint16_t at
 }
 
 char* RefusedNameText(const char* shown) {
-    return ComposeFailureText(CAB_ERROR_BAD_NAME, shown ? shown : "?");
+    return ComposeFailureText(CAB_ERROR_BAD_NAME, !shown ? "?" : shown[0] ? shown : "(nom vide)");
 }

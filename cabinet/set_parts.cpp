@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "embedded_file.h"
+#include "wide_path.h"
 
 bool IsBareCabinetName(const char* name) {
     return name && name[0] && !strpbrk(name, "\\/:");
@@ -28,7 +29,8 @@ wchar_t* PathBesideProgram(const char* name) {
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, path + folder, nameChars);
     }
     free(own);
-    return path;
+    // Beside a program in a deep folder the plain path may pass MAX_PATH.
+    return LongFormPath(path);
 }
 
 int OpenCabinetPart(const char* name, int oflag) {

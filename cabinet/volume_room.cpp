@@ -8,8 +8,13 @@
 #include "wide_path.h"
 
 void QueryVolume(const char* destination, Volume* volume) {
-    OwnedBlock<wchar_t> path(destination[0] ? WidePath(destination) : Utf8ToWide("."));
-    if (!path)
+    // GetVolumePathNameW takes a relative path (an empty destination is the working folder)
+    // for one on the boot volume: the walk starts from the full path.
+    OwnedBlock<wchar_t> given(WidePath(destination[0] ? destination : "."));
+    const DWORD size = given ? GetFullPathNameW(given.get(), 0, nullptr, nullptr) : 0;
+    OwnedBlock<wchar_t> path(
+        size ? static_cast<wchar_t*>(malloc(size * sizeof(wchar_t))) : nullptr);
+    if (!path || GetFullPathNameW(given.get(), size, path.get(), nullptr) >= size)
         return;
     wchar_t* p = path.get();
     size_t length = wcslen(p);
@@ -51,7 +56,7 @@ void FormatMegabytes(uint64_t bytes, char* out, size_t outSize) {
     size_t at = 0;
     while (n > 0 && at + 1 < outSize)
         out[at++] = digits[--n];
-    const char tail[] = {'.', static_cast<char>('0' + tenths % 10), ' ', 'M', 'B', '\0'};
+    const char tail[] = {',', static_cast<char>('0' + tenths % 10), ' ', 'M', 'o', '\0'};
     for (size_t i = 0; i < sizeof(tail) && at < outSize; ++i)
         out[at++] = tail[i];
     out[outSize - 1] = '\0';
@@ -63,10 +68,10 @@ int CheckRoom(const Volume& volume, uint64_t needed, char** text) {
     char amount[32];
     FormatMegabytes(needed - volume.available, amount, sizeof(amount));
     OwnedBlock<char> root(WideToUtf8(volume.root));
-    const char* parts[] = {"free ", amount, " on ", root ? root.get() : "the drive"};
+    const char* parts[] = {"libérez ", amount, " sur ", root ? root.get() : "le disque"};
     char detail[64 + MAX_PATH * 3] = "";
     for (const char* part : parts)
         strncat(detail, part, sizeof(detail) - strlen(detail) - 1);
-    *text = ComposeFailureText(CAB_ERROR_NO_ROOM, detail, " and try again");
+    *text = ComposeFailureText(CAB_ERROR_NO_ROOM, detail, ", puis réessayez.");
     return CAB_ERROR_NO_ROOM;
 }

@@ -19,8 +19,9 @@ struct Volume {
 // can be learnt.
 void QueryVolume(const char* destination, Volume* volume);
 
-// A number of bytes as the message shows it: megabytes (2^20) with one decimal, rounded up,
-// so that freeing what it says is always enough. out holds at least 32 bytes.
+// A number of bytes as the message shows it: "1,2 Mo", megabytes (2^20) with one decimal
+// after a comma, rounded up, so that freeing what it says is always enough. out holds at least
+// 32 bytes.
 void FormatMegabytes(uint64_t bytes, char* out, size_t outSize);
 
 // 0 when needed bytes fit on the volume (or nothing is known of it); else CAB_ERROR_NO_ROOM

@@ -41,7 +41,10 @@ char* WideToUtf8(const wchar_t* wide) {
 constexpr size_t kPlainPathLimit = MAX_PATH - 12;
 
 wchar_t* WidePath(const char* utf8Path) {
-    wchar_t* plain = Utf8ToWide(utf8Path);
+    return LongFormPath(Utf8ToWide(utf8Path));
+}
+
+wchar_t* LongFormPath(wchar_t* plain) {
     if (!plain || wcslen(plain) < kPlainPathLimit || wcsncmp(plain, L"\\\\?\\", 4) == 0)
         return plain;
     const DWORD n = GetFullPathNameW(plain, 0, nullptr, nullptr);

@@ -15,6 +15,10 @@ char* WideToUtf8(const wchar_t* wide);
 // MAX_PATH limit but also Windows' own clean-up of names: the caller trims components first.
 wchar_t* WidePath(const char* utf8Path);
 
+// The same for a UTF-16 path: plain (a heap block, taken over) as it is, or in the \\?\ form
+// when it is too long for the plain form; null when no memory is left.
+wchar_t* LongFormPath(wchar_t* plain);
+
 enum DecodeResult { kDecoded, kBadEncoding, kDecodeNoMemory };
 
 // An archived name as UTF-8: flagged names (utf8) must be valid UTF-8, the others are in

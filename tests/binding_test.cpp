@@ -35,9 +35,9 @@ TEST(BindingTest, EveryCodeHasItsEnglishText) {
         {-1, "Unknown error"},
         {999, "Unknown error"},
         {1000, "Could not load Cabinet.dll"},
-        {1001, "Incomplete or damaged installer: download it again"},
-        {1002, "Name that cannot be written on Windows"},
-        {1003, "Not enough free space"},
+        {1001, "Programme d'installation incomplet ou endommagé : téléchargez-le à nouveau."},
+        {1002, "Nom de fichier impossible à écrire sous Windows"},
+        {1003, "Espace disque insuffisant"},
         {1004, "Unknown error"},
     };
     for (const Case& c : cases) {

@@ -255,7 +255,7 @@ TEST(DriverTest, NamesLandOrAreRefusedAsTheirCaseSays) {
         // A refused name fails as the checks refuse it, naming it.
         EXPECT_EQ(r.code, c.landsAs ? 0 : 1002) << c.name;
         const std::string said =
-            c.landsAs ? "No error" : "Name that cannot be written on Windows: ";
+            c.landsAs ? "No error" : "Nom de fichier impossible à écrire sous Windows : ";
         EXPECT_EQ(r.message.substr(0, said.size()), said) << c.name;
         std::vector<std::string> expected = {"out\\first.txt", "run.exe"};
         if (c.landsAs) {
@@ -297,6 +297,27 @@ TEST(DriverTest, LongPathsExtractWithTimesAndAttributes) {
                   std::vector<int>({2025, 12, 14, 12, 0}));
     }
     EXPECT_GT(r.progress[0].outputPath.size(), 500u);
+}
+
+// Without a destination the run extracts into the working folder: the room is looked for on
+// that folder's volume (the small one), not on the boot volume that a relative path names.
+TEST(DriverTest, RoomOfTheWorkingFolderIsCheckedWithoutADestination) {
+    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
+    ASSERT_NE(volume, nullptr) << "run by CTest, which mounts the volume";
+    std::string root = volume;
+    std::replace(root.begin(), root.end(), '/', '\\');
+    ULARGE_INTEGER available, total;
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
+        total.QuadPart > (1u << 20))
+        GTEST_SKIP() << "no small file system at " << root << ": mounting needs root";
+    CabEntry big;
+    big.name = "big";
+    big.data = std::string(200000, 'w');
+    TempDir dir("room");
+    CabRunResult r = RunCabFrom(WriteCab({big}), dir.path(), root, "-", "--check");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.code, 1003) << r.message;
+    EXPECT_FALSE(PathExists(root + "\\big"));
 }
 
 // A 64 KiB file system, mounted by CTest under ORVANTA_SMALL_VOLUME: a write that does not
@@ -449,8 +470,8 @@ TEST_F(SpannedSetTest, LaterPartIsCheckedWhenReached) {
         const char* message;
     } cases[] = {
         {"cut", second.substr(0, second.size() / 2),
-         "Incomplete or damaged installer: download it again"},
-        {"device name", renamed, "Name that cannot be written on Windows: con\\x.bin"},
+         "Programme d'installation incomplet ou endommagé (set2.cab) : téléchargez-le à nouveau."},
+        {"device name", renamed, "Nom de fichier impossible à écrire sous Windows : con\\x.bin"},
     };
     for (const auto& c : cases) {
         WriteBytes(*dir_ / "set2.cab", c.part);

@@ -13,8 +13,8 @@ TEST(VolumeRoomTest, AmountsAreRoundedUpToATenthOfAMegabyte) {
         uint64_t bytes;
         const char* text;
     } cases[] = {
-        {0, "0.0 MB"},       {1, "0.1 MB"},       {104857, "0.1 MB"},          {104858, "0.2 MB"},
-        {1048576, "1.0 MB"}, {1114112, "1.1 MB"}, {5ULL << 40, "5242880.0 MB"}};
+        {0, "0,0 Mo"},       {1, "0,1 Mo"},       {104857, "0,1 Mo"},          {104858, "0,2 Mo"},
+        {1048576, "1,0 Mo"}, {1114112, "1,1 Mo"}, {5ULL << 40, "5242880,0 Mo"}};
     for (const auto& c : cases) {
         char text[32];
         FormatMegabytes(c.bytes, text, sizeof(text));

@@ -521,7 +521,8 @@ class CabinetSet(Workdir):
             ("missing", parts[-1], None,
              ["Cabinet file (or part of splitted CAB) not found: " + parts[-1]]),
             ("one byte", parts[-1], bytes(flipped),
-             ["Incomplete or damaged installer: download it again (%s)" % parts[-1]]),
+             ["Programme d'installation incomplet ou endommagé (%s) : téléchargez-le à "
+              "nouveau." % parts[-1]]),
         ]
         for what, part, content, errors in cases:
             with self.subTest(what):
@@ -935,7 +936,7 @@ class Damaged(Workdir):
     """Installers that cannot be extracted whole, run through the real program: what the user
     reads, and what is left in the destination."""
 
-    DAMAGED = "Incomplete or damaged installer: download it again"
+    DAMAGED = "Programme d'installation incomplet ou endommagé : téléchargez-le à nouveau."
 
     def payload(self, names):
         """3.2 MB that does not compress, in 8 files: names in archive order."""
@@ -991,7 +992,7 @@ class Damaged(Workdir):
             ("cut at 60%", self.path("cut.exe"), [self.DAMAGED]),
             ("one byte changed", self.path("flipped.exe"), [self.DAMAGED]),
             ("a device name", device,
-             ["Name that cannot be written on Windows: sub2\\NUL.txt"]),
+             ["Nom de fichier impossible à écrire sous Windows : sub2\\NUL.txt"]),
         ]
         for what, installer, messages in cases:
             with self.subTest(what):
@@ -1014,8 +1015,8 @@ class Damaged(Workdir):
         r = subprocess.run(["wine", PRESS, winpath(self.path("packed.exe")), "R:\\"],
                            capture_output=True, timeout=180)
         out = r.stdout.decode("utf-8", "replace").replace("\r", "")
-        self.assertIn("error\tNot enough free space: free %d.%d MB on R:\\ and try again\n"
-                      % (tenths // 10, tenths % 10), out)
+        self.assertIn("error\tEspace disque insuffisant : libérez %d,%d Mo sur R:\\, puis "
+                      "réessayez.\n" % (tenths // 10, tenths % 10), out)
         self.assertEqual(os.listdir(mount), [])
 
     def test_damaged_block_leaves_no_partial_file(self):
