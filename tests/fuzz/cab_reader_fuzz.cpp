@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "cab_reader.h"
+#include "cab/cab_reader.h"
 #include "le.h"
-#include "payload_rules.h"
+#include "payload/payload_rules.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {

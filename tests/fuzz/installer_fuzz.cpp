@@ -3,7 +3,7 @@
 // file, and is plain lines without a control character a terminal would act on.
 #include <cstdlib>
 
-#include "commands.h"
+#include "cli/commands.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "names.h"
-#include "payload_rules.h"
+#include "payload/payload_rules.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {

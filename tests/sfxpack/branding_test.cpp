@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "icon_file.h"
+#include "branding/icon_file.h"
 #include "le.h"
-#include "pe_rewrite.h"
-#include "resource_tree.h"
-#include "version_block.h"
+#include "pe/pe_rewrite.h"
+#include "pe/resource_tree.h"
+#include "branding/version_block.h"
 
 constexpr size_t kResources = FakeDirectory(kResourceDirectory);
 constexpr size_t kRelocations = FakeDirectory(kRelocationDirectory);

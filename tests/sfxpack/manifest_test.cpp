@@ -2,7 +2,7 @@
 // reach (prefixed names, CRLF lines, an element already declared).
 #include <gtest/gtest.h>
 
-#include "manifest.h"
+#include "branding/manifest.h"
 
 TEST(Manifest, RefusesWhatIsNotWellFormed) {
     const struct {

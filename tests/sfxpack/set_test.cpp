@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "cab_builder.h"
-#include "cab_set.h"
+#include "cab/cab_builder.h"
+#include "cab/cab_set.h"
 
 TEST(SetSplit, FolderLimitFromPartSize) {
     const uint64_t block = kMaxDataBlockSize + kWorstBlockGrowth; // a full block, worst case

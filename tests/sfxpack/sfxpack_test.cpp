@@ -6,14 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cab_builder.h"
-#include "cab_reader.h"
+#include "cab/cab_builder.h"
+#include "cab/cab_reader.h"
 #include "fakes.h"
 #include "le.h"
 #include "name_cases.h"
 #include "names.h"
-#include "payload_rules.h"
-#include "pe_image.h"
+#include "payload/payload_rules.h"
+#include "pe/pe_image.h"
 
 using Mutation = std::function<void(Bytes*)>;
 

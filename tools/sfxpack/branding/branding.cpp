@@ -1,0 +1,174 @@
+#include "branding/branding.h"
+
+#include "payload/payload_rules.h"
+
+// Reads the icon file at path into b->images.
+static bool LoadIcon(Branding* b, std::string* error) {
+    Source file;
+    if (!OpenSource(b->iconPath, &file, error))
+        return false;
+    std::vector<uint8_t> data(file.size <= kMaxIconFileBytes ? file.size : 0);
+    const bool tooLarge = file.size > kMaxIconFileBytes;
+    const bool read = !tooLarge && ReadAt(file, 0, data.data(), data.size());
+    CloseSource(&file);
+    if (tooLarge || !read) {
+        *error = b->iconPath + ": " +
+                 (tooLarge ? std::to_string(file.size) + " bytes, over the 1 MiB an icon may take"
+                           : "cannot read it");
+        return false;
+    }
+    if (ParseIconFile(data.data(), data.size(), &b->images, error))
+        return true;
+    *error = b->iconPath + ": " + *error;
+    return false;
+}
+
+bool LoadBranding(Branding* b, std::string* error) {
+    for (size_t i = 0; i < b->version.size(); ++i) {
+        *error = VersionSettingProblem(b->version[i]);
+        for (size_t j = 0; j < i && error->empty(); ++j)
+            if (b->version[j].key == b->version[i].key)
+                *error = "--version-info " + b->version[i].key + " is given twice";
+        if (!error->empty())
+            return false;
+    }
+    return b->iconPath.empty() || LoadIcon(b, error);
+}
+
+// Replaces the first icon group's images in list by b's, under new icon ids.
+static bool ReplaceIcon(const Branding& b, std::vector<Resource>* list, std::string* error) {
+    size_t g = 0;
+    while (g < list->size() && CompareIds((*list)[g].type, NumberId(kTypeGroupIcon)) != 0)
+        ++g;
+    std::vector<IconGroupEntry> old;
+    if (g == list->size() || !ParseIconGroup((*list)[g].data, &old, error)) {
+        *error = g == list->size() ? "no icon group to replace" : *error;
+        return false;
+    }
+    Resource group = (*list)[g];
+    std::vector<Resource> kept;
+    std::vector<bool> used(0x10000);
+    for (const Resource& r : *list) {
+        const bool icon = CompareIds(r.type, NumberId(kTypeIcon)) == 0 && !r.name.isName;
+        bool listed = false;
+        for (const IconGroupEntry& e : old)
+            listed = listed || (icon && e.id == r.name.number);
+        if (listed)
+            continue; // an image of the group being replaced
+        if (icon)
+            used[r.name.number] = true;
+        kept.push_back(r);
+    }
+    std::vector<uint16_t> ids;
+    for (uint32_t id = 1; id < used.size() && ids.size() < b.images.size(); ++id)
+        if (!used[id])
+            ids.push_back(static_cast<uint16_t>(id));
+    if (ids.size() < b.images.size()) {
+        *error = "no free icon ids for " + std::to_string(b.images.size()) + " images";
+        return false;
+    }
+    for (Resource& r : kept)
+        if (CompareIds(r.type, group.type) == 0 && CompareIds(r.name, group.name) == 0 &&
+            CompareIds(r.language, group.language) == 0)
+            r.data = BuildIconGroup(b.images, ids);
+    for (size_t i = 0; i < b.images.size(); ++i) {
+        Resource icon;
+        icon.type = NumberId(kTypeIcon);
+        icon.name = NumberId(ids[i]);
+        icon.language = group.language;
+        icon.codePage = group.codePage;
+        icon.data = b.images[i].data;
+        InsertResource(&kept, std::move(icon));
+    }
+    list->swap(kept);
+    return true;
+}
+
+// Applies b's settings to every version block in list.
+static bool ReplaceVersion(const Branding& b, std::vector<Resource>* list, std::string* error) {
+    bool found = false;
+    for (Resource& r : *list) {
+        if (CompareIds(r.type, NumberId(kTypeVersion)) != 0)
+            continue;
+        found = true;
+        VersionNode root;
+        if (!ParseVersionBlock(r.data, &root, error) ||
+            !ApplyVersionSettings(b.version, &root, error)) {
+            *error = "cannot brand the stub: " + *error;
+            return false;
+        }
+        if (!SerializeVersionBlock(root, &r.data, error)) {
+            *error = "--version-info: " + *error + ": shorten the values";
+            return false;
+        }
+    }
+    if (!found)
+        *error = "cannot brand the stub: no version block to replace";
+    return found;
+}
+
+bool BrandResources(const Branding& b, std::vector<Resource>* list, std::string* error) {
+    if (!b.iconPath.empty() && !ReplaceIcon(b, list, error)) {
+        *error = "cannot brand the stub: " + *error;
+        return false;
+    }
+    return b.version.empty() || ReplaceVersion(b, list, error);
+}
+
+// The line describing group g of list: each image's size and depth, PNG when it is one.
+static std::string DescribeIcon(const std::vector<Resource>& list, const Resource& g,
+                                std::vector<std::string>* problems) {
+    std::vector<IconGroupEntry> entries;
+    std::string error;
+    if (!ParseIconGroup(g.data, &entries, &error)) {
+        problems->push_back("resources: " + error);
+        return "";
+    }
+    std::string line = "icon:";
+    for (const IconGroupEntry& e : entries) {
+        line += std::string(line.size() > 5 ? ", " : " ") + std::to_string(e.width) + "x" +
+                std::to_string(e.height) + " " + std::to_string(e.bitCount) + "-bit";
+        for (const Resource& r : list)
+            if (CompareIds(r.type, NumberId(kTypeIcon)) == 0 &&
+                CompareIds(r.name, NumberId(e.id)) == 0) {
+                line += IsPng(r.data) ? " PNG" : "";
+                break;
+            }
+    }
+    return line;
+}
+
+// The lines describing version block v: numbers, then each string of its first table.
+static void DescribeVersion(const Resource& v, std::vector<std::string>* lines,
+                            std::vector<std::string>* problems) {
+    VersionNode root;
+    std::string error;
+    if (!ParseVersionBlock(v.data, &root, &error)) {
+        problems->push_back("resources: " + error);
+        return;
+    }
+    VersionSummary s;
+    SummarizeVersion(root, &s);
+    std::string line = "version:";
+    if (!s.fileVersion.empty())
+        line += " file " + s.fileVersion + ", product " + s.productVersion + ",";
+    lines->push_back(line + " strings " + (s.table.empty() ? "(none)" : QuoteName(s.table)));
+    for (const VersionSetting& kv : s.strings)
+        lines->push_back("  " + kv.key + ": " + QuoteName(kv.value));
+}
+
+void DescribeBranding(const std::vector<Resource>& list, std::vector<std::string>* lines,
+                      std::vector<std::string>* problems) {
+    for (const Resource& r : list)
+        if (CompareIds(r.type, NumberId(kTypeGroupIcon)) == 0) {
+            const std::string line = DescribeIcon(list, r, problems);
+            if (!line.empty())
+                lines->push_back(line);
+            break;
+        }
+    for (const Resource& r : list)
+        if (CompareIds(r.type, NumberId(kTypeVersion)) == 0) {
+            DescribeVersion(r, lines, problems);
+            break;
+        }
+}

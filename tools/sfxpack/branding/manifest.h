@@ -1,0 +1,52 @@
+// The stub's application manifest: what the packing options add to it, and what an
+// installer's manifest declares, read back for --list and --check.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pe/resource_tree.h"
+
+constexpr uint16_t kTypeManifest = 24;
+constexpr uint16_t kManifestId = 1;
+
+// The manifest options of one packing run; all off leaves the manifest as the stub has it.
+struct ManifestOptions {
+    std::string executionLevel; // "" or one IsExecutionLevel accepts
+    bool supportedOs = false;
+    bool dpiAware = false;
+    bool longPathAware = false;
+};
+
+// True for asInvoker, highestAvailable and requireAdministrator.
+bool IsExecutionLevel(const std::string& level);
+
+// What a manifest declares, found by local element names (prefixes ignored).
+struct ManifestSummary {
+    std::string executionLevel;
+    std::vector<std::string> supportedOs; // the Ids, in document order
+    std::string dpiAware, dpiAwareness, longPathAware;
+    bool hasTrustInfo = false, hasCompatibility = false, hasApplication = false;
+    size_t rootEnd = 0; // where the root's end tag starts; 0 for an empty root element
+};
+
+// Reads xml, which must be well-formed UTF-8 XML (no document type) rooted in assembly.
+// False with a one-line *error otherwise.
+bool ReadManifest(const std::string& xml, ManifestSummary* s, std::string* error);
+
+// Adds what o asks for to xml just before the root's end tag, one element per line, indented
+// and ended like the document; nothing when o asks nothing. False with *error when xml cannot
+// be read or already has an element that an option would add a second of.
+bool EditManifest(const ManifestOptions& o, std::string* xml, std::string* error);
+
+// EditManifest on the first RT_MANIFEST 1 of list, in whatever language. False with *error
+// when options are given and there is no manifest or it cannot be edited.
+bool ApplyManifestOptions(const ManifestOptions& o, std::vector<Resource>* list,
+                          std::string* error);
+
+// Lines describing the first RT_MANIFEST 1 of list: execution level, supported systems, DPI
+// and long-path awareness, or one line saying there is none. A warning when no execution level
+// is declared, a problem when the manifest cannot be read.
+void DescribeManifest(const std::vector<Resource>& list, std::vector<std::string>* lines,
+                      std::vector<std::string>* warnings, std::vector<std::string>* problems);

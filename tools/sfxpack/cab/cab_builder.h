@@ -1,0 +1,70 @@
+// Writes a package folder's files as MSZIP cabinets through libgcab: one cabinet, in as many
+// folders as their sizes need, or a set of cabinets when one would pass the part size.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cab_format.h"
+#include "cab/cab_set.h"
+#include "util/file_io.h"
+#include "payload/folder_scan.h"
+
+struct Progress;
+
+struct DosDateTime {
+    uint16_t date = 0;
+    uint16_t time = 0;
+};
+
+// How file times are archived: as local time, or with a SOURCE_DATE_EPOCH, clamped to it
+// and broken down in UTC so that the build machine's time zone does not show.
+struct TimePolicy {
+    bool hasEpoch = false;
+    int64_t epoch = 0;
+};
+
+// Parses a SOURCE_DATE_EPOCH value: decimal seconds, no sign, fits in 63 bits.
+bool ParseEpoch(const char* text, int64_t* out);
+
+// t broken down (in UTC or local time) into DOS fields, with odd seconds rounded down and
+// times outside 1980-01-01 00:00:00 .. 2107-12-31 23:59:58 clamped to those ends.
+DosDateTime ToDosDateTime(int64_t t, bool utc);
+
+// The DOS time archived for a file modified at mtime under policy.
+DosDateTime ArchivedTime(int64_t mtime, const TimePolicy& policy);
+
+// The DOS attributes archived for f: archive, read-only when the owner cannot write it, and
+// the UTF-8 name flag when its name is not plain ASCII.
+uint16_t ArchivedAttributes(const SourceFile& f);
+
+// Appends a reason for each file larger than one cabinet folder holds (kMaxFolderBytes), so
+// refused before anything is written. False when any.
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
+
+// Where the cabinets of a set go, and how large each may be.
+struct SetRequest {
+    uint64_t partBytes = kMaxCabinetBytes;
+    std::string installerName; // the installer's file name, which names the later cabinets
+    std::string firstPath;     // the empty file that gets the first cabinet
+    std::string folder;        // where the later cabinets go ("" or ending in '/')
+};
+
+// The later cabinets of a set once written, each closed and still a temporary file.
+struct WrittenSet {
+    std::vector<TempFile> later; // cabinets 2, 3, ... in order
+    uint16_t setId = 0;          // 0 when there is one cabinet
+};
+
+// Writes files, in their order, as MSZIP cabinets: folders as AssignFolders makes them, each
+// compressed on its own, placed whole in cabinets of at most request.partBytes as PlaceFolders
+// does. The first cabinet goes to request.firstPath; a payload that fits stays that one
+// cabinet. Advances progress (may be null) by each file's size. False with *error set; the
+// later cabinets are then removed.
+bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& policy,
+                     const SetRequest& request, Progress* progress, WrittenSet* out,
+                     std::string* error);
+
+// Removes the later cabinets of a set not committed.
+void DiscardSet(WrittenSet* set);

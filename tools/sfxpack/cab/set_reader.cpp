@@ -1,0 +1,118 @@
+#include "cab/set_reader.h"
+
+#include <cerrno>
+
+#include "cab/cab_set.h"
+#include "util/file_io.h"
+#include "payload/payload_digest.h"
+
+// The file name part of path.
+static std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Opens and reads the later cabinet name beside installerPath into *c, checked against e.
+// False when it cannot be read as a cabinet at all (the set cannot be followed past it).
+static bool ReadLater(const std::string& installerPath, const PartExpectation& e, bool verify,
+                      LaterCabinet* c, std::vector<std::string>* problems,
+                      std::vector<std::string>* warnings) {
+    const size_t slash = installerPath.rfind('/');
+    const std::string path =
+        installerPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + e.name;
+    Source src;
+    std::string error;
+    if (installerPath.empty() || !OpenSource(path, &src, &error)) {
+        problems->push_back(
+            e.name + (installerPath.empty() || errno == ENOENT ? ": missing" : ": " + error));
+        return false;
+    }
+    c->name = e.name;
+    c->size = src.size;
+    std::vector<std::string> found, notes;
+    bool read = ReadCabinet(src, &c->info, &found);
+    if (read && verify && !DigestPayload(src, &c->crc32c, &error))
+        found.push_back(error);
+    CloseSource(&src);
+    if (read) {
+        PartExpectation checked = e;
+        if (!verify) // the CRC-32C is not computed, the size still compared
+            checked.recorded.crc32c = c->crc32c;
+        CheckSetPart(c->info, c->size, c->crc32c, checked, &found, &notes);
+    }
+    for (const std::string& line : found)
+        problems->push_back(e.name + ": " + line);
+    for (const std::string& line : notes)
+        warnings->push_back(e.name + ": " + line);
+    return read;
+}
+
+void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
+                       const PayloadRecord* record, bool verify, std::vector<LaterCabinet>* later,
+                       std::vector<std::string>* problems, std::vector<std::string>* warnings) {
+    const uint32_t recorded = record ? record->laterParts : 0;
+    const CabInfo* before = &first;
+    std::string beforeName = BaseName(installerPath);
+    bool whole = true; // the set was followed to a cabinet that names no next
+    if (first.flags & kCabPrevCabinet)
+        warnings->push_back("the installer's cabinet continues cabinet " + first.prevCabinet +
+                            ", which is not part of it");
+    if ((first.flags & kCabNextCabinet) && first.cabinetIndex != 0)
+        problems->push_back("the installer's cabinet is number " +
+                            std::to_string(first.cabinetIndex) + " of its set, not the first");
+    for (uint32_t index = 1; before->flags & kCabNextCabinet; ++index) {
+        const std::string name = before->nextCabinet; // before moves as later grows
+        if (!IsSetFileName(name)) {
+            problems->push_back("cabinet " + std::to_string(index) + " names a next cabinet that " +
+                                "is no file name beside the installer: " + name);
+            whole = false;
+            break;
+        }
+        if (recorded && index > recorded) {
+            problems->push_back(name + ": named as cabinet " + std::to_string(index + 1) +
+                                ", the record lists " + std::to_string(recorded) +
+                                " later cabinets");
+            whole = false;
+            break;
+        }
+        if (index > UINT16_MAX) // every cabinet holds a file: a longer chain loops
+            break;
+        PartExpectation e;
+        e.name = name;
+        e.prevName = beforeName;
+        e.setId = first.setId;
+        e.index = static_cast<uint16_t>(index);
+        e.inRecord = recorded != 0;
+        if (record)
+            e.recorded = PayloadPartAt(*record, index - 1);
+        LaterCabinet c;
+        if (!ReadLater(installerPath, e, verify, &c, problems, warnings)) {
+            whole = false;
+            break;
+        }
+        later->push_back(c);
+        before = &later->back().info;
+        beforeName = name;
+    }
+    if (whole && recorded && later->size() != recorded)
+        problems->push_back("the set has " + std::to_string(later->size()) +
+                            " later cabinets, the record lists " + std::to_string(recorded));
+    if (!later->empty() && record && !recorded)
+        warnings->push_back("the payload record does not cover the " +
+                            std::to_string(later->size()) + " later cabinets");
+}
+
+CabInfo JoinSetFiles(const CabInfo& first, const std::vector<LaterCabinet>& later,
+                     std::vector<size_t>* cabinetOf) {
+    CabInfo all = first;
+    all.flags = 0;
+    all.prevCabinet = all.nextCabinet = "";
+    if (cabinetOf)
+        cabinetOf->assign(first.files.size(), 0);
+    for (size_t k = 0; k < later.size(); ++k) {
+        all.files.insert(all.files.end(), later[k].info.files.begin(), later[k].info.files.end());
+        if (cabinetOf)
+            cabinetOf->resize(all.files.size(), k + 1);
+    }
+    return all;
+}

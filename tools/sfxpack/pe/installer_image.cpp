@@ -1,0 +1,63 @@
+#include "pe/installer_image.h"
+
+#include "le.h"
+
+constexpr size_t kChecksumChunk = 1u << 20; // even, so every chunk starts on a word
+
+bool ReadStubResources(const Source& stub, StubResources* out, std::string* error) {
+    std::vector<std::string> problems;
+    const bool read = ReadPeHeaders(stub, &out->headers, &problems) &&
+                      FindResourceSection(out->headers, &out->section, error) &&
+                      ReadResources(stub, out->headers, &out->list, &problems);
+    if (read)
+        return true;
+    if (!problems.empty())
+        *error = problems.front();
+    *error = "cannot rewrite the stub's resources: " + *error;
+    return false;
+}
+
+bool LayOutStub(const Source& stub, const StubResources& r, std::vector<uint8_t>* image,
+                std::string* error) {
+    image->resize(stub.size);
+    if (!ReadAt(stub, 0, image->data(), image->size())) {
+        *error = "cannot read the stub";
+        return false;
+    }
+    const uint32_t rva = r.headers.sections[r.section].virtualAddress;
+    return ReplaceSection(r.headers, r.section, BuildResourceSection(r.list, rva), image, error);
+}
+
+bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, std::string* error) {
+    PeHeaders h;
+    std::vector<std::string> problems;
+    if (!ReadPeHeaders(MemorySource(image->data(), image->size()), &h, &problems) ||
+        image->size() % 2 != 0) {
+        *error = "the rewritten stub cannot be read back";
+        return false;
+    }
+    uint8_t* field = image->data() + ChecksumOffset(h);
+    WriteLe32(field, 0);
+    uint32_t sum = ChecksumAdd(0, image->data(), image->size());
+    std::vector<uint8_t> chunk(kChecksumChunk);
+    for (uint64_t at = 0; at < payload.size; at += chunk.size()) {
+        const size_t n = static_cast<size_t>(payload.size - at < chunk.size() ? payload.size - at
+                                                                              : chunk.size());
+        if (!ReadAt(payload, at, chunk.data(), n)) {
+            *error = "cannot read the payload back";
+            return false;
+        }
+        sum = ChecksumAdd(sum, chunk.data(), n);
+    }
+    WriteLe32(field, ChecksumFinish(sum, image->size() + payload.size));
+    return true;
+}
+
+void ReadInstallerResources(const Source& file, std::vector<Resource>* list,
+                            std::vector<std::string>* problems) {
+    PeHeaders h;
+    std::vector<std::string> layout; // already reported by the layout checks
+    list->clear();
+    if (ReadPeHeaders(file, &h, &layout))
+        ReadResources(file, h, list, problems);
+}
