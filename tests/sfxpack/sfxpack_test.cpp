@@ -14,6 +14,9 @@
 #include "names.h"
 #include "payload/payload_rules.h"
 #include "pe/pe_image.h"
+#include "util/hex.h"
+#include "util/numbers.h"
+#include "util/paths.h"
 
 using Mutation = std::function<void(Bytes*)>;
 
@@ -282,12 +285,64 @@ TEST(Times, DosFieldsAreClampedAndRoundedDown) {
     }
 }
 
-TEST(Times, ParseEpoch) {
-    int64_t v = -1;
-    EXPECT_TRUE(ParseEpoch("9223372036854775807", &v));
-    EXPECT_EQ(v, INT64_MAX);
-    for (const char* bad : {"", "-1", "12x", " 1", "9223372036854775808", "1e9"})
-        EXPECT_FALSE(ParseEpoch(bad, &v)) << bad;
+TEST(Numbers, ParseUnsigned) {
+    const struct {
+        const char* text;
+        uint64_t max;
+        bool ok;
+        uint64_t value;
+    } cases[] = {
+        {"9223372036854775807", INT64_MAX, true, INT64_MAX},
+        {"9223372036854775808", INT64_MAX, false, 0},
+        {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+        {"18446744073709551616", UINT64_MAX, false, 0},
+        {"0", 0, true, 0},
+        {"7", 5, false, 0}, // a digit above max
+        {"5", 5, true, 5},
+        {"0042", 100, true, 42},
+        {"", INT64_MAX, false, 0},
+        {"-1", INT64_MAX, false, 0},
+        {"12x", INT64_MAX, false, 0},
+        {" 1", INT64_MAX, false, 0},
+        {"1e9", INT64_MAX, false, 0},
+        {"+3", INT64_MAX, false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t v = 99;
+        EXPECT_EQ(ParseUnsigned(c.text, c.max, &v), c.ok) << c.text;
+        EXPECT_EQ(v, c.ok ? c.value : 99) << c.text;
+    }
+    uint64_t v = 0;
+    EXPECT_FALSE(ParseUnsigned(nullptr, 1, &v));
+}
+
+TEST(Paths, BaseNameAndFolder) {
+    const struct {
+        const char* path;
+        const char* base;
+        const char* folder;
+    } cases[] = {
+        {"inst.exe", "inst.exe", ""},          {"out/inst.exe", "inst.exe", "out/"},
+        {"/a/b/inst.exe", "inst.exe", "/a/b/"}, {"dir/", "", "dir/"},
+        {"/inst.exe", "inst.exe", "/"},         {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BaseName(c.path), c.base) << c.path;
+        EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+        EXPECT_EQ(FolderOf(c.path) + BaseName(c.path), c.path) << c.path;
+    }
+}
+
+TEST(Hex, Formats) {
+    EXPECT_EQ(Hex(0), "0x0");
+    EXPECT_EQ(Hex(0x1ac00), "0x1ac00");
+    EXPECT_EQ(Hex(UINT64_MAX), "0xffffffffffffffff");
+    EXPECT_EQ(HexDigits(0x3d691ee8, 8), "0x3d691ee8");
+    EXPECT_EQ(HexDigits(0x1f, 8), "0x0000001f");
+    EXPECT_EQ(HexDigits(0xbeef, 4), "0xbeef");
+    EXPECT_EQ(HexDigits(0x12345, 4), "0x12345"); // never cut
+    EXPECT_EQ(HexByte(0x0a), "0a");
+    EXPECT_EQ(HexByte(0xff), "ff");
 }
 
 TEST(FileIo, ReadAtStaysInsideItsWindow) {

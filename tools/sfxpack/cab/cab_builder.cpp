@@ -16,22 +16,6 @@
 #include "payload/payload_digest.h"
 #include "util/progress.h"
 
-bool ParseEpoch(const char* text, int64_t* out) {
-    if (!text || !*text)
-        return false;
-    int64_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        const int digit = *p - '0';
-        if (value > (INT64_MAX - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    *out = value;
-    return true;
-}
-
 // DOS fields from broken-down time, clamped to the years DOS dates can hold.
 static DosDateTime FromBrokenDown(const struct tm& tm) {
     DosDateTime d;

@@ -25,9 +25,6 @@ struct TimePolicy {
     int64_t epoch = 0;
 };
 
-// Parses a SOURCE_DATE_EPOCH value: decimal seconds, no sign, fits in 63 bits.
-bool ParseEpoch(const char* text, int64_t* out);
-
 // t broken down (in UTC or local time) into DOS fields, with odd seconds rounded down and
 // times outside 1980-01-01 00:00:00 .. 2107-12-31 23:59:58 clamped to those ends.
 DosDateTime ToDosDateTime(int64_t t, bool utc);

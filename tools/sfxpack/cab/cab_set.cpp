@@ -4,6 +4,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "util/hex.h"
+
 uint64_t WorstCompressedSize(uint64_t bytes) {
     const uint64_t blocks = (bytes + kMaxDataBlockSize - 1) / kMaxDataBlockSize;
     return bytes + blocks * kWorstBlockGrowth;
@@ -157,16 +159,10 @@ uint16_t SetIdFromDigest(uint32_t crc) {
     return id ? id : 1;
 }
 
-static std::string Hex(uint32_t v, int digits) {
-    char text[16];
-    snprintf(text, sizeof(text), "0x%0*x", digits, v);
-    return text;
-}
-
 void CheckSetPart(const CabInfo& info, uint64_t fileSize, uint32_t crc, const PartExpectation& e,
                   std::vector<std::string>* problems, std::vector<std::string>* warnings) {
     if (info.setId != e.setId)
-        problems->push_back("set ID " + Hex(info.setId, 4) + ", the set's is " + Hex(e.setId, 4));
+        problems->push_back("set ID " + HexDigits(info.setId, 4) + ", the set's is " + HexDigits(e.setId, 4));
     if (info.cabinetIndex != e.index)
         problems->push_back("cabinet number " + std::to_string(info.cabinetIndex) +
                             " where the set's cabinet " + std::to_string(e.index) + " belongs");
@@ -186,6 +182,6 @@ void CheckSetPart(const CabInfo& info, uint64_t fileSize, uint32_t crc, const Pa
         problems->push_back(std::to_string(fileSize) + " bytes, the record's " +
                             std::to_string(e.recorded.size));
     else if (crc != e.recorded.crc32c)
-        problems->push_back("CRC-32C " + Hex(crc, 8) + " does not match the record's " +
-                            Hex(e.recorded.crc32c, 8));
+        problems->push_back("CRC-32C " + HexDigits(crc, 8) + " does not match the record's " +
+                            HexDigits(e.recorded.crc32c, 8));
 }

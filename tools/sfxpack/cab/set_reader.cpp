@@ -4,22 +4,15 @@
 
 #include "cab/cab_set.h"
 #include "util/file_io.h"
+#include "util/paths.h"
 #include "payload/payload_digest.h"
-
-// The file name part of path.
-static std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Opens and reads the later cabinet name beside installerPath into *c, checked against e.
 // False when it cannot be read as a cabinet at all (the set cannot be followed past it).
 static bool ReadLater(const std::string& installerPath, const PartExpectation& e, bool verify,
                       LaterCabinet* c, std::vector<std::string>* problems,
                       std::vector<std::string>* warnings) {
-    const size_t slash = installerPath.rfind('/');
-    const std::string path =
-        installerPath.substr(0, slash == std::string::npos ? 0 : slash + 1) + e.name;
+    const std::string path = FolderOf(installerPath) + e.name;
     Source src;
     std::string error;
     if (installerPath.empty() || !OpenSource(path, &src, &error)) {

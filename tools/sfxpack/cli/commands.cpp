@@ -9,6 +9,8 @@
 #include "branding/branding.h"
 #include "cab/cab_reader.h"
 #include "util/file_io.h"
+#include "util/hex.h"
+#include "util/paths.h"
 #include "pe/installer_image.h"
 #include "payload/payload_digest.h"
 #include "payload/payload_rules.h"
@@ -84,18 +86,6 @@ static bool CheckCabinetSize(uint64_t cabSize, uint64_t limit) {
     fprintf(stderr, "sfxpack: payload of %llu bytes: over the %llu bytes one cabinet may have\n",
             static_cast<unsigned long long>(cabSize), static_cast<unsigned long long>(limit));
     return false;
-}
-
-// The file name part of path.
-static std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The folder part of path with its trailing '/', or "" for a bare name.
-static std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // Builds the cabinets of folder dir: the first into a temporary file beside output, the later
@@ -285,13 +275,11 @@ static bool ReadInstaller(const Source& file, PeLayout* pe, CabinetPlace* place,
     uint8_t magic[kCabSignatureSize] = {};
     if (!ReadAt(file, place->offset + kCfheadSignature, magic, sizeof(magic)) ||
         memcmp(magic, kCabSignature, kCabSignatureSize) != 0) {
-        char found[64];
-        snprintf(found, sizeof(found), "%02x %02x %02x %02x", magic[0], magic[1], magic[2],
-                 magic[3]);
-        char at[24];
-        snprintf(at, sizeof(at), "0x%llx", static_cast<unsigned long long>(place->offset));
-        problems->push_back(std::string("no cabinet (MSCF) at the end of the section data, ") + at +
-                            ": found " + found);
+        std::string found;
+        for (const uint8_t b : magic)
+            found += (found.empty() ? "" : " ") + HexByte(b);
+        problems->push_back("no cabinet (MSCF) at the end of the section data, " +
+                            Hex(place->offset) + ": found " + found);
         return false;
     }
     return ReadCabinet(SubSource(file, place->offset, place->end - place->offset), info, problems);
@@ -431,11 +419,9 @@ bool CheckInstaller(const Source& file, CheckReport* report, const std::string& 
         CheckPayload(later.empty() ? info : JoinSetFiles(info, later, nullptr), &findings);
     }
     for (size_t k = 0; k < later.size(); ++k) {
-        char crc[16];
-        snprintf(crc, sizeof(crc), "0x%08x", later[k].crc32c);
         report->later.push_back("cabinet " + std::to_string(k + 2) + ": " + later[k].name +
-                                ", CRC-32C " + crc + " over " + std::to_string(later[k].size) +
-                                " bytes");
+                                ", CRC-32C " + HexDigits(later[k].crc32c, 8) + " over " +
+                                std::to_string(later[k].size) + " bytes");
     }
     report->problems.insert(report->problems.end(), findings.errors.begin(), findings.errors.end());
     report->warnings = findings.warnings;

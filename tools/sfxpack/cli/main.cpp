@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "cli/commands.h"
+#include "util/numbers.h"
 #include "payload_record.h"
 #include "payload/payload_rules.h"
 
@@ -66,18 +67,19 @@ static int ValueError(const char* option, const char* value, const std::string& 
 // Sets r->partBytes from a --part-size value: decimal bytes, from what holds a cabinet's
 // tables and one block to what one cabinet may have.
 static int SetPartSize(const char* value, PackRequest* r) {
-    int64_t bytes = 0;
-    if (!ParseEpoch(value, &bytes)) // the same decimal number, without sign
+    uint64_t bytes = 0;
+    // Past 63 bits a size is not taken for a number, as a time is not.
+    if (!ParseUnsigned(value, INT64_MAX, &bytes))
         return UsageError("--part-size takes a number of bytes, not ", value);
-    if (uint64_t(bytes) < kMinPartBytes)
+    if (bytes < kMinPartBytes)
         return ValueError("--part-size", value,
                           "too small for a cabinet's tables and one data block (at least " +
                               std::to_string(kMinPartBytes) + " bytes)");
-    if (uint64_t(bytes) > kMaxCabinetBytes)
+    if (bytes > kMaxCabinetBytes)
         return ValueError("--part-size", value,
                           "over the " + std::to_string(kMaxCabinetBytes) +
                               " bytes one cabinet may have");
-    r->partBytes = static_cast<uint64_t>(bytes);
+    r->partBytes = bytes;
     return 0;
 }
 
@@ -231,8 +233,10 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
         r->stub = DefaultStub(arch);
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
     r->times.hasEpoch = epoch != nullptr;
-    if (epoch && !ParseEpoch(epoch, &r->times.epoch))
+    uint64_t seconds = 0;
+    if (epoch && !ParseUnsigned(epoch, INT64_MAX, &seconds))
         return UsageError("SOURCE_DATE_EPOCH is not a number of seconds: ", epoch);
+    r->times.epoch = static_cast<int64_t>(seconds);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "crc32c.h"
+#include "util/hex.h"
 
 constexpr size_t kDigestChunk = 1u << 20;
 
@@ -53,12 +54,6 @@ const Resource* FindPayloadRecord(const std::vector<Resource>& list) {
     return nullptr;
 }
 
-// "0x" and the eight hex digits of a CRC.
-static std::string HexCrc(uint32_t crc) {
-    char text[16];
-    snprintf(text, sizeof(text), "0x%08x", crc);
-    return text;
-}
 
 // Checks that the bytes record covers lie in file and are the cabinet, and match its digest.
 // Returns the word for the digest line ("matches") or "" after appending a problem.
@@ -78,8 +73,8 @@ static std::string VerifyRecord(const Source& file, const PayloadRecord& record,
         return "";
     }
     if (crc != record.crc32c) {
-        problems->push_back("payload digest: CRC-32C " + HexCrc(crc) + " over " + covered +
-                            " does not match the record's " + HexCrc(record.crc32c) +
+        problems->push_back("payload digest: CRC-32C " + HexDigits(crc, 8) + " over " + covered +
+                            " does not match the record's " + HexDigits(record.crc32c, 8) +
                             ": the payload was changed after packing");
         return "";
     }
@@ -106,7 +101,7 @@ void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list
         return;
     }
     const std::string verdict = verify ? VerifyRecord(file, record, place, problems) : "";
-    lines->push_back("payload digest: CRC-32C " + HexCrc(record.crc32c) + " over " +
+    lines->push_back("payload digest: CRC-32C " + HexDigits(record.crc32c, 8) + " over " +
                      std::to_string(record.payloadSize) + " bytes" + verdict);
     lines->push_back(std::string("progress bar: ") +
                      (record.flags & kRecordProgressBar ? "yes" : "no"));

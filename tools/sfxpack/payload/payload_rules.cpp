@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "names.h"
+#include "util/hex.h"
 
 // The length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), its code point in
 // *cp; 0 when the bytes there are not one (overlong, surrogate, cut, past U+10FFFF).
@@ -45,13 +46,6 @@ bool IsValidUtf8(const std::string& s) {
     return true;
 }
 
-// Appends byte b as \xNN.
-static void AppendHex(std::string* out, uint8_t b) {
-    char esc[8];
-    snprintf(esc, sizeof(esc), "\\x%02x", b);
-    *out += esc;
-}
-
 // EscapeText, with '"' escaped too when quote is set.
 static std::string Escape(const std::string& s, bool quote) {
     std::string out;
@@ -61,7 +55,7 @@ static std::string Escape(const std::string& s, bool quote) {
         const bool control = cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || (quote && cp == '"');
         if (n == 0 || control) {
             for (size_t k = 0; k < (n ? n : 1); ++k)
-                AppendHex(&out, static_cast<uint8_t>(s[i + k]));
+                out += "\\x" + HexByte(static_cast<uint8_t>(s[i + k]));
             i += n ? n : 1;
             continue;
         }
@@ -87,8 +81,7 @@ static std::string QuotedComponent(const std::string& name, size_t at) {
 
 // The reason for fault, found at byte at of name, in words.
 static std::string FaultReason(const std::string& name, NameFault fault, size_t at) {
-    char byte[8];
-    snprintf(byte, sizeof(byte), "0x%02x", at < name.size() ? static_cast<uint8_t>(name[at]) : 0);
+    const std::string byte = "0x" + HexByte(at < name.size() ? static_cast<uint8_t>(name[at]) : 0);
     switch (fault) {
     case kNameOk:
         return "";

@@ -4,12 +4,7 @@
 
 #include "cab/cab_reader.h"
 #include "le.h"
-
-static std::string Hex(uint64_t v) {
-    char buf[24];
-    snprintf(buf, sizeof(buf), "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+#include "util/hex.h"
 
 // What each supported format fixes: the header size the stub relies on and where the
 // optional header keeps its data directories.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "util/paths.h"
 #include "util/progress.h"
 
 // Pending temporary files, removed by the signal handler. A set may have many cabinets pending
@@ -135,17 +136,9 @@ void InstallCleanupHandlers() {
     }
 }
 
-// The folder part of path with its trailing '/', or "" for a bare name.
-static std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* out,
                       std::string* error) {
-    const size_t slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string pattern = FolderOf(target) + "." + base + ".XXXXXX" + suffix;
+    std::string pattern = FolderOf(target) + "." + BaseName(target) + ".XXXXXX" + suffix;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     int fd = -1;
