@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include "cli/commands.h"
+#include "cli/stub_lookup.h"
 #include "util/numbers.h"
 #include "payload_record.h"
 #include "payload/payload_rules.h"
@@ -32,16 +33,12 @@ static const char kHelpTail[] =
     "SOURCE_DATE_EPOCH, when set, caps file times and makes the output reproducible.\n"
     "Exit status: 0 success, 1 refused or problems found, 2 usage error.\n";
 
-// The stub of arch beside this program: OrvantaSfx.exe (x86) or x64/OrvantaSfx.exe.
-static std::string DefaultStub(const std::string& arch) {
-    const std::string name = arch == "x64" ? "x64/OrvantaSfx.exe" : "OrvantaSfx.exe";
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return name;
-    self[n] = '\0';
-    const char* slash = strrchr(self, '/');
-    return std::string(self, slash ? static_cast<size_t>(slash - self) + 1 : 0) + name;
+// The stub of arch for this program, at programPath: beside it or where it is installed.
+static std::string DefaultStub(const std::string& programPath, const std::string& arch) {
+    return FindStub(programPath, arch, [](const std::string& path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0;
+    });
 }
 
 // Prints a usage error and returns the usage exit status. arg, from the command line or the
@@ -126,8 +123,9 @@ static const PackOption kPackOptions[] = {
          a->arch = v;
          return 0;
      },
-     "  --arch ARCH    the stub beside sfxpack: x86 (OrvantaSfx.exe, the default, runs on\n"
-     "                 32- and 64-bit Windows) or x64 (x64/OrvantaSfx.exe)\n"},
+     "  --arch ARCH    the stub beside sfxpack, else in ../share/orvanta/ from its folder:\n"
+     "                 x86 (OrvantaSfx.exe, the default, runs on 32- and 64-bit Windows)\n"
+     "                 or x64 (x64/OrvantaSfx.exe)\n"},
     {"--icon", true,
      [](const char* v, PackArgs* a) {
          a->request->branding.iconPath = v;
@@ -230,7 +228,7 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
     if (!arch.empty() && !r->stub.empty())
         return UsageError("--stub and --arch both choose the stub: give one", nullptr);
     if (r->stub.empty())
-        r->stub = DefaultStub(arch);
+        r->stub = DefaultStub(ProgramPath(argv[0]), arch);
     const char* epoch = getenv("SOURCE_DATE_EPOCH");
     r->times.hasEpoch = epoch != nullptr;
     uint64_t seconds = 0;
