@@ -24,7 +24,10 @@ TEST(StubLookup, BesideFirstThenInstalled) {
         {"x64 beside wins", bin, "x64", {x64Beside, x64Shared}, x64Beside},
         {"only the other arch", bin, "x64", {x86Beside, x86Shared}, x64Beside},
         {"none: beside named", bin, "", {}, x86Beside},
-        {"run by bare name", "sfxpack", "", {"../share/orvanta/OrvantaSfx.exe"},
+        {"run by bare name",
+         "sfxpack",
+         "",
+         {"../share/orvanta/OrvantaSfx.exe"},
          "../share/orvanta/OrvantaSfx.exe"},
         {"bare name, none", "sfxpack", "x64", {}, "x64/OrvantaSfx.exe"},
     };

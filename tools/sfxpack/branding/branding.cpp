@@ -3,48 +3,47 @@
 #include "payload/payload_rules.h"
 
 // Reads the icon file at path into b->images.
-static bool LoadIcon(Branding* b, std::string* error) {
+static bool LoadIcon(Branding* b, Problems* problems) {
     Source file;
-    if (!OpenSource(b->iconPath, &file, error))
+    if (!OpenSource(b->iconPath, &file, problems))
         return false;
     std::vector<uint8_t> data(file.size <= kMaxIconFileBytes ? file.size : 0);
     const bool tooLarge = file.size > kMaxIconFileBytes;
     const bool read = !tooLarge && ReadAt(file, 0, data.data(), data.size());
     CloseSource(&file);
-    if (tooLarge || !read) {
-        *error = b->iconPath + ": " +
-                 (tooLarge ? std::to_string(file.size) + " bytes, over the 1 MiB an icon may take"
-                           : "cannot read it");
-        return false;
-    }
-    if (ParseIconFile(data.data(), data.size(), &b->images, error))
+    if (tooLarge || !read)
+        return Fail(problems, b->iconPath + ": " +
+                                  (tooLarge ? std::to_string(file.size) +
+                                                  " bytes, over the 1 MiB an icon may take"
+                                            : "cannot read it"));
+    Problems parsed;
+    if (ParseIconFile(data.data(), data.size(), &b->images, &parsed))
         return true;
-    *error = b->iconPath + ": " + *error;
+    AppendProblems(problems, parsed, b->iconPath + ": ");
     return false;
 }
 
-bool LoadBranding(Branding* b, std::string* error) {
+bool LoadBranding(Branding* b, Problems* problems) {
     for (size_t i = 0; i < b->version.size(); ++i) {
-        *error = VersionSettingProblem(b->version[i]);
-        for (size_t j = 0; j < i && error->empty(); ++j)
-            if (b->version[j].key == b->version[i].key)
-                *error = "--version-info " + b->version[i].key + " is given twice";
-        if (!error->empty())
+        if (!CheckVersionSetting(b->version[i], problems))
             return false;
+        for (size_t j = 0; j < i; ++j)
+            if (b->version[j].key == b->version[i].key)
+                return Fail(problems, "--version-info " + b->version[i].key + " is given twice");
     }
-    return b->iconPath.empty() || LoadIcon(b, error);
+    return b->iconPath.empty() || LoadIcon(b, problems);
 }
 
 // Replaces the first icon group's images in list by b's, under new icon ids.
-static bool ReplaceIcon(const Branding& b, std::vector<Resource>* list, std::string* error) {
+static bool ReplaceIcon(const Branding& b, std::vector<Resource>* list, Problems* problems) {
     size_t g = 0;
     while (g < list->size() && CompareIds((*list)[g].type, NumberId(kTypeGroupIcon)) != 0)
         ++g;
     std::vector<IconGroupEntry> old;
-    if (g == list->size() || !ParseIconGroup((*list)[g].data, &old, error)) {
-        *error = g == list->size() ? "no icon group to replace" : *error;
+    if (g == list->size())
+        return Fail(problems, "no icon group to replace");
+    if (!ParseIconGroup((*list)[g].data, &old, problems))
         return false;
-    }
     Resource group = (*list)[g];
     std::vector<Resource> kept;
     std::vector<bool> used(0x10000);
@@ -64,7 +63,7 @@ static bool ReplaceIcon(const Branding& b, std::vector<Resource>* list, std::str
         if (!used[id])
             ids.push_back(static_cast<uint16_t>(id));
     if (ids.size() < b.images.size()) {
-        *error = "no free icon ids for " + std::to_string(b.images.size()) + " images";
+        Fail(problems, "no free icon ids for " + std::to_string(b.images.size()) + " images");
         return false;
     }
     for (Resource& r : kept)
@@ -85,43 +84,46 @@ static bool ReplaceIcon(const Branding& b, std::vector<Resource>* list, std::str
 }
 
 // Applies b's settings to every version block in list.
-static bool ReplaceVersion(const Branding& b, std::vector<Resource>* list, std::string* error) {
+static bool ReplaceVersion(const Branding& b, std::vector<Resource>* list, Problems* problems) {
     bool found = false;
     for (Resource& r : *list) {
         if (CompareIds(r.type, NumberId(kTypeVersion)) != 0)
             continue;
         found = true;
         VersionNode root;
-        if (!ParseVersionBlock(r.data, &root, error) ||
-            !ApplyVersionSettings(b.version, &root, error)) {
-            *error = "cannot brand the stub: " + *error;
+        Problems found;
+        if (!ParseVersionBlock(r.data, &root, &found) ||
+            !ApplyVersionSettings(b.version, &root, &found)) {
+            AppendProblems(problems, found, "cannot brand the stub: ");
             return false;
         }
-        if (!SerializeVersionBlock(root, &r.data, error)) {
-            *error = "--version-info: " + *error + ": shorten the values";
+        if (!SerializeVersionBlock(root, &r.data, &found)) {
+            for (const std::string& line : found.errors)
+                Fail(problems, "--version-info: " + line + ": shorten the values");
             return false;
         }
     }
     if (!found)
-        *error = "cannot brand the stub: no version block to replace";
+        Fail(problems, "cannot brand the stub: no version block to replace");
     return found;
 }
 
-bool BrandResources(const Branding& b, std::vector<Resource>* list, std::string* error) {
-    if (!b.iconPath.empty() && !ReplaceIcon(b, list, error)) {
-        *error = "cannot brand the stub: " + *error;
+bool BrandResources(const Branding& b, std::vector<Resource>* list, Problems* problems) {
+    Problems icon;
+    if (!b.iconPath.empty() && !ReplaceIcon(b, list, &icon)) {
+        AppendProblems(problems, icon, "cannot brand the stub: ");
         return false;
     }
-    return b.version.empty() || ReplaceVersion(b, list, error);
+    return b.version.empty() || ReplaceVersion(b, list, problems);
 }
 
 // The line describing group g of list: each image's size and depth, PNG when it is one.
 static std::string DescribeIcon(const std::vector<Resource>& list, const Resource& g,
-                                std::vector<std::string>* problems) {
+                                Problems* problems) {
     std::vector<IconGroupEntry> entries;
-    std::string error;
-    if (!ParseIconGroup(g.data, &entries, &error)) {
-        problems->push_back("resources: " + error);
+    Problems group;
+    if (!ParseIconGroup(g.data, &entries, &group)) {
+        AppendProblems(problems, group, "resources: ");
         return "";
     }
     std::string line = "icon:";
@@ -140,11 +142,11 @@ static std::string DescribeIcon(const std::vector<Resource>& list, const Resourc
 
 // The lines describing version block v: numbers, then each string of its first table.
 static void DescribeVersion(const Resource& v, std::vector<std::string>* lines,
-                            std::vector<std::string>* problems) {
+                            Problems* problems) {
     VersionNode root;
-    std::string error;
-    if (!ParseVersionBlock(v.data, &root, &error)) {
-        problems->push_back("resources: " + error);
+    Problems block;
+    if (!ParseVersionBlock(v.data, &root, &block)) {
+        AppendProblems(problems, block, "resources: ");
         return;
     }
     VersionSummary s;
@@ -158,7 +160,7 @@ static void DescribeVersion(const Resource& v, std::vector<std::string>* lines,
 }
 
 void DescribeBranding(const std::vector<Resource>& list, std::vector<std::string>* lines,
-                      std::vector<std::string>* problems) {
+                      Problems* problems) {
     for (const Resource& r : list)
         if (CompareIds(r.type, NumberId(kTypeGroupIcon)) == 0) {
             const std::string line = DescribeIcon(list, r, problems);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "util/file_io.h"
 #include "branding/icon_file.h"
 #include "pe/resource_tree.h"
@@ -16,17 +17,17 @@ struct Branding {
     std::vector<IconImage> images; // read from iconPath by LoadBranding
 };
 
-// Reads and checks the icon file and the settings before anything is written. False with
-// one line in *error.
-bool LoadBranding(Branding* b, std::string* error);
+// Reads and checks the icon file and the settings before anything is written. False with a line in
+// *problems.
+bool LoadBranding(Branding* b, Problems* problems);
 
 // Replaces the icon group and version block of list, a stub's resources, as b asks (nothing
-// when it asks nothing), every other resource kept byte for byte. False with one line in
-// *error.
-bool BrandResources(const Branding& b, std::vector<Resource>* list, std::string* error);
+// when it asks nothing), every other resource kept byte for byte. False with a line in
+// *problems.
+bool BrandResources(const Branding& b, std::vector<Resource>* list, Problems* problems);
 
 // Lines describing the first icon group (each image's size and depth) and the version block
 // (numbers and strings) among list, an installer's resources. Appends a problem for one that
 // cannot be read.
 void DescribeBranding(const std::vector<Resource>& list, std::vector<std::string>* lines,
-                      std::vector<std::string>* problems);
+                      Problems* problems);

@@ -87,21 +87,21 @@ static bool ReadDibHeader(IconImage* image, std::string* why) {
 }
 
 bool ParseIconFile(const uint8_t* data, size_t n, std::vector<IconImage>* images,
-                   std::string* error) {
+                   Problems* problems) {
     images->clear();
     if (n < kIconDirSize || ReadLe16(data) != 0 || ReadLe16(data + 2) != kIconType) {
-        *error = "not an icon (.ico) file";
+        Fail(problems, "not an icon (.ico) file");
         return false;
     }
     const size_t count = ReadLe16(data + 4);
     if (count == 0) {
-        *error = "the icon file holds no image";
+        Fail(problems, "the icon file holds no image");
         return false;
     }
     const size_t directoryEnd = kIconDirSize + count * kIconEntrySize;
     if (directoryEnd > n) {
-        *error = "the icon file is cut short: its directory of " + std::to_string(count) +
-                 " images needs " + std::to_string(directoryEnd) + " bytes";
+        Fail(problems, "the icon file is cut short: its directory of " + std::to_string(count) +
+                           " images needs " + std::to_string(directoryEnd) + " bytes");
         return false;
     }
     for (size_t i = 0; i < count; ++i) {
@@ -109,20 +109,22 @@ bool ParseIconFile(const uint8_t* data, size_t n, std::vector<IconImage>* images
         const uint32_t size = ReadLe32(e + 8), offset = ReadLe32(e + 12);
         const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count);
         if (size == 0 || offset < directoryEnd || offset > n || size > n - offset) {
-            *error = which + " (" + std::to_string(size) + " bytes at " + std::to_string(offset) +
-                     ") lies outside the icon file: is it cut short?";
+            Fail(problems, which + " (" + std::to_string(size) + " bytes at " +
+                               std::to_string(offset) +
+                               ") lies outside the icon file: is it cut short?");
             return false;
         }
         IconImage image;
         image.data.assign(data + offset, data + offset + size);
         std::string why;
         if (!(IsPng(image.data) ? ReadPngHeader(&image, &why) : ReadDibHeader(&image, &why))) {
-            *error = which + ": " + why;
+            Fail(problems, which + ": " + why);
             return false;
         }
         if (!InIconRange(image.width) || !InIconRange(image.height)) {
-            *error = which + " is " + std::to_string(image.width) + "x" +
-                     std::to_string(image.height) + " pixels: icons are 1 to 256 pixels a side";
+            Fail(problems, which + " is " + std::to_string(image.width) + "x" +
+                               std::to_string(image.height) +
+                               " pixels: icons are 1 to 256 pixels a side");
             return false;
         }
         images->push_back(std::move(image));
@@ -150,16 +152,16 @@ std::vector<uint8_t> BuildIconGroup(const std::vector<IconImage>& images,
 }
 
 bool ParseIconGroup(const std::vector<uint8_t>& group, std::vector<IconGroupEntry>* entries,
-                    std::string* error) {
+                    Problems* problems) {
     entries->clear();
     if (group.size() < kIconDirSize || ReadLe16(&group[0]) != 0 ||
         ReadLe16(&group[2]) != kIconType) {
-        *error = "the icon group has no header";
+        Fail(problems, "the icon group has no header");
         return false;
     }
     const size_t count = ReadLe16(&group[4]);
     if (group.size() < kIconDirSize + count * kGroupEntrySize) {
-        *error = "the icon group is cut short";
+        Fail(problems, "the icon group is cut short");
         return false;
     }
     for (size_t i = 0; i < count; ++i) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
+
 constexpr uint64_t kMaxIconFileBytes = 1u << 20;
 constexpr uint32_t kMaxIconPixels = 256;
 
@@ -16,11 +18,11 @@ struct IconImage {
     std::vector<uint8_t> data; // the image as the .ico file holds it: a DIB or a PNG file
 };
 
-// Parses the .ico file of n bytes at data into its images. False with a one-line reason
+// Parses the .ico file of n bytes at data into its images. False with a line in *problems
 // when it is not an icon file, is cut short, lists no image, or an image is not a readable
 // DIB or PNG of at most 256 pixels whose data fits its entry.
 bool ParseIconFile(const uint8_t* data, size_t n, std::vector<IconImage>* images,
-                   std::string* error);
+                   Problems* problems);
 
 // The icon group resource listing images, each stored as the icon resource of the same
 // index in ids.
@@ -34,9 +36,9 @@ struct IconGroupEntry {
     uint16_t id = 0;
 };
 
-// Reads the entries of an icon group resource. False with a reason when it is malformed.
+// Reads the entries of an icon group resource. False with a line in *problems when it is malformed.
 bool ParseIconGroup(const std::vector<uint8_t>& group, std::vector<IconGroupEntry>* entries,
-                    std::string* error);
+                    Problems* problems);
 
 // True when an icon resource holds a PNG file rather than a DIB.
 bool IsPng(const std::vector<uint8_t>& image);

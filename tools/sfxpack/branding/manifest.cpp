@@ -120,12 +120,11 @@ struct Reader {
     std::vector<std::string> open, local;
     std::string text;
     ManifestSummary* out;
-    std::string* error;
+    Problems* problems;
 };
 
 bool Fail(Reader* r, const std::string& why) {
-    *r->error = "not well-formed XML at byte " + std::to_string(r->at) + ": " + why;
-    return false;
+    return Fail(r->problems, "not well-formed XML at byte " + std::to_string(r->at) + ": " + why);
 }
 
 // True when the open elements, below the root, are exactly path.
@@ -301,13 +300,11 @@ bool IsExecutionLevel(const std::string& level) {
     return false;
 }
 
-bool ReadManifest(const std::string& xml, ManifestSummary* s, std::string* error) {
+bool ReadManifest(const std::string& xml, ManifestSummary* s, Problems* problems) {
     *s = ManifestSummary();
-    if (!IsValidUtf8(xml)) {
-        *error = "not UTF-8";
-        return false;
-    }
-    Reader r{xml, xml.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3u : 0u, {}, {}, {}, s, error};
+    if (!IsValidUtf8(xml))
+        return Fail(problems, "not UTF-8");
+    Reader r{xml, xml.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3u : 0u, {}, {}, {}, s, problems};
     while (r.at < xml.size()) {
         if (xml[r.at] == '<') {
             if (!ReadMarkup(&r))
@@ -375,26 +372,22 @@ static std::string ManifestFragment(const ManifestOptions& o, const std::string&
     return x;
 }
 
-bool EditManifest(const ManifestOptions& o, std::string* xml, std::string* error) {
+bool EditManifest(const ManifestOptions& o, std::string* xml, Problems* problems) {
     const std::string eol = xml->find("\r\n") != std::string::npos ? "\r\n" : "\n";
     const std::string fragment = ManifestFragment(o, eol);
     if (fragment.empty())
         return true;
     ManifestSummary s;
-    if (!ReadManifest(*xml, &s, error))
+    if (!ReadManifest(*xml, &s, problems))
         return false;
     const char* twice = !o.executionLevel.empty() && s.hasTrustInfo           ? "trustInfo"
                         : o.supportedOs && s.hasCompatibility                 ? "compatibility"
                         : (o.dpiAware || o.longPathAware) && s.hasApplication ? "application"
                                                                               : nullptr;
-    if (twice) {
-        *error = std::string("it already declares <") + twice + ">";
-        return false;
-    }
-    if (s.rootEnd == 0) {
-        *error = "its root element is empty";
-        return false;
-    }
+    if (twice)
+        return Fail(problems, std::string("it already declares <") + twice + ">");
+    if (s.rootEnd == 0)
+        return Fail(problems, "its root element is empty");
     // At the start of the end tag's line when only indentation precedes it there.
     size_t at = s.rootEnd;
     while (at > 0 && ((*xml)[at - 1] == ' ' || (*xml)[at - 1] == '\t'))
@@ -416,17 +409,16 @@ template <typename List> static auto FindManifest(List* list) -> decltype(&(*lis
 }
 
 bool ApplyManifestOptions(const ManifestOptions& o, std::vector<Resource>* list,
-                          std::string* error) {
+                          Problems* problems) {
     if (o.executionLevel.empty() && !o.supportedOs && !o.dpiAware && !o.longPathAware)
         return true;
     Resource* manifest = FindManifest(list);
-    if (!manifest) {
-        *error = "cannot change the stub's manifest: it has none";
-        return false;
-    }
+    if (!manifest)
+        return Fail(problems, "cannot change the stub's manifest: it has none");
     std::string xml(manifest->data.begin(), manifest->data.end());
-    if (!EditManifest(o, &xml, error)) {
-        *error = "cannot change the stub's manifest: " + *error;
+    Problems edit;
+    if (!EditManifest(o, &xml, &edit)) {
+        AppendProblems(problems, edit, "cannot change the stub's manifest: ");
         return false;
     }
     manifest->data.assign(xml.begin(), xml.end());
@@ -442,13 +434,13 @@ static std::string OsName(const std::string& id) {
 }
 
 void DescribeManifest(const std::vector<Resource>& list, std::vector<std::string>* lines,
-                      std::vector<std::string>* warnings, std::vector<std::string>* problems) {
+                      Problems* problems) {
     const Resource* manifest = FindManifest(&list);
     ManifestSummary s;
-    std::string error;
+    Problems read;
     if (manifest &&
-        !ReadManifest(std::string(manifest->data.begin(), manifest->data.end()), &s, &error)) {
-        problems->push_back("manifest: " + error);
+        !ReadManifest(std::string(manifest->data.begin(), manifest->data.end()), &s, &read)) {
+        AppendProblems(problems, read, "manifest: ");
         return;
     }
     if (!manifest)
@@ -468,9 +460,9 @@ void DescribeManifest(const std::vector<Resource>& list, std::vector<std::string
         lines->push_back("manifest: long-path aware: " + declared(s.longPathAware));
     }
     if (s.executionLevel.empty())
-        warnings->push_back(
-            "no execution level in the manifest: Windows may take a 32-bit installer whose name "
-            "contains \"setup\" or \"install\" for a legacy one and ask to elevate it (installer "
-            "detection), and redirects a 32-bit program's writes to protected folders into the "
-            "user's VirtualStore (file virtualization); pack with --execution-level");
+        Warn(problems,
+             "no execution level in the manifest: Windows may take a 32-bit installer whose name "
+             "contains \"setup\" or \"install\" for a legacy one and ask to elevate it (installer "
+             "detection), and redirects a 32-bit program's writes to protected folders into the "
+             "user's VirtualStore (file virtualization); pack with --execution-level");
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "pe/resource_tree.h"
 
 constexpr uint16_t kTypeManifest = 24;
@@ -32,21 +33,21 @@ struct ManifestSummary {
 };
 
 // Reads xml, which must be well-formed UTF-8 XML (no document type) rooted in assembly.
-// False with a one-line *error otherwise.
-bool ReadManifest(const std::string& xml, ManifestSummary* s, std::string* error);
+// False with a line in *problems otherwise.
+bool ReadManifest(const std::string& xml, ManifestSummary* s, Problems* problems);
 
 // Adds what o asks for to xml just before the root's end tag, one element per line, indented
-// and ended like the document; nothing when o asks nothing. False with *error when xml cannot
-// be read or already has an element that an option would add a second of.
-bool EditManifest(const ManifestOptions& o, std::string* xml, std::string* error);
+// and ended like the document; nothing when o asks nothing. False with a line in *problems when xml
+// cannot be read or already has an element that an option would add a second of.
+bool EditManifest(const ManifestOptions& o, std::string* xml, Problems* problems);
 
-// EditManifest on the first RT_MANIFEST 1 of list, in whatever language. False with *error
-// when options are given and there is no manifest or it cannot be edited.
+// EditManifest on the first RT_MANIFEST 1 of list, in whatever language. False with a line in
+// *problems when options are given and there is no manifest or it cannot be edited.
 bool ApplyManifestOptions(const ManifestOptions& o, std::vector<Resource>* list,
-                          std::string* error);
+                          Problems* problems);
 
 // Lines describing the first RT_MANIFEST 1 of list: execution level, supported systems, DPI
 // and long-path awareness, or one line saying there is none. A warning when no execution level
 // is declared, a problem when the manifest cannot be read.
 void DescribeManifest(const std::vector<Resource>& list, std::vector<std::string>* lines,
-                      std::vector<std::string>* warnings, std::vector<std::string>* problems);
+                      Problems* problems);

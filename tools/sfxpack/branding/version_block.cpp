@@ -89,7 +89,7 @@ static bool IsVersionKey(const std::string& key) {
     return key == "FileVersion" || key == "ProductVersion";
 }
 
-std::string VersionSettingProblem(const VersionSetting& s) {
+bool CheckVersionSetting(const VersionSetting& s, Problems* problems) {
     bool known = false;
     for (const char* k : kKeys)
         known = known || s.key == k;
@@ -97,25 +97,27 @@ std::string VersionSettingProblem(const VersionSetting& s) {
         std::string keys;
         for (const char* k : kKeys)
             keys += std::string(keys.empty() ? "" : ", ") + k;
-        return "unknown --version-info key " + QuoteName(s.key) + ": it sets " + keys;
+        return Fail(problems,
+                    "unknown --version-info key " + QuoteName(s.key) + ": it sets " + keys);
     }
     uint32_t ms, ls;
     if (IsVersionKey(s.key) && !ParseVersionNumber(s.value, &ms, &ls))
-        return s.key + " " + QuoteName(s.value) +
-               " is not a version number a.b.c.d (four numbers from 0 to 65535)";
+        return Fail(problems,
+                    s.key + " " + QuoteName(s.value) +
+                        " is not a version number a.b.c.d (four numbers from 0 to 65535)");
     if (!IsValidUtf8(s.value))
-        return s.key + " " + QuoteName(s.value) + " is not valid UTF-8";
-    return "";
+        return Fail(problems, s.key + " " + QuoteName(s.value) + " is not valid UTF-8");
+    return true;
 }
 
 // Parses the node at p, which may take up to n bytes, at nesting depth.
 static bool ParseNode(const uint8_t* p, size_t n, int depth, VersionNode* node,
-                      std::string* error) {
+                      Problems* problems) {
     const size_t length = n >= kNodeHeaderSize ? ReadLe16(p) : 0;
     if (length < kNodeHeaderSize || length > n || depth > kMaxDepth) {
-        *error = depth > kMaxDepth ? "version block nests too deep"
-                                   : "version block node of " + std::to_string(length) +
-                                         " bytes where " + std::to_string(n) + " remain";
+        Fail(problems, depth > kMaxDepth ? "version block nests too deep"
+                                         : "version block node of " + std::to_string(length) +
+                                               " bytes where " + std::to_string(n) + " remain");
         return false;
     }
     node->valueLength = ReadLe16(p + 2);
@@ -124,7 +126,7 @@ static bool ParseNode(const uint8_t* p, size_t n, int depth, VersionNode* node,
     for (; at + 2 <= length && ReadLe16(p + at) != 0; at += 2)
         node->key.push_back(static_cast<char16_t>(ReadLe16(p + at)));
     if (at + 2 > length) {
-        *error = "version block key without its end";
+        Fail(problems, "version block key without its end");
         return false;
     }
     at = Align4(at + 2);
@@ -135,29 +137,29 @@ static bool ParseNode(const uint8_t* p, size_t n, int depth, VersionNode* node,
     if (valueBytes > length - at && node->type == kTextType)
         valueBytes = length - at;
     if (valueBytes > length - at) {
-        *error = "version block value runs past its node";
+        Fail(problems, "version block value runs past its node");
         return false;
     }
     node->value.assign(p + at, p + at + valueBytes);
     for (at = Align4(at + valueBytes); at + kNodeHeaderSize <= length;) {
         node->children.emplace_back();
-        if (!ParseNode(p + at, length - at, depth + 1, &node->children.back(), error))
+        if (!ParseNode(p + at, length - at, depth + 1, &node->children.back(), problems))
             return false;
         at += Align4(ReadLe16(p + at));
     }
     return true;
 }
 
-bool ParseVersionBlock(const std::vector<uint8_t>& block, VersionNode* root, std::string* error) {
+bool ParseVersionBlock(const std::vector<uint8_t>& block, VersionNode* root, Problems* problems) {
     *root = VersionNode();
-    return ParseNode(block.data(), block.size(), 1, root, error);
+    return ParseNode(block.data(), block.size(), 1, root, problems);
 }
 
 static void Pad4(std::vector<uint8_t>* out) {
     out->resize(Align4(out->size()));
 }
 
-static bool WriteNode(const VersionNode& node, std::vector<uint8_t>* out, std::string* error) {
+static bool WriteNode(const VersionNode& node, std::vector<uint8_t>* out, Problems* problems) {
     const size_t start = out->size();
     out->resize(start + kNodeHeaderSize);
     for (char16_t c : node.key)
@@ -167,14 +169,14 @@ static bool WriteNode(const VersionNode& node, std::vector<uint8_t>* out, std::s
     out->insert(out->end(), node.value.begin(), node.value.end());
     for (const VersionNode& child : node.children) {
         Pad4(out);
-        if (!WriteNode(child, out, error))
+        if (!WriteNode(child, out, problems))
             return false;
     }
     const size_t length = out->size() - start;
     if (length > kMaxVersionBlockBytes) {
-        *error = "the version block's " + QuoteName(ToUtf8(node.key)) + " would take " +
-                 std::to_string(length) + " bytes, over the " +
-                 std::to_string(kMaxVersionBlockBytes) + " it can hold";
+        Fail(problems, "the version block's " + QuoteName(ToUtf8(node.key)) + " would take " +
+                           std::to_string(length) + " bytes, over the " +
+                           std::to_string(kMaxVersionBlockBytes) + " it can hold");
         return false;
     }
     WriteLe16(&(*out)[start], static_cast<uint16_t>(length));
@@ -184,9 +186,9 @@ static bool WriteNode(const VersionNode& node, std::vector<uint8_t>* out, std::s
 }
 
 bool SerializeVersionBlock(const VersionNode& root, std::vector<uint8_t>* block,
-                           std::string* error) {
+                           Problems* problems) {
     block->clear();
-    return WriteNode(root, block, error);
+    return WriteNode(root, block, problems);
 }
 
 // The fixed file information of root, or null when it has none.
@@ -207,12 +209,12 @@ static std::vector<VersionNode*> StringTables(VersionNode* root) {
 }
 
 bool ApplyVersionSettings(const std::vector<VersionSetting>& settings, VersionNode* root,
-                          std::string* error) {
+                          Problems* problems) {
     uint8_t* fixed = FixedInfo(root);
     const std::vector<VersionNode*> tables = StringTables(root);
     if (!fixed || tables.empty()) {
-        *error = fixed ? "its version block has no string table"
-                       : "its version block has no fixed file information";
+        Fail(problems, fixed ? "its version block has no string table"
+                             : "its version block has no fixed file information");
         return false;
     }
     for (const VersionSetting& s : settings) {

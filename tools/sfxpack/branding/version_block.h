@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
+
 // Every node of the block records its size in 16 bits.
 constexpr size_t kMaxVersionBlockBytes = 0xffff;
 
@@ -22,25 +24,25 @@ struct VersionSetting {
     std::string key, value;
 };
 
-// Why key=value cannot be set ("" when it can): a key other than the version numbers and
-// names the branding sets, a version number not of the form a.b.c.d (each 0 to 65535), or a
-// value that is not UTF-8.
-std::string VersionSettingProblem(const VersionSetting& s);
+// Whether key=value can be set; false after appending why not: a key other than the version
+// numbers and names the branding sets, a version number not of the form a.b.c.d (each 0 to
+// 65535), or a value that is not UTF-8.
+bool CheckVersionSetting(const VersionSetting& s, Problems* problems);
 
-// Parses the version resource in block. False with a reason when a node's sizes do not fit
-// inside its parent or the block, or nodes nest too deep.
-bool ParseVersionBlock(const std::vector<uint8_t>& block, VersionNode* root, std::string* error);
+// Parses the version resource in block. False with a line in *problems when a node's sizes do not
+// fit inside its parent or the block, or nodes nest too deep.
+bool ParseVersionBlock(const std::vector<uint8_t>& block, VersionNode* root, Problems* problems);
 
-// Serializes root. False with a reason naming the node whose size would exceed 16 bits.
+// Serializes root. False with a line in *problems naming the node whose size would exceed 16 bits.
 bool SerializeVersionBlock(const VersionNode& root, std::vector<uint8_t>* block,
-                           std::string* error);
+                           Problems* problems);
 
 // Sets each setting in every string table of root (appending a key the table lacks), and the
 // fixed file and product version numbers from FileVersion and ProductVersion. Settings must
-// have passed VersionSettingProblem. False with a reason when root has no fixed information
-// or no string table.
+// have passed CheckVersionSetting. False with a line in *problems when root has no fixed
+// information or no string table.
 bool ApplyVersionSettings(const std::vector<VersionSetting>& settings, VersionNode* root,
-                          std::string* error);
+                          Problems* problems);
 
 // What Windows shows: the fixed versions as a.b.c.d, the first string table's name and its
 // (key, UTF-8 value) pairs. Parts the block lacks stay empty.

@@ -67,15 +67,14 @@ uint16_t ArchivedAttributes(const SourceFile& f) {
     return attributes;
 }
 
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files,
-                          std::vector<std::string>* problems) {
-    const size_t before = problems->size();
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, Problems* problems) {
+    const size_t before = problems->errors.size();
     for (const SourceFile& f : files) {
         if (f.size > kMaxFolderBytes)
-            problems->push_back(f.path + ": " + std::to_string(f.size) + " bytes, over the " +
-                                std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
+            Fail(problems, f.path + ": " + std::to_string(f.size) + " bytes, over the " +
+                               std::to_string(kMaxFolderBytes) + " one cabinet folder holds");
     }
-    return problems->size() == before;
+    return problems->errors.size() == before;
 }
 
 // libgcab reads the date from the fields of the GDateTime as given, whatever its zone.
@@ -94,11 +93,11 @@ struct Pinned {
 };
 
 // Opens f without blocking and checks that it is still the regular file the scan found:
-// same identity, size and modification time. The descriptor in *fd; false with *error set.
-static bool OpenUnchanged(const SourceFile& f, int* fd, std::string* error) {
+// same identity, size and modification time. The descriptor in *fd; false with a line in *problems.
+static bool OpenUnchanged(const SourceFile& f, int* fd, Problems* problems) {
     *fd = open(f.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (*fd < 0) {
-        *error = f.path + ": changed while packing (" + strerror(errno) + ")";
+        Fail(problems, f.path + ": changed while packing (" + strerror(errno) + ")");
         return false;
     }
     struct stat st;
@@ -108,7 +107,7 @@ static bool OpenUnchanged(const SourceFile& f, int* fd, std::string* error) {
                       static_cast<uint64_t>(st.st_size) == f.size && st.st_mtim.tv_sec == f.mtime &&
                       st.st_mtim.tv_nsec == f.mtimeNanos;
     if (!same) {
-        *error = f.path + ": changed while packing";
+        Fail(problems, f.path + ": changed while packing");
         close(*fd);
         *fd = -1;
     }
@@ -124,12 +123,13 @@ static bool StillUnchanged(const SourceFile& f, int fd) {
 
 // Points the pinned descriptor at fd (-1: at /dev/null again) and closes fd. False when
 // the pinned path cannot serve it.
-static bool Pin(const Pinned& pinned, int fd, std::string* error) {
+static bool Pin(const Pinned& pinned, int fd, Problems* problems) {
     bool ok = true;
     if (fd >= 0) {
         ok = dup3(fd, pinned.fd, O_CLOEXEC) >= 0 && access(pinned.path.c_str(), R_OK) == 0;
         if (!ok)
-            *error = "cannot read packed files through " + pinned.path + ": " + strerror(errno);
+            Fail(problems,
+                 "cannot read packed files through " + pinned.path + ": " + strerror(errno));
         close(fd);
     } else {
         const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -144,9 +144,9 @@ static bool Pin(const Pinned& pinned, int fd, std::string* error) {
 // Adds f to folder, read through the pinned path, with its archived time and attributes.
 // Adding resets both, so they are set afterwards.
 static bool AddToFolder(GCabFolder* folder, const SourceFile& f, const TimePolicy& policy,
-                        const Pinned& pinned, std::string* error) {
+                        const Pinned& pinned, Problems* problems) {
     int fd = -1;
-    if (!OpenUnchanged(f, &fd, error) || !Pin(pinned, fd, error))
+    if (!OpenUnchanged(f, &fd, problems) || !Pin(pinned, fd, problems))
         return false;
     GFile* source = g_file_new_for_path(pinned.path.c_str());
     GCabFile* file = gcab_file_new_with_file(f.name.c_str(), source);
@@ -159,11 +159,11 @@ static bool AddToFolder(GCabFolder* folder, const SourceFile& f, const TimePolic
         g_date_time_unref(when);
         gcab_file_set_attributes(file, ArchivedAttributes(f));
     } else {
-        *error = f.path + ": " + gerror->message;
+        Fail(problems, f.path + ": " + gerror->message);
         g_error_free(gerror);
     }
     g_object_unref(file);
-    Pin(pinned, -1, error);
+    Pin(pinned, -1, problems);
     return added;
 }
 
@@ -174,7 +174,7 @@ struct WriteContext {
     size_t next = 0;  // index of the file libgcab starts next
     int reading = -1; // our descriptor of the file libgcab reads, for the check after
     size_t readingIndex = 0;
-    std::string problem; // why the write was cancelled
+    Problems problems; // why the write was cancelled
     Progress* progress;
     uint64_t pending = 0; // size of the file being written, counted once the next one starts
 };
@@ -188,7 +188,7 @@ static bool FinishFile(WriteContext* ctx) {
     close(ctx->reading);
     ctx->reading = -1;
     if (!same)
-        ctx->problem = f.path + ": changed while packing";
+        Fail(&ctx->problems, f.path + ": changed while packing");
     return same;
 }
 
@@ -202,20 +202,20 @@ static gboolean OnFileStart(GCabFile* file, gpointer data) {
     bool ok = FinishFile(ctx);
     if (ok &&
         (index >= ctx->files->size() || (*ctx->files)[index].name != gcab_file_get_name(file))) {
-        ctx->problem =
-            std::string("libgcab wrote files out of order at ") + gcab_file_get_name(file);
+        Fail(&ctx->problems,
+             std::string("libgcab wrote files out of order at ") + gcab_file_get_name(file));
         ok = false;
     }
     int fd = -1;
-    if (ok && OpenUnchanged((*ctx->files)[index], &fd, &ctx->problem)) {
+    if (ok && OpenUnchanged((*ctx->files)[index], &fd, &ctx->problems)) {
         ctx->reading = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         ctx->readingIndex = index;
-        ok = Pin(*ctx->pinned, fd, &ctx->problem) && ctx->reading >= 0;
+        ok = Pin(*ctx->pinned, fd, &ctx->problems) && ctx->reading >= 0;
     } else {
         ok = false;
     }
     if (!ok) {
-        Pin(*ctx->pinned, -1, &ctx->problem);
+        Pin(*ctx->pinned, -1, &ctx->problems);
         g_cancellable_cancel(ctx->cancel);
     }
     return ok;
@@ -223,7 +223,7 @@ static gboolean OnFileStart(GCabFile* file, gpointer data) {
 
 // Writes cabinet into the existing file at path (seekable: libgcab rewrites the header).
 static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteContext* ctx,
-                        std::string* error) {
+                        Problems* problems) {
     GError* gerror = nullptr;
     GFile* target = g_file_new_for_path(path.c_str());
     GFileIOStream* io = g_file_open_readwrite(target, nullptr, &gerror);
@@ -233,7 +233,7 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
         ok = gcab_cabinet_write(cabinet, g_io_stream_get_output_stream(G_IO_STREAM(io)),
                                 OnFileStart, nullptr, ctx, ctx->cancel, &gerror);
         // A refused file fails the write even if libgcab went on past the cancellation.
-        ok = ok && ctx->problem.empty() && FinishFile(ctx);
+        ok = ok && ctx->problems.errors.empty() && FinishFile(ctx);
         GError* closeError = nullptr;
         if (!g_io_stream_close(G_IO_STREAM(io), nullptr, ok ? &gerror : &closeError))
             ok = false;
@@ -244,11 +244,11 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
     if (ctx->reading >= 0)
         close(ctx->reading);
     ctx->reading = -1;
-    if (!ok && !ctx->problem.empty())
-        *error = ctx->problem;
+    if (!ok && !ctx->problems.errors.empty())
+        AppendProblems(problems, ctx->problems);
     else if (!ok)
-        *error = std::string("cannot write the cabinet: ") +
-                 (gerror ? gerror->message : "unknown error");
+        Fail(problems, std::string("cannot write the cabinet: ") +
+                           (gerror ? gerror->message : "unknown error"));
     if (gerror)
         g_error_free(gerror);
     return ok;
@@ -257,20 +257,20 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
 // Writes files [first, end) as a one-folder cabinet into the empty file at path.
 static bool WriteFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
                         const TimePolicy& policy, const std::string& path, WriteContext* ctx,
-                        std::string* error) {
+                        Problems* problems) {
     GCabFolder* folder = gcab_folder_new(GCAB_COMPRESSION_MSZIP);
     bool ok = true;
     for (size_t i = first; ok && i < end; ++i)
-        ok = AddToFolder(folder, files[i], policy, *ctx->pinned, error);
+        ok = AddToFolder(folder, files[i], policy, *ctx->pinned, problems);
     GCabCabinet* cabinet = gcab_cabinet_new();
     GError* gerror = nullptr;
     if (ok && !gcab_cabinet_add_folder(cabinet, folder, &gerror)) {
-        *error = std::string("cannot build the cabinet: ") + gerror->message;
+        Fail(problems, std::string("cannot build the cabinet: ") + gerror->message);
         g_error_free(gerror);
         ok = false;
     }
     ctx->next = first;
-    ok = ok && WriteToPath(cabinet, path, ctx, error);
+    ok = ok && WriteToPath(cabinet, path, ctx, problems);
     if (ok)
         AdvanceProgress(ctx->progress, ctx->pending);
     ctx->pending = 0;
@@ -288,30 +288,31 @@ struct PackedFolder {
 };
 
 // Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
-// reads its tables back into *out. False with *error set; out->temp is then discarded.
+// reads its tables back into *out. False with a line in *problems; out->temp is then discarded.
 static bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
                        const TimePolicy& policy, const std::string& path, WriteContext* ctx,
-                       PackedFolder* out, std::string* error) {
-    if (!CreateTempBeside(path, ".part", &out->temp, error))
+                       PackedFolder* out, Problems* problems) {
+    if (!CreateTempBeside(path, ".part", &out->temp, problems))
         return false;
     Source src;
     bool ok = CloseTemp(&out->temp) &&
-              WriteFolder(files, first, end, policy, out->temp.path, ctx, error) &&
-              OpenSource(out->temp.path, &src, error);
+              WriteFolder(files, first, end, policy, out->temp.path, ctx, problems) &&
+              OpenSource(out->temp.path, &src, problems);
     if (!ok) {
         DiscardTemp(&out->temp);
         return false;
     }
     CabInfo info;
-    std::vector<std::string> problems;
-    ok = ReadCabinet(src, &info, &problems) && problems.empty() && info.folders.size() == 1 &&
-         info.files.size() == end - first && info.cabinetSize == src.size;
+    Problems readBack; // any problem is libgcab's
+    ok = ReadCabinet(src, &info, &readBack) && readBack.errors.empty() &&
+         info.folders.size() == 1 && info.files.size() == end - first &&
+         info.cabinetSize == src.size;
     for (size_t i = 0; ok && i < info.files.size(); ++i)
         ok = info.files[i].name == files[first + i].name;
     CloseSource(&src);
     if (!ok) {
-        *error =
-            "libgcab wrote an unexpected cabinet for the folder starting at " + files[first].path;
+        Fail(problems,
+             "libgcab wrote an unexpected cabinet for the folder starting at " + files[first].path);
         DiscardTemp(&out->temp);
         return false;
     }
@@ -380,10 +381,10 @@ static std::vector<uint8_t> EncodeTables(const SetPlace& place,
 
 // Writes the first count folders of waiting as one cabinet at place into the empty file at path:
 // their data blocks, which stand alone in the format, after the tables, which are written
-// last. Folds each folder's data into *digest. False with *error set.
+// last. Folds each folder's data into *digest. False with a line in *problems.
 static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
                         const SetPlace& place, uint64_t partBytes, const std::string& path,
-                        uint32_t* digest, std::string* error) {
+                        uint32_t* digest, Problems* problems) {
     std::vector<CabFolder> folders;
     std::vector<CabFile> files;
     uint64_t entries = 0;
@@ -395,35 +396,35 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
     // The worst case was planned for; a cabinet over the limit is never written.
     if (dataEnd > partBytes && count == 1 && waiting[0].files.size() == 1) {
         const CabFile& f = waiting[0].files[0];
-        *error = f.name + ": " + std::to_string(f.size) + " bytes, compressed to " +
-                 std::to_string(dataEnd) + ", over the " + std::to_string(partBytes) +
-                 " bytes of one cabinet; at most " + std::to_string(FolderLimit(partBytes)) +
-                 " bytes fit whatever the data";
+        Fail(problems, f.name + ": " + std::to_string(f.size) + " bytes, compressed to " +
+                           std::to_string(dataEnd) + ", over the " + std::to_string(partBytes) +
+                           " bytes of one cabinet; at most " +
+                           std::to_string(FolderLimit(partBytes)) + " bytes fit whatever the data");
         return false;
     }
     if (dataEnd > partBytes) {
-        *error = "cabinet " + std::to_string(place.index + 1) + " would be " +
-                 std::to_string(dataEnd) + " bytes, over the " + std::to_string(partBytes) +
-                 " allowed";
+        Fail(problems, "cabinet " + std::to_string(place.index + 1) + " would be " +
+                           std::to_string(dataEnd) + " bytes, over the " +
+                           std::to_string(partBytes) + " allowed");
         return false;
     }
     const int out = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (out < 0) {
-        *error = path + ": " + strerror(errno);
+        Fail(problems, path + ": " + strerror(errno));
         return false;
     }
     uint64_t at = CabinetTablesSize(place.prev, place.next, count, entries);
     bool ok = lseek(out, static_cast<off_t>(at), SEEK_SET) >= 0;
     if (!ok)
-        *error = path + ": " + strerror(errno);
+        Fail(problems, path + ": " + strerror(errno));
     for (size_t i = 0; ok && i < count; ++i) {
         const PackedFolder& p = waiting[i];
         Source src;
-        ok = OpenSource(p.temp.path, &src, error);
+        ok = OpenSource(p.temp.path, &src, problems);
         uint32_t crc = 0;
         ok = ok &&
-             DigestPayload(SubSource(src, p.folder.dataOffset, p.cost.dataBytes), &crc, error) &&
-             CopyRange(src, p.folder.dataOffset, p.cost.dataBytes, out, nullptr, error);
+             DigestPayload(SubSource(src, p.folder.dataOffset, p.cost.dataBytes), &crc, problems) &&
+             CopyRange(src, p.folder.dataOffset, p.cost.dataBytes, out, nullptr, problems);
         CloseSource(&src);
         *digest = Crc32cCombine(*digest, crc, p.cost.dataBytes);
         CabFolder folder = p.folder;
@@ -439,10 +440,10 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
         const std::vector<uint8_t> tables = EncodeTables(place, folders, files, at);
         ok = pwrite(out, tables.data(), tables.size(), 0) == static_cast<ssize_t>(tables.size());
         if (!ok)
-            *error = path + ": " + strerror(errno);
+            Fail(problems, path + ": " + strerror(errno));
     }
     if (close(out) != 0 && ok) {
-        *error = path + ": " + strerror(errno);
+        Fail(problems, path + ": " + strerror(errno));
         ok = false;
     }
     return ok;
@@ -458,8 +459,8 @@ struct SetWriter {
 };
 
 // Writes the first count open folders as the plan's open cabinet, which names the next one
-// when hasNext, and lets their temporary files go. False with *error set.
-static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, std::string* error) {
+// when hasNext, and lets their temporary files go. False with a line in *problems.
+static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, Problems* problems) {
     const SetRequest& r = *w->request;
     const size_t index = w->plan.cabinet;
     SetPlace place;
@@ -468,21 +469,21 @@ static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, std::string* 
         place.prev = SetCabinetName(r.installerName, index - 1);
     bool ok = true;
     if (hasNext) {
-        *error = SetNameProblem(r.installerName, index + 2);
-        ok = error->empty();
+        ok = CheckSetNames(r.installerName, index + 2, problems);
         place.next = SetCabinetName(r.installerName, index + 1);
     }
     std::string path = r.firstPath;
     if (ok && index > 0) {
         TempFile part;
-        ok = CreateTempBeside(r.folder + SetCabinetName(r.installerName, index), "", &part, error);
+        ok = CreateTempBeside(r.folder + SetCabinetName(r.installerName, index), "", &part,
+                              problems);
         if (ok) {
             CloseTemp(&part);
             w->out->later.push_back(part);
             path = part.path;
         }
     }
-    ok = ok && JoinFolders(w->open, count, place, r.partBytes, path, &w->digest, error);
+    ok = ok && JoinFolders(w->open, count, place, r.partBytes, path, &w->digest, problems);
     for (size_t i = 0; i < count && i < w->open.size(); ++i)
         DiscardTemp(&w->open[i].temp);
     w->open.erase(w->open.begin(), w->open.begin() + static_cast<ptrdiff_t>(count));
@@ -491,15 +492,15 @@ static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, std::string* 
     return ok;
 }
 
-// Writes setId into the header of the cabinet at path. False with *error set.
-static bool StampSetId(const std::string& path, uint16_t setId, std::string* error) {
+// Writes setId into the header of the cabinet at path. False with a line in *problems.
+static bool StampSetId(const std::string& path, uint16_t setId, Problems* problems) {
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     uint8_t field[2];
     WriteLe16(field, setId);
     bool ok = fd >= 0 && pwrite(fd, field, sizeof(field), kCfheadSetId) == sizeof(field);
     ok = fd >= 0 && close(fd) == 0 && ok;
     if (!ok)
-        *error = path + ": " + strerror(errno);
+        Fail(problems, path + ": " + strerror(errno));
     return ok;
 }
 
@@ -508,7 +509,7 @@ static bool StampSetId(const std::string& path, uint16_t setId, std::string* err
 // soon as that cabinet is full. Once all are written, each gets the set's ID.
 static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector<size_t>& folderOf,
                          const TimePolicy& policy, const SetRequest& request, WriteContext* ctx,
-                         WrittenSet* out, std::string* error) {
+                         WrittenSet* out, Problems* problems) {
     SetWriter w;
     w.request = &request;
     w.plan.partBytes = request.partBytes;
@@ -519,9 +520,9 @@ static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector
         while (end < files.size() && folderOf[end] == folderOf[first])
             ++end;
         PackedFolder p;
-        ok = PackFolder(files, first, end, policy, request.firstPath, ctx, &p, error);
+        ok = PackFolder(files, first, end, policy, request.firstPath, ctx, &p, problems);
         for (size_t n; ok && (n = FoldersToClose(w.plan, p.cost)) > 0;)
-            ok = CloseCabinet(&w, n, true, error);
+            ok = CloseCabinet(&w, n, true, problems);
         if (ok) {
             w.plan.open.push_back(p.cost);
             w.open.push_back(p);
@@ -529,21 +530,21 @@ static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector
             DiscardTemp(&p.temp);
         }
     }
-    ok = ok && CloseCabinet(&w, w.open.size(), false, error);
+    ok = ok && CloseCabinet(&w, w.open.size(), false, problems);
     for (PackedFolder& p : w.open)
         DiscardTemp(&p.temp);
     if (!ok || w.plan.cabinet == 1)
         return ok;
     out->setId = SetIdFromDigest(w.digest);
-    ok = StampSetId(request.firstPath, out->setId, error);
+    ok = StampSetId(request.firstPath, out->setId, problems);
     for (size_t i = 0; ok && i < out->later.size(); ++i)
-        ok = StampSetId(out->later[i].path, out->setId, error);
+        ok = StampSetId(out->later[i].path, out->setId, problems);
     return ok;
 }
 
 bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& policy,
                      const SetRequest& request, Progress* progress, WrittenSet* out,
-                     std::string* error) {
+                     Problems* problems) {
     *out = WrittenSet();
     std::vector<FileCost> costs;
     for (const SourceFile& f : files)
@@ -551,15 +552,15 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
     std::vector<size_t> folderOf;
     size_t tooBig = 0;
     if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig)) {
-        *error = files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
-                 " bytes, over the " + std::to_string(kMaxFolderBytes) +
-                 " one cabinet folder holds";
+        Fail(problems, files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
+                           " bytes, over the " + std::to_string(kMaxFolderBytes) +
+                           " one cabinet folder holds");
         return false;
     }
     Pinned pinned;
     pinned.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (pinned.fd < 0) {
-        *error = std::string("cannot open /dev/null: ") + strerror(errno);
+        Fail(problems, std::string("cannot open /dev/null: ") + strerror(errno));
         return false;
     }
     pinned.path = "/proc/self/fd/" + std::to_string(pinned.fd);
@@ -571,8 +572,8 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
     // One folder always fits one cabinet, as libgcab writes it.
     const bool ok =
         files.empty() || folderOf.back() == 0
-            ? WriteFolder(files, 0, files.size(), policy, request.firstPath, &ctx, error)
-            : WriteFolders(files, folderOf, policy, request, &ctx, out, error);
+            ? WriteFolder(files, 0, files.size(), policy, request.firstPath, &ctx, problems)
+            : WriteFolders(files, folderOf, policy, request, &ctx, out, problems);
     g_object_unref(ctx.cancel);
     close(pinned.fd);
     if (!ok)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "cab_format.h"
 #include "cab/cab_set.h"
 #include "util/file_io.h"
@@ -38,7 +39,7 @@ uint16_t ArchivedAttributes(const SourceFile& f);
 
 // Appends a reason for each file larger than one cabinet folder holds (kMaxFolderBytes), so
 // refused before anything is written. False when any.
-bool CheckCabinetCapacity(const std::vector<SourceFile>& files, std::vector<std::string>* problems);
+bool CheckCabinetCapacity(const std::vector<SourceFile>& files, Problems* problems);
 
 // Where the cabinets of a set go, and how large each may be.
 struct SetRequest {
@@ -57,11 +58,11 @@ struct WrittenSet {
 // Writes files, in their order, as MSZIP cabinets: folders as AssignFolders makes them, each
 // compressed on its own, placed whole in cabinets of at most request.partBytes as PlaceFolders
 // does. The first cabinet goes to request.firstPath; a payload that fits stays that one
-// cabinet. Advances progress (may be null) by each file's size. False with *error set; the
+// cabinet. Advances progress (may be null) by each file's size. False with a line in *problems; the
 // later cabinets are then removed.
 bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& policy,
                      const SetRequest& request, Progress* progress, WrittenSet* out,
-                     std::string* error);
+                     Problems* problems);
 
 // Removes the later cabinets of a set not committed.
 void DiscardSet(WrittenSet* set);

@@ -62,11 +62,11 @@ struct Reserve {
 // at the first folder entry. False with a problem appended when any of it is unreadable.
 static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint64_t* offset,
                        uint32_t* filesOffset, uint16_t* folderCount, uint16_t* fileCount,
-                       std::vector<std::string>* problems) {
+                       Problems* problems) {
     uint8_t h[kCfheadSizeof];
     if (!ReadAt(src, 0, h, sizeof(h)) ||
         memcmp(h + kCfheadSignature, kCabSignature, kCabSignatureSize) != 0) {
-        problems->push_back("not a cabinet (no MSCF signature)");
+        Fail(problems, "not a cabinet (no MSCF signature)");
         return false;
     }
     info->cabinetSize = ReadLe32(h + kCfheadCabinetSize);
@@ -77,20 +77,19 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
     info->setId = ReadLe16(h + kCfheadSetId);
     info->cabinetIndex = ReadLe16(h + kCfheadCabinetIndex);
     if (h[kCfheadMajorVersion] != kCabMajorVersion) {
-        problems->push_back("unsupported cabinet version " +
-                            std::to_string(h[kCfheadMajorVersion]) + "." +
-                            std::to_string(h[kCfheadMinorVersion]));
+        Fail(problems, "unsupported cabinet version " + std::to_string(h[kCfheadMajorVersion]) +
+                           "." + std::to_string(h[kCfheadMinorVersion]));
         return false;
     }
     if (info->cabinetSize < kCfheadSizeof) {
-        problems->push_back("cabinet size field (" + std::to_string(info->cabinetSize) +
-                            ") is smaller than the header");
+        Fail(problems, "cabinet size field (" + std::to_string(info->cabinetSize) +
+                           ") is smaller than the header");
         return false;
     }
     if (info->cabinetSize > src.size) {
-        problems->push_back("cabinet is truncated: its header gives " +
-                            std::to_string(info->cabinetSize) + " bytes, only " +
-                            std::to_string(src.size) + " are there");
+        Fail(problems, "cabinet is truncated: its header gives " +
+                           std::to_string(info->cabinetSize) + " bytes, only " +
+                           std::to_string(src.size) + " are there");
         return false;
     }
     *offset = kCfheadSizeof;
@@ -99,7 +98,7 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
     if (info->flags & kCabReservePresent) {
         const uint8_t* r = WindowAt(&cab, *offset, kCfheadextSizeof);
         if (!r) {
-            problems->push_back("reserve header lies outside the cabinet");
+            Fail(problems, "reserve header lies outside the cabinet");
             return false;
         }
         reserve->header = ReadLe16(r + kCfheadextHeaderReserve);
@@ -115,17 +114,17 @@ static bool ReadHeader(const Source& src, CabInfo* info, Reserve* reserve, uint6
         ok = ReadCabString(&cab, offset, &info->nextCabinet) &&
              ReadCabString(&cab, offset, &info->nextDisk);
     if (!ok)
-        problems->push_back("unterminated neighbouring cabinet name in the header");
+        Fail(problems, "unterminated neighbouring cabinet name in the header");
     return ok;
 }
 
 // Reads count folder entries from *offset on.
 static bool ReadFolders(Window* cab, uint16_t count, const Reserve& reserve, uint64_t* offset,
-                        CabInfo* info, std::vector<std::string>* problems) {
+                        CabInfo* info, Problems* problems) {
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t* f = WindowAt(cab, *offset, kCffoldSizeof);
         if (!f) {
-            problems->push_back("folder table lies outside the cabinet");
+            Fail(problems, "folder table lies outside the cabinet");
             return false;
         }
         CabFolder folder;
@@ -134,8 +133,8 @@ static bool ReadFolders(Window* cab, uint16_t count, const Reserve& reserve, uin
         folder.compression = ReadLe16(f + kCffoldCompression);
         const uint16_t type = folder.compression & kCompressionTypeMask;
         if (type > kCompressionLzx)
-            problems->push_back("folder " + std::to_string(i) + ": unknown compression " +
-                                std::to_string(type));
+            Fail(problems,
+                 "folder " + std::to_string(i) + ": unknown compression " + std::to_string(type));
         info->folders.push_back(folder);
         *offset += kCffoldSizeof + reserve.folder;
     }
@@ -156,11 +155,11 @@ static bool FolderIndexValid(const CabInfo& info, uint16_t folder) {
 
 // Reads count file entries from *offset on; *offset ends past the last name.
 static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* info,
-                      std::vector<std::string>* problems) {
+                      Problems* problems) {
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t* p = WindowAt(cab, *offset, kCffileSizeof);
         if (!p) {
-            problems->push_back("file table lies outside the cabinet");
+            Fail(problems, "file table lies outside the cabinet");
             return false;
         }
         uint8_t e[kCffileSizeof];
@@ -168,8 +167,8 @@ static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* in
         *offset += sizeof(e);
         CabFile file;
         if (!ReadCabString(cab, offset, &file.name)) {
-            problems->push_back("file " + std::to_string(i) +
-                                ": name unterminated within 255 bytes or the cabinet");
+            Fail(problems, "file " + std::to_string(i) +
+                               ": name unterminated within 255 bytes or the cabinet");
             return false;
         }
         file.size = ReadLe32(e + kCffileUncompressedSize);
@@ -179,8 +178,8 @@ static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* in
         file.time = ReadLe16(e + kCffileTime);
         file.attributes = ReadLe16(e + kCffileAttributes);
         if (!FolderIndexValid(*info, file.folder))
-            problems->push_back("file " + std::to_string(i) + ": folder index " +
-                                std::to_string(file.folder) + " does not exist");
+            Fail(problems, "file " + std::to_string(i) + ": folder index " +
+                               std::to_string(file.folder) + " does not exist");
         info->files.push_back(file);
     }
     return true;
@@ -190,28 +189,27 @@ static bool ReadFiles(Window* cab, uint16_t count, uint64_t* offset, CabInfo* in
 // limit (where the next folder's blocks start); sets *total to their uncompressed bytes.
 // False with a problem appended otherwise.
 static bool WalkDataBlocks(Window* cab, const CabFolder& folder, size_t index, uint64_t limit,
-                           uint32_t dataReserve, uint64_t* total,
-                           std::vector<std::string>* problems) {
+                           uint32_t dataReserve, uint64_t* total, Problems* problems) {
     uint64_t offset = folder.dataOffset;
     *total = 0;
     for (unsigned b = 0; b < folder.dataBlocks; ++b) {
         const uint8_t* d = WindowAt(cab, offset, kCfdataSizeof);
         if (!d) {
-            problems->push_back("folder " + std::to_string(index) + ": data block " +
-                                std::to_string(b) + " lies outside the cabinet");
+            Fail(problems, "folder " + std::to_string(index) + ": data block " + std::to_string(b) +
+                               " lies outside the cabinet");
             return false;
         }
         const uint16_t packed = ReadLe16(d + kCfdataCompressedSize);
         const uint16_t unpacked = ReadLe16(d + kCfdataUncompressedSize);
         offset += kCfdataSizeof + dataReserve + packed;
         if (offset > cab->src.size || unpacked > kMaxDataBlockSize) {
-            problems->push_back("folder " + std::to_string(index) + ": data block " +
-                                std::to_string(b) + " is out of bounds");
+            Fail(problems, "folder " + std::to_string(index) + ": data block " + std::to_string(b) +
+                               " is out of bounds");
             return false;
         }
         if (offset > limit) {
-            problems->push_back("folder " + std::to_string(index) +
-                                ": data blocks overlap those of another folder");
+            Fail(problems, "folder " + std::to_string(index) +
+                               ": data blocks overlap those of another folder");
             return false;
         }
         *total += unpacked;
@@ -223,7 +221,7 @@ static bool WalkDataBlocks(Window* cab, const CabFolder& folder, size_t index, u
 // twice: blocks must start after the tables (at tablesEnd) and no two folders may share one.
 // Sets (*folderSizes)[i] to folder i's uncompressed bytes.
 static bool WalkFolders(Window* cab, const CabInfo& info, uint64_t tablesEnd, uint32_t dataReserve,
-                        std::vector<uint64_t>* folderSizes, std::vector<std::string>* problems) {
+                        std::vector<uint64_t>* folderSizes, Problems* problems) {
     std::vector<size_t> order;
     for (size_t i = 0; i < info.folders.size(); ++i) {
         if (info.folders[i].dataBlocks > 0)
@@ -236,8 +234,8 @@ static bool WalkFolders(Window* cab, const CabInfo& info, uint64_t tablesEnd, ui
     for (size_t k = 0; k < order.size(); ++k) {
         const CabFolder& folder = info.folders[order[k]];
         if (folder.dataOffset < tablesEnd) {
-            problems->push_back("folder " + std::to_string(order[k]) +
-                                ": data blocks overlap the cabinet's tables");
+            Fail(problems, "folder " + std::to_string(order[k]) +
+                               ": data blocks overlap the cabinet's tables");
             return false;
         }
         const uint64_t limit =
@@ -252,7 +250,7 @@ static bool WalkFolders(Window* cab, const CabInfo& info, uint64_t tablesEnd, ui
 // Checks that each file's data lies within the uncompressed data of its folder. The last
 // folder of a cabinet continued in the next one is not complete here and is skipped.
 static void CheckFileExtents(const CabInfo& info, const std::vector<uint64_t>& folderSizes,
-                             std::vector<std::string>* problems) {
+                             Problems* problems) {
     for (size_t i = 0; i < info.files.size(); ++i) {
         const CabFile& f = info.files[i];
         if (f.folder >= folderSizes.size())
@@ -260,11 +258,11 @@ static void CheckFileExtents(const CabInfo& info, const std::vector<uint64_t>& f
         const bool continues =
             (info.flags & kCabNextCabinet) && f.folder + 1u == folderSizes.size();
         if (!continues && uint64_t(f.folderOffset) + f.size > folderSizes[f.folder])
-            problems->push_back("file " + std::to_string(i) + ": data past the end of its folder");
+            Fail(problems, "file " + std::to_string(i) + ": data past the end of its folder");
     }
 }
 
-bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* problems) {
+bool ReadCabinet(const Source& src, CabInfo* info, Problems* problems) {
     *info = CabInfo();
     Reserve reserve;
     uint64_t offset = 0;
@@ -275,13 +273,13 @@ bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* pro
     Window cab;
     cab.src = SubSource(src, 0, info->cabinetSize);
     if (folderCount == 0 || fileCount == 0) {
-        problems->push_back(folderCount == 0 ? "cabinet has no folder" : "cabinet has no file");
+        Fail(problems, folderCount == 0 ? "cabinet has no folder" : "cabinet has no file");
         return false;
     }
     if (!ReadFolders(&cab, folderCount, reserve, &offset, info, problems))
         return false;
     if (filesOffset < offset) {
-        problems->push_back("file table overlaps the header or folder table");
+        Fail(problems, "file table overlaps the header or folder table");
         return false;
     }
     uint64_t tablesEnd = filesOffset;
@@ -292,8 +290,8 @@ bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* pro
     for (const CabFolder& folder : info->folders)
         blocks += folder.dataBlocks;
     if (blocks * (kCfdataSizeof + reserve.data) > info->cabinetSize) {
-        problems->push_back("the folders claim " + std::to_string(blocks) +
-                            " data blocks, more than the cabinet can hold");
+        Fail(problems, "the folders claim " + std::to_string(blocks) +
+                           " data blocks, more than the cabinet can hold");
         return false;
     }
     std::vector<uint64_t> folderSizes;

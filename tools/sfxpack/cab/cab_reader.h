@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "cab_format.h"
 #include "util/file_io.h"
 #include "names.h"
@@ -43,4 +44,4 @@ struct CabInfo {
 // chain of data blocks of each folder, all inside cbCabinet and inside src, after the tables,
 // no block claimed by two folders. Costs time linear in the cabinet's size. Appends one line
 // per problem. False when the tables cannot be read (then *info holds what was read so far).
-bool ReadCabinet(const Source& src, CabInfo* info, std::vector<std::string>* problems);
+bool ReadCabinet(const Source& src, CabInfo* info, Problems* problems);

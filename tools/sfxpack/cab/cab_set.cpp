@@ -83,17 +83,18 @@ bool IsSetFileName(const std::string& name) {
     return true;
 }
 
-std::string SetNameProblem(const std::string& installerName, size_t cabinets) {
+bool CheckSetNames(const std::string& installerName, size_t cabinets, Problems* problems) {
     // The stub reads these names in the ANSI code page: plain ASCII reads alike in every one.
     if (!IsSetFileName(SetBase(installerName)))
-        return "the installer's name must be printable ASCII without \\ / : * ? \" < > | to "
-               "name the cabinets that follow it: " +
-               installerName;
+        return Fail(problems,
+                    "the installer's name must be printable ASCII without \\ / : * ? \" < > | to "
+                    "name the cabinets that follow it: " +
+                        installerName);
     const std::string last = SetCabinetName(installerName, cabinets - 1);
     if (last.size() > kMaxNameBytes)
-        return "the name of cabinet " + last + " is over the " + std::to_string(kMaxNameBytes) +
-               " bytes a cabinet header holds";
-    return "";
+        return Fail(problems, "the name of cabinet " + last + " is over the " +
+                                  std::to_string(kMaxNameBytes) + " bytes a cabinet header holds");
+    return true;
 }
 
 uint64_t CabinetTablesSize(const std::string& prev, const std::string& next, size_t folders,
@@ -160,28 +161,29 @@ uint16_t SetIdFromDigest(uint32_t crc) {
 }
 
 void CheckSetPart(const CabInfo& info, uint64_t fileSize, uint32_t crc, const PartExpectation& e,
-                  std::vector<std::string>* problems, std::vector<std::string>* warnings) {
+                  Problems* problems) {
     if (info.setId != e.setId)
-        problems->push_back("set ID " + HexDigits(info.setId, 4) + ", the set's is " + HexDigits(e.setId, 4));
+        Fail(problems,
+             "set ID " + HexDigits(info.setId, 4) + ", the set's is " + HexDigits(e.setId, 4));
     if (info.cabinetIndex != e.index)
-        problems->push_back("cabinet number " + std::to_string(info.cabinetIndex) +
-                            " where the set's cabinet " + std::to_string(e.index) + " belongs");
+        Fail(problems, "cabinet number " + std::to_string(info.cabinetIndex) +
+                           " where the set's cabinet " + std::to_string(e.index) + " belongs");
     if (!(info.flags & kCabPrevCabinet))
-        problems->push_back("does not name a previous cabinet");
+        Fail(problems, "does not name a previous cabinet");
     else if (info.prevCabinet != e.prevName && e.index == 1)
-        warnings->push_back("names installer " + info.prevCabinet + " before it, not " +
-                            e.prevName + " (renamed?)");
+        Warn(problems, "names installer " + info.prevCabinet + " before it, not " + e.prevName +
+                           " (renamed?)");
     else if (info.prevCabinet != e.prevName)
-        problems->push_back("names " + info.prevCabinet + " before it, not " + e.prevName);
+        Fail(problems, "names " + info.prevCabinet + " before it, not " + e.prevName);
     if (info.cabinetSize != fileSize)
-        problems->push_back("its header gives " + std::to_string(info.cabinetSize) +
-                            " bytes, the file holds " + std::to_string(fileSize));
+        Fail(problems, "its header gives " + std::to_string(info.cabinetSize) +
+                           " bytes, the file holds " + std::to_string(fileSize));
     if (!e.inRecord)
         return;
     if (fileSize != e.recorded.size)
-        problems->push_back(std::to_string(fileSize) + " bytes, the record's " +
-                            std::to_string(e.recorded.size));
+        Fail(problems,
+             std::to_string(fileSize) + " bytes, the record's " + std::to_string(e.recorded.size));
     else if (crc != e.recorded.crc32c)
-        problems->push_back("CRC-32C " + HexDigits(crc, 8) + " does not match the record's " +
-                            HexDigits(e.recorded.crc32c, 8));
+        Fail(problems, "CRC-32C " + HexDigits(crc, 8) + " does not match the record's " +
+                           HexDigits(e.recorded.crc32c, 8));
 }

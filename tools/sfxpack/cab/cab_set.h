@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "cab_format.h"
 #include "cab/cab_reader.h"
 #include "names.h"
@@ -62,9 +63,9 @@ std::string SetCabinetName(const std::string& installerName, size_t index);
 // bytes of printable ASCII without \ / : * ? " < > |, and not "." or "..".
 bool IsSetFileName(const std::string& name);
 
-// Why the cabinets of a set of cabinets cabinets cannot be named after installerName, as one
-// line, or "" when they can.
-std::string SetNameProblem(const std::string& installerName, size_t cabinets);
+// Whether the cabinets of a set of cabinets cabinets can be named after installerName; false
+// after appending why not.
+bool CheckSetNames(const std::string& installerName, size_t cabinets, Problems* problems);
 
 // The size of a cabinet's tables: header, the neighbours' names (each "" when absent), the
 // folder entries and the file entries.
@@ -112,4 +113,4 @@ struct PartExpectation {
 // it must be. Appends one line per problem (without the cabinet's name). The second cabinet
 // naming another installer than prevName is only a warning: the installer may be renamed.
 void CheckSetPart(const CabInfo& info, uint64_t fileSize, uint32_t crc, const PartExpectation& e,
-                  std::vector<std::string>* problems, std::vector<std::string>* warnings);
+                  Problems* problems);

@@ -10,61 +10,56 @@
 // Opens and reads the later cabinet name beside installerPath into *c, checked against e.
 // False when it cannot be read as a cabinet at all (the set cannot be followed past it).
 static bool ReadLater(const std::string& installerPath, const PartExpectation& e, bool verify,
-                      LaterCabinet* c, std::vector<std::string>* problems,
-                      std::vector<std::string>* warnings) {
+                      LaterCabinet* c, Problems* problems) {
     const std::string path = FolderOf(installerPath) + e.name;
     Source src;
-    std::string error;
-    if (installerPath.empty() || !OpenSource(path, &src, &error)) {
-        problems->push_back(
-            e.name + (installerPath.empty() || errno == ENOENT ? ": missing" : ": " + error));
-        return false;
-    }
+    Problems opened;
+    if (installerPath.empty() || !OpenSource(path, &src, &opened))
+        return Fail(problems, e.name + (installerPath.empty() || errno == ENOENT
+                                            ? ": missing"
+                                            : ": " + opened.errors.front()));
     c->name = e.name;
     c->size = src.size;
-    std::vector<std::string> found, notes;
+    Problems found;
     bool read = ReadCabinet(src, &c->info, &found);
-    if (read && verify && !DigestPayload(src, &c->crc32c, &error))
-        found.push_back(error);
+    if (read && verify)
+        DigestPayload(src, &c->crc32c, &found);
     CloseSource(&src);
     if (read) {
         PartExpectation checked = e;
         if (!verify) // the CRC-32C is not computed, the size still compared
             checked.recorded.crc32c = c->crc32c;
-        CheckSetPart(c->info, c->size, c->crc32c, checked, &found, &notes);
+        CheckSetPart(c->info, c->size, c->crc32c, checked, &found);
     }
-    for (const std::string& line : found)
-        problems->push_back(e.name + ": " + line);
-    for (const std::string& line : notes)
-        warnings->push_back(e.name + ": " + line);
+    AppendProblems(problems, found, e.name + ": ");
     return read;
 }
 
 void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
                        const PayloadRecord* record, bool verify, std::vector<LaterCabinet>* later,
-                       std::vector<std::string>* problems, std::vector<std::string>* warnings) {
+                       Problems* problems) {
     const uint32_t recorded = record ? record->laterParts : 0;
     const CabInfo* before = &first;
     std::string beforeName = BaseName(installerPath);
     bool whole = true; // the set was followed to a cabinet that names no next
     if (first.flags & kCabPrevCabinet)
-        warnings->push_back("the installer's cabinet continues cabinet " + first.prevCabinet +
-                            ", which is not part of it");
+        Warn(problems, "the installer's cabinet continues cabinet " + first.prevCabinet +
+                           ", which is not part of it");
     if ((first.flags & kCabNextCabinet) && first.cabinetIndex != 0)
-        problems->push_back("the installer's cabinet is number " +
-                            std::to_string(first.cabinetIndex) + " of its set, not the first");
+        Fail(problems, "the installer's cabinet is number " + std::to_string(first.cabinetIndex) +
+                           " of its set, not the first");
     for (uint32_t index = 1; before->flags & kCabNextCabinet; ++index) {
         const std::string name = before->nextCabinet; // before moves as later grows
         if (!IsSetFileName(name)) {
-            problems->push_back("cabinet " + std::to_string(index) + " names a next cabinet that " +
-                                "is no file name beside the installer: " + name);
+            Fail(problems, "cabinet " + std::to_string(index) + " names a next cabinet that " +
+                               "is no file name beside the installer: " + name);
             whole = false;
             break;
         }
         if (recorded && index > recorded) {
-            problems->push_back(name + ": named as cabinet " + std::to_string(index + 1) +
-                                ", the record lists " + std::to_string(recorded) +
-                                " later cabinets");
+            Fail(problems, name + ": named as cabinet " + std::to_string(index + 1) +
+                               ", the record lists " + std::to_string(recorded) +
+                               " later cabinets");
             whole = false;
             break;
         }
@@ -79,7 +74,7 @@ void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
         if (record)
             e.recorded = PayloadPartAt(*record, index - 1);
         LaterCabinet c;
-        if (!ReadLater(installerPath, e, verify, &c, problems, warnings)) {
+        if (!ReadLater(installerPath, e, verify, &c, problems)) {
             whole = false;
             break;
         }
@@ -88,11 +83,11 @@ void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
         beforeName = name;
     }
     if (whole && recorded && later->size() != recorded)
-        problems->push_back("the set has " + std::to_string(later->size()) +
-                            " later cabinets, the record lists " + std::to_string(recorded));
+        Fail(problems, "the set has " + std::to_string(later->size()) +
+                           " later cabinets, the record lists " + std::to_string(recorded));
     if (!later->empty() && record && !recorded)
-        warnings->push_back("the payload record does not cover the " +
-                            std::to_string(later->size()) + " later cabinets");
+        Warn(problems, "the payload record does not cover the " + std::to_string(later->size()) +
+                           " later cabinets");
 }
 
 CabInfo JoinSetFiles(const CabInfo& first, const std::vector<LaterCabinet>& later,

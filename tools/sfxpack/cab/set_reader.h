@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "cab/cab_reader.h"
 #include "payload_record.h"
 
@@ -24,7 +25,7 @@ struct LaterCabinet {
 // read to *later, and one line per problem or warning, starting with the cabinet's name.
 void ReadLaterCabinets(const std::string& installerPath, const CabInfo& first,
                        const PayloadRecord* record, bool verify, std::vector<LaterCabinet>* later,
-                       std::vector<std::string>* problems, std::vector<std::string>* warnings);
+                       Problems* problems);
 
 // The files of the whole set: first's and those of each later cabinet, in order, without the
 // cabinets' links; files[i].folder is kept, cabinetOf (may be null) gets each file's cabinet.

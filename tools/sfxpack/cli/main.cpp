@@ -5,7 +5,9 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "cli/commands.h"
+#include "cli/inspect.h"
+#include "cli/pack.h"
+#include "cli/report.h"
 #include "cli/stub_lookup.h"
 #include "util/numbers.h"
 #include "payload_record.h"

@@ -17,7 +17,7 @@ using FolderId = std::pair<dev_t, ino_t>;
 // One folder walk: what it found, and what bounds it.
 struct WalkState {
     std::vector<SourceFile>* files;
-    std::vector<std::string>* problems;
+    Problems* problems;
     size_t problemsBefore = 0;
     std::vector<FolderId> chain;               // the folders being walked, outermost first
     std::map<FolderId, std::string> firstPath; // every folder walked, by the path it had
@@ -36,9 +36,9 @@ static bool HasNonAscii(const std::string& s) {
 
 // Appends problem and stops the walk once too many have been found.
 static void AddProblem(WalkState* w, const std::string& problem) {
-    w->problems->push_back(problem);
-    if (w->problems->size() - w->problemsBefore >= kMaxScanProblems) {
-        w->problems->push_back("stopped after " + std::to_string(kMaxScanProblems) + " problems");
+    Fail(w->problems, problem);
+    if (w->problems->errors.size() - w->problemsBefore >= kMaxScanProblems) {
+        Fail(w->problems, "stopped after " + std::to_string(kMaxScanProblems) + " problems");
         w->stopped = true;
     }
 }
@@ -80,9 +80,9 @@ static bool ListFolder(WalkState* w, const std::string& path, std::vector<std::s
 // be read. Stops the walk once the files are more than a cabinet holds.
 static void AddFile(WalkState* w, const std::string& path, const std::string& name,
                     const struct stat& st) {
-    const std::string problem = NameProblem(name, HasNonAscii(name) ? kAttrNameIsUtf8 : 0);
-    if (!problem.empty()) {
-        AddProblem(w, problem);
+    Problems refused;
+    if (!CheckName(name, HasNonAscii(name) ? kAttrNameIsUtf8 : 0, &refused)) {
+        AddProblem(w, refused.errors.front());
         return;
     }
     if (access(path.c_str(), R_OK) != 0) {
@@ -144,13 +144,12 @@ static void Walk(WalkState* w, const std::string& path, const std::string& prefi
     }
 }
 
-bool ScanFolder(const std::string& dir, std::vector<SourceFile>* files,
-                std::vector<std::string>* problems) {
+bool ScanFolder(const std::string& dir, std::vector<SourceFile>* files, Problems* problems) {
     files->clear();
     WalkState w;
     w.files = files;
     w.problems = problems;
-    w.problemsBefore = problems->size();
+    w.problemsBefore = problems->errors.size();
     struct stat st;
     if (stat(dir.c_str(), &st) == 0) {
         w.chain.push_back(FolderId(st.st_dev, st.st_ino));
@@ -166,7 +165,7 @@ bool ScanFolder(const std::string& dir, std::vector<SourceFile>* files,
             names.emplace_back(f.name, HasNonAscii(f.name));
         CheckNameClashes(names, problems);
     }
-    if (files->empty() && problems->size() == w.problemsBefore)
-        problems->push_back("no files in " + dir);
-    return problems->size() == w.problemsBefore;
+    if (files->empty() && problems->errors.size() == w.problemsBefore)
+        Fail(problems, "no files in " + dir);
+    return problems->errors.size() == w.problemsBefore;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
+
 // A cabinet holds at most 65535 files (a 16-bit count).
 constexpr size_t kMaxCabFiles = 65535;
 // The walk gives up after this many problems: the input is refused anyway.
@@ -30,5 +32,4 @@ struct SourceFile {
 // kMaxScanProblems. Appends one line per refused entry: unreadable, neither file nor
 // folder, a '\' inside a name, a name sfxpack refuses, two names one on Windows, too many
 // files. False when any.
-bool ScanFolder(const std::string& dir, std::vector<SourceFile>* files,
-                std::vector<std::string>* problems);
+bool ScanFolder(const std::string& dir, std::vector<SourceFile>* files, Problems* problems);

@@ -7,16 +7,14 @@
 
 constexpr size_t kDigestChunk = 1u << 20;
 
-bool DigestPayload(const Source& payload, uint32_t* crc, std::string* error) {
+bool DigestPayload(const Source& payload, uint32_t* crc, Problems* problems) {
     std::vector<uint8_t> chunk(kDigestChunk);
     *crc = 0;
     for (uint64_t at = 0; at < payload.size; at += chunk.size()) {
         const size_t n = static_cast<size_t>(payload.size - at < chunk.size() ? payload.size - at
                                                                               : chunk.size());
-        if (!ReadAt(payload, at, chunk.data(), n)) {
-            *error = "cannot read the payload to digest it";
-            return false;
-        }
+        if (!ReadAt(payload, at, chunk.data(), n))
+            return Fail(problems, "cannot read the payload to digest it");
         *crc = Crc32c(*crc, chunk.data(), n);
     }
     return true;
@@ -54,41 +52,34 @@ const Resource* FindPayloadRecord(const std::vector<Resource>& list) {
     return nullptr;
 }
 
-
 // Checks that the bytes record covers lie in file and are the cabinet, and match its digest.
-// Returns the word for the digest line ("matches") or "" after appending a problem.
-static std::string VerifyRecord(const Source& file, const PayloadRecord& record,
-                                const PayloadPlace& place, std::vector<std::string>* problems) {
+// False after appending why not.
+static bool VerifyRecord(const Source& file, const PayloadRecord& record, const PayloadPlace& place,
+                         Problems* problems) {
     const uint64_t available = file.size > place.offset ? file.size - place.offset : 0;
     const std::string covered = std::to_string(record.payloadSize) + " bytes";
-    if (record.payloadSize > available) {
-        problems->push_back("payload record: its " + covered + " of payload run past the end " +
-                            "of the file, which holds " + std::to_string(available));
-        return "";
-    }
+    if (record.payloadSize > available)
+        return Fail(problems, "payload record: its " + covered + " of payload run past the end " +
+                                  "of the file, which holds " + std::to_string(available));
     uint32_t crc = 0;
-    std::string error;
-    if (!DigestPayload(SubSource(file, place.offset, record.payloadSize), &crc, &error)) {
-        problems->push_back("payload digest: " + error);
-        return "";
+    Problems digest;
+    if (!DigestPayload(SubSource(file, place.offset, record.payloadSize), &crc, &digest)) {
+        AppendProblems(problems, digest, "payload digest: ");
+        return false;
     }
-    if (crc != record.crc32c) {
-        problems->push_back("payload digest: CRC-32C " + HexDigits(crc, 8) + " over " + covered +
-                            " does not match the record's " + HexDigits(record.crc32c, 8) +
-                            ": the payload was changed after packing");
-        return "";
-    }
-    if (place.cabinetSize != 0 && record.payloadSize != place.cabinetSize) {
-        problems->push_back("payload record: it covers " + covered + ", the cabinet holds " +
-                            std::to_string(place.cabinetSize));
-        return "";
-    }
-    return ", matches";
+    if (crc != record.crc32c)
+        return Fail(problems, "payload digest: CRC-32C " + HexDigits(crc, 8) + " over " + covered +
+                                  " does not match the record's " + HexDigits(record.crc32c, 8) +
+                                  ": the payload was changed after packing");
+    if (place.cabinetSize != 0 && record.payloadSize != place.cabinetSize)
+        return Fail(problems, "payload record: it covers " + covered + ", the cabinet holds " +
+                                  std::to_string(place.cabinetSize));
+    return true;
 }
 
 void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list,
                            const PayloadPlace& place, bool verify, std::vector<std::string>* lines,
-                           std::vector<std::string>* problems) {
+                           Problems* problems) {
     const Resource* found = FindPayloadRecord(list);
     if (!found) {
         lines->push_back("payload digest: none (not packed by sfxpack)");
@@ -96,11 +87,12 @@ void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list
     }
     PayloadRecord record;
     if (!ReadPayloadRecord(found->data.data(), found->data.size(), &record)) {
-        problems->push_back("payload record: " + std::to_string(found->data.size()) +
-                            " bytes that are not a record this sfxpack reads");
+        Fail(problems, "payload record: " + std::to_string(found->data.size()) +
+                           " bytes that are not a record this sfxpack reads");
         return;
     }
-    const std::string verdict = verify ? VerifyRecord(file, record, place, problems) : "";
+    const std::string verdict =
+        verify && VerifyRecord(file, record, place, problems) ? ", matches" : "";
     lines->push_back("payload digest: CRC-32C " + HexDigits(record.crc32c, 8) + " over " +
                      std::to_string(record.payloadSize) + " bytes" + verdict);
     lines->push_back(std::string("progress bar: ") +

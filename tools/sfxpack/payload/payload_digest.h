@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "util/file_io.h"
 #include "payload_record.h"
 #include "pe/resource_tree.h"
 
 constexpr uint32_t kTypeRcdata = 10;
 
-// The CRC-32C of the whole of payload in *crc. False with *error when it cannot be read.
-bool DigestPayload(const Source& payload, uint32_t* crc, std::string* error);
+// The CRC-32C of the whole of payload in *crc. False with a line in *problems when it cannot be
+// read.
+bool DigestPayload(const Source& payload, uint32_t* crc, Problems* problems);
 
 // Puts record into list as RT_RCDATA kPayloadRecordId, language neutral, in place of every
 // resource of that type and number.
@@ -35,4 +37,4 @@ struct PayloadPlace {
 // past the end of file or other than the cabinet, or does not match is a problem.
 void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list,
                            const PayloadPlace& place, bool verify, std::vector<std::string>* lines,
-                           std::vector<std::string>* problems);
+                           Problems* problems);

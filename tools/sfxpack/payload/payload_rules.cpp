@@ -110,24 +110,24 @@ static std::string FaultReason(const std::string& name, NameFault fault, size_t 
     return "refused";
 }
 
-std::string NameProblem(const std::string& name, uint16_t attributes) {
+bool CheckName(const std::string& name, uint16_t attributes, Problems* problems) {
     const std::string quoted = QuoteName(name);
     if (name.find('\0') != std::string::npos)
-        return "name " + quoted + ": holds a NUL byte";
+        return Fail(problems, "name " + quoted + ": holds a NUL byte");
     size_t at = 0;
     const NameFault fault = ArchivedNameFault(name.c_str(), true, &at);
     if (fault != kNameOk)
-        return "name " + quoted + ": " + FaultReason(name, fault, at);
+        return Fail(problems, "name " + quoted + ": " + FaultReason(name, fault, at));
     if (name.size() > kMaxNameBytes)
-        return "name " + quoted + ": " + std::to_string(name.size()) + " bytes, over the " +
-               std::to_string(kMaxNameBytes) + " a cabinet holds";
+        return Fail(problems, "name " + quoted + ": " + std::to_string(name.size()) +
+                                  " bytes, over the " + std::to_string(kMaxNameBytes) +
+                                  " a cabinet holds");
     if ((attributes & kAttrNameIsUtf8) && !IsValidUtf8(name))
-        return "name " + quoted + ": marked UTF-8 but is not valid UTF-8";
-    return "";
+        return Fail(problems, "name " + quoted + ": marked UTF-8 but is not valid UTF-8");
+    return true;
 }
 
-void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names,
-                      std::vector<std::string>* errors) {
+void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names, Problems* problems) {
     std::vector<std::string> keys(names.size());
     std::unordered_map<std::string, size_t> first; // key -> index of its first name
     for (size_t i = 0; i < names.size(); ++i) {
@@ -138,19 +138,18 @@ void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names,
             continue;
         const std::string& earlier = names[found.first->second].first;
         if (earlier == names[i].first)
-            errors->push_back("name " + QuoteName(earlier) + " appears twice");
+            Fail(problems, "name " + QuoteName(earlier) + " appears twice");
         else
-            errors->push_back("names " + QuoteName(earlier) + " and " + QuoteName(names[i].first) +
-                              " are one file on Windows, which ignores case");
+            Fail(problems, "names " + QuoteName(earlier) + " and " + QuoteName(names[i].first) +
+                               " are one file on Windows, which ignores case");
     }
     for (size_t i = 0; i < names.size(); ++i) {
         for (size_t sep = keys[i].find('\\'); sep != std::string::npos;
              sep = keys[i].find('\\', sep + 1)) {
             const auto file = first.find(keys[i].substr(0, sep));
             if (file != first.end())
-                errors->push_back("name " + QuoteName(names[file->second].first) +
-                                  " is a file, but " + QuoteName(names[i].first) +
-                                  " needs a folder of that name");
+                Fail(problems, "name " + QuoteName(names[file->second].first) + " is a file, but " +
+                                   QuoteName(names[i].first) + " needs a folder of that name");
         }
     }
 }
@@ -164,26 +163,24 @@ static bool IsStartedProgram(std::string name) {
            strcasecmp(name.c_str(), "StdSetup.exe") == 0;
 }
 
-void CheckPayload(const CabInfo& info, Findings* findings) {
+void CheckPayload(const CabInfo& info, Problems* problems) {
     bool hasProgram = false;
     std::vector<std::pair<std::string, bool>> names;
     for (const CabFile& f : info.files) {
-        const std::string problem = NameProblem(f.name, f.attributes);
-        if (!problem.empty())
-            findings->errors.push_back(problem);
+        CheckName(f.name, f.attributes, problems);
         hasProgram = hasProgram || IsStartedProgram(f.name);
         names.emplace_back(f.name, (f.attributes & kAttrNameIsUtf8) != 0);
     }
-    CheckNameClashes(names, &findings->errors);
+    CheckNameClashes(names, problems);
     if (info.flags & kCabNextCabinet)
-        findings->warnings.push_back("continues in cabinet " + QuoteName(info.nextCabinet) +
-                                     ": the stub looks for it beside the installer, then in "
-                                     "the user's working folder");
+        Warn(problems, "continues in cabinet " + QuoteName(info.nextCabinet) +
+                           ": the stub looks for it beside the installer, then in the user's "
+                           "working folder");
     if (info.flags & kCabPrevCabinet)
-        findings->warnings.push_back("continues cabinet " + QuoteName(info.prevCabinet) +
-                                     ": the stub never reads it, so files that begin there are "
-                                     "not extracted");
+        Warn(problems, "continues cabinet " + QuoteName(info.prevCabinet) +
+                           ": the stub never reads it, so files that begin there are not "
+                           "extracted");
     if (!hasProgram)
-        findings->warnings.push_back(
-            "no Setup.exe or StdSetup.exe at the top: nothing will be started after extraction");
+        Warn(problems,
+             "no Setup.exe or StdSetup.exe at the top: nothing will be started after extraction");
 }

@@ -9,11 +9,7 @@
 
 #include "cab/cab_reader.h"
 #include "names.h"
-
-struct Findings {
-    std::vector<std::string> errors;   // the stub would refuse or misbehave
-    std::vector<std::string> warnings; // it works, perhaps not as the author meant
-};
+#include "util/problems.h"
 
 // True when s is well-formed UTF-8 without overlong forms or surrogates.
 bool IsValidUtf8(const std::string& s);
@@ -25,18 +21,17 @@ std::string EscapeText(const std::string& s);
 // name in double quotes, escaped as EscapeText does and its quotes as \x22.
 std::string QuoteName(const std::string& name);
 
-// Why sfxpack refuses the archived name (stored with these attributes), as one line naming
-// it, or "" when it accepts it: the stub's rule, and no trailing dot or space that Windows
-// would drop, at most kMaxNameBytes bytes, well-formed when flagged UTF-8.
-std::string NameProblem(const std::string& name, uint16_t attributes);
+// Whether sfxpack accepts the archived name (stored with these attributes): the stub's rule,
+// and no trailing dot or space that Windows would drop, at most kMaxNameBytes bytes,
+// well-formed when flagged UTF-8. False with one line naming it in *problems.
+bool CheckName(const std::string& name, uint16_t attributes, Problems* problems);
 
-// Appends one line for each name that Windows would take for an earlier one (the same
+// Appends one error for each name that Windows would take for an earlier one (the same
 // without regard to case or to '/' against '\'), and for each name that is also a folder of
 // another. names: (name, stored as UTF-8).
-void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names,
-                      std::vector<std::string>* errors);
+void CheckNameClashes(const std::vector<std::pair<std::string, bool>>& names, Problems* problems);
 
-// Checks every name of info and their clashes, and warns about a continuation cabinet (the
+// Checks every name of info and their clashes (errors), and warns about a continuation cabinet (the
 // stub looks for it in the user's working folder) and a payload without Setup.exe or
 // StdSetup.exe at the top.
-void CheckPayload(const CabInfo& info, Findings* findings);
+void CheckPayload(const CabInfo& info, Problems* problems);

@@ -4,36 +4,35 @@
 
 constexpr size_t kChecksumChunk = 1u << 20; // even, so every chunk starts on a word
 
-bool ReadStubResources(const Source& stub, StubResources* out, std::string* error) {
-    std::vector<std::string> problems;
-    const bool read = ReadPeHeaders(stub, &out->headers, &problems) &&
-                      FindResourceSection(out->headers, &out->section, error) &&
-                      ReadResources(stub, out->headers, &out->list, &problems);
+bool ReadStubResources(const Source& stub, StubResources* out, Problems* problems) {
+    Problems found;
+    const bool read = ReadPeHeaders(stub, &out->headers, &found) &&
+                      FindResourceSection(out->headers, &out->section, &found) &&
+                      ReadResources(stub, out->headers, &out->list, &found);
     if (read)
         return true;
-    if (!problems.empty())
-        *error = problems.front();
-    *error = "cannot rewrite the stub's resources: " + *error;
-    return false;
+    // The first reason says it; the rest follow from it.
+    return Fail(problems, "cannot rewrite the stub's resources: " +
+                              (found.errors.empty() ? std::string() : found.errors.front()));
 }
 
 bool LayOutStub(const Source& stub, const StubResources& r, std::vector<uint8_t>* image,
-                std::string* error) {
+                Problems* problems) {
     image->resize(stub.size);
     if (!ReadAt(stub, 0, image->data(), image->size())) {
-        *error = "cannot read the stub";
+        Fail(problems, "cannot read the stub");
         return false;
     }
     const uint32_t rva = r.headers.sections[r.section].virtualAddress;
-    return ReplaceSection(r.headers, r.section, BuildResourceSection(r.list, rva), image, error);
+    return ReplaceSection(r.headers, r.section, BuildResourceSection(r.list, rva), image, problems);
 }
 
-bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, std::string* error) {
+bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, Problems* problems) {
     PeHeaders h;
-    std::vector<std::string> problems;
-    if (!ReadPeHeaders(MemorySource(image->data(), image->size()), &h, &problems) ||
+    Problems layout; // the rewrite made it: any problem is the rewrite's
+    if (!ReadPeHeaders(MemorySource(image->data(), image->size()), &h, &layout) ||
         image->size() % 2 != 0) {
-        *error = "the rewritten stub cannot be read back";
+        Fail(problems, "the rewritten stub cannot be read back");
         return false;
     }
     uint8_t* field = image->data() + ChecksumOffset(h);
@@ -44,7 +43,7 @@ bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, st
         const size_t n = static_cast<size_t>(payload.size - at < chunk.size() ? payload.size - at
                                                                               : chunk.size());
         if (!ReadAt(payload, at, chunk.data(), n)) {
-            *error = "cannot read the payload back";
+            Fail(problems, "cannot read the payload back");
             return false;
         }
         sum = ChecksumAdd(sum, chunk.data(), n);
@@ -53,10 +52,9 @@ bool SetInstallerChecksum(std::vector<uint8_t>* image, const Source& payload, st
     return true;
 }
 
-void ReadInstallerResources(const Source& file, std::vector<Resource>* list,
-                            std::vector<std::string>* problems) {
+void ReadInstallerResources(const Source& file, std::vector<Resource>* list, Problems* problems) {
     PeHeaders h;
-    std::vector<std::string> layout; // already reported by the layout checks
+    Problems layout; // already reported by the layout checks
     list->clear();
     if (ReadPeHeaders(file, &h, &layout))
         ReadResources(file, h, list, problems);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "util/file_io.h"
 #include "pe_format.h"
 
@@ -30,11 +31,11 @@ struct PeLayout {
 // from what a stub must be (neither i386 PE32 nor x86-64 PE32+, an optional header size
 // other than that format's, no sections).
 // False when the section table cannot be found at all, so no overlay offset is known.
-bool ReadPeLayout(const Source& src, PeLayout* pe, std::vector<std::string>* problems);
+bool ReadPeLayout(const Source& src, PeLayout* pe, Problems* problems);
 
 // Appends the reasons why an image of fileSize bytes cannot take a payload: unstripped,
 // signed, something already after its sections, or truncated.
-void CheckStubLayout(const PeLayout& pe, uint64_t fileSize, std::vector<std::string>* problems);
+void CheckStubLayout(const PeLayout& pe, uint64_t fileSize, Problems* problems);
 
 // Where an installer's cabinet must lie: from the overlay offset up to end, the start of the
 // certificate table when there is one (after up to maxPadding zero bytes), else end of file.
@@ -46,5 +47,4 @@ struct CabinetPlace {
 
 // Locates the cabinet of an installer of fileSize bytes. Appends layout problems (size
 // limit, symbol table, misplaced certificate table). False when no payload area exists.
-bool LocateCabinet(const PeLayout& pe, uint64_t fileSize, CabinetPlace* place,
-                   std::vector<std::string>* problems);
+bool LocateCabinet(const PeLayout& pe, uint64_t fileSize, CabinetPlace* place, Problems* problems);

@@ -18,25 +18,26 @@ static uint32_t Extent(const PeSection& s) {
     return s.virtualSize ? s.virtualSize : s.rawSize;
 }
 
-bool ReadPeHeaders(const Source& src, PeHeaders* h, std::vector<std::string>* problems) {
+bool ReadPeHeaders(const Source& src, PeHeaders* h, Problems* problems) {
     *h = PeHeaders();
-    const size_t before = problems->size();
-    if (!ReadPeLayout(src, &h->layout, problems) || problems->size() != before || !h->layout.arch)
+    const size_t before = problems->errors.size();
+    if (!ReadPeLayout(src, &h->layout, problems) || problems->errors.size() != before ||
+        !h->layout.arch)
         return false;
     const PeLayout& pe = h->layout;
     h->optionalOffset = uint64_t(pe.ntOffset) + kNtOptionalHeader;
     h->sectionTableOffset = h->optionalOffset + pe.optionalHeaderSize;
     uint8_t opt[kPe32PlusOptionalHeaderSize];
     if (!ReadAt(src, h->optionalOffset, opt, pe.optionalHeaderSize)) {
-        problems->push_back("optional header lies outside the file");
+        Fail(problems, "optional header lies outside the file");
         return false;
     }
     h->sectionAlignment = ReadLe32(opt + kOptSectionAlignment);
     h->fileAlignment = ReadLe32(opt + kOptFileAlignment);
     if (!IsPowerOfTwo(h->fileAlignment) || !IsPowerOfTwo(h->sectionAlignment) ||
         h->sectionAlignment < h->fileAlignment) {
-        problems->push_back("section and file alignments (" + std::to_string(h->sectionAlignment) +
-                            ", " + std::to_string(h->fileAlignment) + ") are not powers of two");
+        Fail(problems, "section and file alignments (" + std::to_string(h->sectionAlignment) +
+                           ", " + std::to_string(h->fileAlignment) + ") are not powers of two");
         return false;
     }
     const bool pe32 = pe.magic == kPe32Magic;
@@ -52,7 +53,7 @@ bool ReadPeHeaders(const Source& src, PeHeaders* h, std::vector<std::string>* pr
     for (unsigned i = 0; i < pe.sectionCount; ++i) {
         uint8_t e[kSectionEntrySize];
         if (!ReadAt(src, h->sectionTableOffset + i * kSectionEntrySize, e, sizeof(e))) {
-            problems->push_back("section table lies outside the file");
+            Fail(problems, "section table lies outside the file");
             return false;
         }
         PeSection s;
@@ -92,7 +93,7 @@ static size_t SectionAt(const PeHeaders& h, uint32_t rva) {
 // Checks that the sections after r are the base relocation table alone, in file and address
 // order, and that no directory but the resources' and the relocations' (when they follow the
 // resources) points into or past r.
-static bool CheckFollowers(const PeHeaders& h, size_t r, std::string* error) {
+static bool CheckFollowers(const PeHeaders& h, size_t r, Problems* problems) {
     const PeSection& rs = h.sections[r];
     const bool hasRelocations =
         h.directoryCount > kRelocationDirectory && h.directories[kRelocationDirectory].size != 0;
@@ -102,16 +103,16 @@ static bool CheckFollowers(const PeHeaders& h, size_t r, std::string* error) {
         const PeSection& s = h.sections[i];
         const bool after = s.virtualAddress > rs.virtualAddress;
         if (after != (i > r)) {
-            *error = "the sections are not in address order";
+            Fail(problems, "the sections are not in address order");
             return false;
         }
         if (after && i != relocations) {
-            *error = "section " + s.name + " follows the resources and cannot be moved";
+            Fail(problems, "section " + s.name + " follows the resources and cannot be moved");
             return false;
         }
         if (after && (s.rawSize == 0 || s.rawPointer < rs.rawPointer + rs.rawSize ||
                       h.directories[kRelocationDirectory].size > Extent(s))) {
-            *error = "the base relocation section is not laid out after the resources";
+            Fail(problems, "the base relocation section is not laid out after the resources");
             return false;
         }
     }
@@ -121,24 +122,25 @@ static bool CheckFollowers(const PeHeaders& h, size_t r, std::string* error) {
             d == kRelocationDirectory && dir.rva >= uint64_t(rs.virtualAddress) + Extent(rs);
         if (d != kResourceDirectory && d != kSecurityDirectory && !movesAlong && dir.size != 0 &&
             dir.rva >= rs.virtualAddress) {
-            *error = "data directory " + std::to_string(d) + " lies in or after the resources";
+            Fail(problems,
+                 "data directory " + std::to_string(d) + " lies in or after the resources");
             return false;
         }
     }
     return true;
 }
 
-bool FindResourceSection(const PeHeaders& h, size_t* index, std::string* error) {
+bool FindResourceSection(const PeHeaders& h, size_t* index, Problems* problems) {
     if (h.directoryCount <= kResourceDirectory || h.directories[kResourceDirectory].size == 0) {
-        *error = "no resources to replace";
+        Fail(problems, "no resources to replace");
         return false;
     }
     const size_t r = SectionAt(h, h.directories[kResourceDirectory].rva);
     if (r == h.sections.size() || h.sections[r].rawSize == 0) {
-        *error = "the resource tree does not start a section of its own";
+        Fail(problems, "the resource tree does not start a section of its own");
         return false;
     }
-    if (!CheckFollowers(h, r, error))
+    if (!CheckFollowers(h, r, problems))
         return false;
     *index = r;
     return true;
@@ -149,11 +151,11 @@ uint64_t ChecksumOffset(const PeHeaders& h) {
 }
 
 bool ReplaceSection(const PeHeaders& h, size_t index, const std::vector<uint8_t>& rsrc,
-                    std::vector<uint8_t>* image, std::string* error) {
+                    std::vector<uint8_t>* image, Problems* problems) {
     const std::vector<uint8_t>& old = *image;
     for (size_t i = index; i < h.sections.size(); ++i)
         if (uint64_t(h.sections[i].rawPointer) + h.sections[i].rawSize > old.size()) {
-            *error = "section " + h.sections[i].name + " lies outside the stub";
+            Fail(problems, "section " + h.sections[i].name + " lies outside the stub");
             return false;
         }
     std::vector<PeSection> sections = h.sections;
@@ -177,7 +179,7 @@ bool ReplaceSection(const PeHeaders& h, size_t index, const std::vector<uint8_t>
         address = AlignUp(address + Extent(s), h.sectionAlignment);
     }
     if (out.size() >= kMaxInstallerSize || address > UINT32_MAX) {
-        *error = "the resources would make the stub too large";
+        Fail(problems, "the resources would make the stub too large");
         return false;
     }
     uint8_t* opt = out.data() + h.optionalOffset;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "util/file_io.h"
 #include "pe/pe_image.h"
 
@@ -37,22 +38,22 @@ struct PeHeaders {
 
 // Reads the headers of the image in src, which ReadPeLayout must accept without problems.
 // False after appending why not; alignments that are not powers of two are refused too.
-bool ReadPeHeaders(const Source& src, PeHeaders* h, std::vector<std::string>* problems);
+bool ReadPeHeaders(const Source& src, PeHeaders* h, Problems* problems);
 
 // The file offset of the n bytes at rva when they all lie in one section's raw data.
 bool RvaToOffset(const PeHeaders& h, uint32_t rva, uint32_t n, uint64_t* offset);
 
 // Finds the section that starts with the resource tree and checks that it can change size in
 // place: the sections after it may only be the base relocation table, which nothing but its
-// data directory addresses. False with a one-line reason otherwise.
-bool FindResourceSection(const PeHeaders& h, size_t* index, std::string* error);
+// data directory addresses. False with a line in *problems otherwise.
+bool FindResourceSection(const PeHeaders& h, size_t* index, Problems* problems);
 
 // Rewrites image (the whole file of h, nothing after its sections) with rsrc as the content
 // of section index, built for that section's unchanged address. The following sections move
 // to the next aligned offsets and addresses; sizes, the image size and the directories follow.
-// The checksum field is left as it was. False with *error when a field would overflow.
+// The checksum field is left as it was. False with a line in *problems when a field would overflow.
 bool ReplaceSection(const PeHeaders& h, size_t index, const std::vector<uint8_t>& rsrc,
-                    std::vector<uint8_t>* image, std::string* error);
+                    std::vector<uint8_t>* image, Problems* problems);
 
 // The file offset of the optional header's checksum field.
 uint64_t ChecksumOffset(const PeHeaders& h);

@@ -33,13 +33,13 @@ struct TreeReader {
     uint64_t root;
     uint64_t available;
     std::vector<Resource>* out;
-    std::vector<std::string>* problems;
+    Problems* problems;
     size_t walked = 0;
     uint64_t bytes = 0;
 };
 
 bool Fail(TreeReader* t, const std::string& why) {
-    t->problems->push_back("resources: " + why);
+    Fail(t->problems, "resources: " + why);
     return false;
 }
 
@@ -129,7 +129,7 @@ bool ReadDirectory(TreeReader* t, uint32_t offset, int level, Resource* path) {
 } // namespace
 
 bool ReadResources(const Source& src, const PeHeaders& h, std::vector<Resource>* out,
-                   std::vector<std::string>* problems) {
+                   Problems* problems) {
     out->clear();
     if (h.directoryCount <= kResourceDirectory || h.directories[kResourceDirectory].size == 0)
         return true;
@@ -151,7 +151,7 @@ bool ReadResources(const Source& src, const PeHeaders& h, std::vector<Resource>*
         out->clear();
         return false;
     }
-    problems->push_back("resources: the resource directory lies outside the sections' data");
+    Fail(problems, "resources: the resource directory lies outside the sections' data");
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/problems.h"
 #include "util/file_io.h"
 #include "pe/pe_rewrite.h"
 
@@ -40,7 +41,7 @@ ResourceId NumberId(uint16_t number);
 // deep, or exceeds kMaxResources or kMaxResourceBytes. An image without resources gives an
 // empty list.
 bool ReadResources(const Source& src, const PeHeaders& h, std::vector<Resource>* out,
-                   std::vector<std::string>* problems);
+                   Problems* problems);
 
 // Inserts r where directory order puts it (after equal ids).
 void InsertResource(std::vector<Resource>* list, Resource r);

@@ -71,16 +71,16 @@ bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n) {
     return true;
 }
 
-bool OpenSource(const std::string& path, Source* out, std::string* error) {
+bool OpenSource(const std::string& path, Source* out, Problems* problems) {
     // Non-blocking: opening a FIFO or a device must not wait before it can be refused.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        *error = SystemError("cannot open", path);
+        Fail(problems, SystemError("cannot open", path));
         return false;
     }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *error = "cannot read " + path + ": not a regular file";
+        Fail(problems, "cannot read " + path + ": not a regular file");
         close(fd);
         return false;
     }
@@ -137,7 +137,7 @@ void InstallCleanupHandlers() {
 }
 
 bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* out,
-                      std::string* error) {
+                      Problems* problems) {
     std::string pattern = FolderOf(target) + "." + BaseName(target) + ".XXXXXX" + suffix;
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
@@ -150,7 +150,7 @@ bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* o
             AddPending(buf.data());
     }
     if (fd < 0) {
-        *error = SystemError("cannot create a temporary file for", target);
+        Fail(problems, SystemError("cannot create a temporary file for", target));
         return false;
     }
     out->path = buf.data();
@@ -173,16 +173,16 @@ static bool WriteAll(int fd, const uint8_t* data, size_t n) {
 }
 
 bool CopyRange(const Source& from, uint64_t offset, uint64_t n, int to, Progress* progress,
-               std::string* error) {
+               Problems* problems) {
     std::vector<uint8_t> buf(1 << 20);
     while (n > 0) {
         const size_t chunk = n < buf.size() ? static_cast<size_t>(n) : buf.size();
         if (!ReadAt(from, offset, buf.data(), chunk)) {
-            *error = "read failed while copying";
+            Fail(problems, "read failed while copying");
             return false;
         }
         if (!WriteAll(to, buf.data(), chunk)) {
-            *error = std::string("write failed: ") + strerror(errno);
+            Fail(problems, std::string("write failed: ") + strerror(errno));
             return false;
         }
         offset += chunk;
@@ -198,7 +198,7 @@ bool CloseTemp(TempFile* t) {
     return fd < 0 || close(fd) == 0;
 }
 
-bool MoveTemp(TempFile* t, const std::string& target, std::string* error) {
+bool MoveTemp(TempFile* t, const std::string& target, Problems* problems) {
     const mode_t mask = umask(0);
     umask(mask);
     if (t->fd < 0)
@@ -216,7 +216,7 @@ bool MoveTemp(TempFile* t, const std::string& target, std::string* error) {
     }
     if (ok)
         return true;
-    *error = SystemError("cannot write", target);
+    Fail(problems, SystemError("cannot write", target));
     DiscardTemp(t);
     return false;
 }
@@ -226,8 +226,8 @@ void KeepTemp(TempFile* t) {
     t->path.clear();
 }
 
-bool CommitTemp(TempFile* t, const std::string& target, std::string* error) {
-    if (!MoveTemp(t, target, error))
+bool CommitTemp(TempFile* t, const std::string& target, Problems* problems) {
+    if (!MoveTemp(t, target, problems))
         return false;
     KeepTemp(t);
     return true;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "util/problems.h"
+
 struct Progress;
 
 // A window of bytes: [base, base + size) of an open file, or of memory when memory is set.
@@ -25,8 +27,8 @@ Source SubSource(const Source& s, uint64_t offset, uint64_t length);
 bool ReadAt(const Source& s, uint64_t offset, void* buf, size_t n);
 
 // Opens path read-only as a whole-file source, without blocking on a FIFO or device. False
-// with a one-line reason in *error, also when path is not a regular file.
-bool OpenSource(const std::string& path, Source* out, std::string* error);
+// with a line in *problems, also when path is not a regular file.
+bool OpenSource(const std::string& path, Source* out, Problems* problems);
 
 // Closes the file behind s, if any.
 void CloseSource(Source* s);
@@ -38,26 +40,27 @@ struct TempFile {
     int fd = -1; // -1 once closed
 };
 
-// Creates an empty, private temporary file in the folder of target. False with *error set.
+// Creates an empty, private temporary file in the folder of target. False with a line in *problems.
 bool CreateTempBeside(const std::string& target, const char* suffix, TempFile* out,
-                      std::string* error);
+                      Problems* problems);
 
 // Appends n bytes of from, starting at offset, to the end of to. Advances progress (may be
-// null) by the bytes copied. False with *error set on a short read or a failed write.
+// null) by the bytes copied. False with a line in *problems on a short read or a failed write.
 bool CopyRange(const Source& from, uint64_t offset, uint64_t n, int to, Progress* progress,
-               std::string* error);
+               Problems* problems);
 
 // Closes t's descriptor, keeping the file pending (committed or discarded later). False when
 // the close fails.
 bool CloseTemp(TempFile* t);
 
 // Flushes t to disk, gives it the usual permissions of a new file (0666 less the umask) and
-// renames it to target; t may be closed already. On failure t is removed and *error set.
-bool CommitTemp(TempFile* t, const std::string& target, std::string* error);
+// renames it to target; t may be closed already. On failure t is removed, with a line in *problems.
+bool CommitTemp(TempFile* t, const std::string& target, Problems* problems);
 
 // Flushes t, gives it the usual permissions and renames it to target, where it stays pending:
-// removed by DiscardTemp or a signal until KeepTemp. On failure t is removed and *error set.
-bool MoveTemp(TempFile* t, const std::string& target, std::string* error);
+// removed by DiscardTemp or a signal until KeepTemp. On failure t is removed, with a line in
+// *problems.
+bool MoveTemp(TempFile* t, const std::string& target, Problems* problems);
 
 // Keeps t where it is: no longer removed on failure or signal.
 void KeepTemp(TempFile* t);
