@@ -118,13 +118,13 @@ bool BrandResources(const Branding& b, std::vector<Resource>* list, Problems* pr
 }
 
 // The line describing group g of list: each image's size and depth, PNG when it is one.
-static std::string DescribeIcon(const std::vector<Resource>& list, const Resource& g,
-                                Problems* problems) {
+static void DescribeIcon(const std::vector<Resource>& list, const Resource& g,
+                         std::vector<std::string>* lines, Problems* problems) {
     std::vector<IconGroupEntry> entries;
     Problems group;
     if (!ParseIconGroup(g.data, &entries, &group)) {
         AppendProblems(problems, group, "resources: ");
-        return "";
+        return;
     }
     std::string line = "icon:";
     for (const IconGroupEntry& e : entries) {
@@ -137,7 +137,7 @@ static std::string DescribeIcon(const std::vector<Resource>& list, const Resourc
                 break;
             }
     }
-    return line;
+    lines->push_back(line);
 }
 
 // The lines describing version block v: numbers, then each string of its first table.
@@ -163,9 +163,7 @@ void DescribeBranding(const std::vector<Resource>& list, std::vector<std::string
                       Problems* problems) {
     for (const Resource& r : list)
         if (CompareIds(r.type, NumberId(kTypeGroupIcon)) == 0) {
-            const std::string line = DescribeIcon(list, r, problems);
-            if (!line.empty())
-                lines->push_back(line);
+            DescribeIcon(list, r, lines, problems);
             break;
         }
     for (const Resource& r : list)
