@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/problems.h"
+#include "branding/manifest_reader.h"
 #include "pe/resource_tree.h"
 
 constexpr uint16_t kTypeManifest = 24;
@@ -22,19 +23,6 @@ struct ManifestOptions {
 
 // True for asInvoker, highestAvailable and requireAdministrator.
 bool IsExecutionLevel(const std::string& level);
-
-// What a manifest declares, found by local element names (prefixes ignored).
-struct ManifestSummary {
-    std::string executionLevel;
-    std::vector<std::string> supportedOs; // the Ids, in document order
-    std::string dpiAware, dpiAwareness, longPathAware;
-    bool hasTrustInfo = false, hasCompatibility = false, hasApplication = false;
-    size_t rootEnd = 0; // where the root's end tag starts; 0 for an empty root element
-};
-
-// Reads xml, which must be well-formed UTF-8 XML (no document type) rooted in assembly.
-// False with a line in *problems otherwise.
-bool ReadManifest(const std::string& xml, ManifestSummary* s, Problems* problems);
 
 // Adds what o asks for to xml just before the root's end tag, one element per line, indented
 // and ended like the document; nothing when o asks nothing. False with a line in *problems when xml
