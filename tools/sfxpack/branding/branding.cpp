@@ -1,6 +1,6 @@
 #include "branding/branding.h"
 
-#include "payload/payload_rules.h"
+#include "util/text.h"
 
 // Reads the icon file at path into b->images.
 static bool LoadIcon(Branding* b, Problems* problems) {

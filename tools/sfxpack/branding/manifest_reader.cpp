@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "payload/payload_rules.h"
+#include "util/text.h"
 
 namespace {
 

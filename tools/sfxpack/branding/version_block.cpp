@@ -1,7 +1,7 @@
 #include "branding/version_block.h"
 
 #include "le.h"
-#include "payload/payload_rules.h"
+#include "util/text.h"
 
 constexpr size_t kNodeHeaderSize = 6;
 constexpr uint16_t kTextType = 1;

@@ -11,7 +11,7 @@
 #include "cli/stub_lookup.h"
 #include "util/numbers.h"
 #include "payload_record.h"
-#include "payload/payload_rules.h"
+#include "util/text.h"
 
 static const char kUsage[] =
     "usage: sfxpack DIR|CABINET -o INSTALLER [--stub PATH | --arch x86|x64]\n"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "payload/payload_rules.h"
+#include "util/text.h"
 
 void Report(const std::string& subject, const std::vector<std::string>& lines, const char* kind) {
     for (const std::string& line : lines)

@@ -10,16 +10,7 @@
 #include "cab/cab_reader.h"
 #include "names.h"
 #include "util/problems.h"
-
-// True when s is well-formed UTF-8 without overlong forms or surrogates.
-bool IsValidUtf8(const std::string& s);
-
-// s fit for one line of a terminal: control characters (C0, DEL, and C1 whether UTF-8 or a
-// lone byte) and bytes that are not well-formed UTF-8 written as \xNN.
-std::string EscapeText(const std::string& s);
-
-// name in double quotes, escaped as EscapeText does and its quotes as \x22.
-std::string QuoteName(const std::string& name);
+#include "util/text.h"
 
 // Whether sfxpack accepts the archived name (stored with these attributes): the stub's rule,
 // and no trailing dot or space that Windows would drop, at most kMaxNameBytes bytes,
