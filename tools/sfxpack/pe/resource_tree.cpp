@@ -39,8 +39,7 @@ struct TreeReader {
 };
 
 bool Fail(TreeReader* t, const std::string& why) {
-    Fail(t->problems, "resources: " + why);
-    return false;
+    return Fail(t->problems, "resources: " + why);
 }
 
 // Reads n bytes at offset from the root, inside the resource section.
