@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "cab_reader.h"
+#include "cab/cab_reader.h"
 #include "le.h"
-#include "payload_rules.h"
+#include "payload/payload_rules.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {
@@ -32,10 +32,10 @@ static void BlockRanges(const uint8_t* data, uint32_t cabinetSize, const CabFold
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CabInfo info;
-    std::vector<std::string> problems;
+    Problems problems;
     const bool read = ReadCabinet(MemorySource(data, size), &info, &problems);
-    Require(read || !problems.empty());
-    if (!read || !problems.empty())
+    Require(read || !problems.errors.empty());
+    if (!read || !problems.errors.empty())
         return 0;
     Require(size >= kCfheadSizeof && info.cabinetSize <= size);
     Require(info.folders.size() == ReadLe16(data + kCfheadFolderCount) &&
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const CabFile& f : info.files)
         Require(f.folder < info.folders.size() || f.folder >= kFolderContinuedFromPrev);
-    Findings findings;
+    Problems findings;
     CheckPayload(info, &findings);
     return 0;
 }

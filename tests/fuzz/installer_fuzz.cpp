@@ -3,7 +3,7 @@
 // file, and is plain lines without a control character a terminal would act on.
 #include <cstdlib>
 
-#include "commands.h"
+#include "cli/inspect.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {
@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Source file = MemorySource(data, size);
     CheckReport report;
     const bool accepted = CheckInstaller(file, &report);
-    Require(accepted == report.problems.empty());
+    Require(accepted == report.problems.errors.empty());
     std::string listing;
-    std::vector<std::string> problems;
+    Problems problems;
     const bool listed = ListInstaller(file, &listing, &problems);
     Require(!accepted || listed);
     if (!listed)

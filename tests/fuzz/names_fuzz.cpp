@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "names.h"
-#include "payload_rules.h"
+#include "payload/payload_rules.h"
 
 // Aborts, which the fuzzer reports with the input, when a property does not hold.
 static void Require(bool property) {
@@ -110,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         RequireKeptAsGiven(trimmed);
         Require(Resolve("C:\\dest\\" + name) == Resolve("C:\\dest\\" + trimmed));
     }
-    Require(NameProblem(name, 0x20).empty() == (exact && name.size() <= kMaxNameBytes));
+    Problems refused;
+    Require(CheckName(name, 0x20, &refused) == (exact && name.size() <= kMaxNameBytes));
+    Require(refused.errors.size() == (exact && name.size() <= kMaxNameBytes ? 0u : 1u));
 
     for (bool utf8 : {false, true}) {
         std::string folded(name.size(), '\0'), again(name.size(), '\0'), other(name.size(), '\0');

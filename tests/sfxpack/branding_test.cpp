@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "fakes.h"
-#include "icon_file.h"
+#include "branding/icon_file.h"
 #include "le.h"
-#include "pe_rewrite.h"
-#include "resource_tree.h"
-#include "version_block.h"
+#include "pe/pe_rewrite.h"
+#include "pe/resource_tree.h"
+#include "branding/version_block.h"
 
 constexpr size_t kResources = FakeDirectory(kResourceDirectory);
 constexpr size_t kRelocations = FakeDirectory(kRelocationDirectory);
@@ -34,7 +34,7 @@ static Bytes ThreeSections() {
 
 static PeHeaders Headers(const Bytes& b) {
     PeHeaders h;
-    std::vector<std::string> problems;
+    Problems problems;
     EXPECT_TRUE(ReadPeHeaders(MemorySource(b.data(), b.size()), &h, &problems));
     return h;
 }
@@ -43,9 +43,9 @@ TEST(PeRewrite, ResourcesGrowAndRelocationsMove) {
     Bytes image = ThreeSections();
     const PeHeaders h = Headers(image);
     size_t index = 0;
-    std::string error;
-    ASSERT_TRUE(FindResourceSection(h, &index, &error)) << error;
-    ASSERT_TRUE(ReplaceSection(h, index, Bytes(0x1201, 7), &image, &error)) << error;
+    Problems error;
+    ASSERT_TRUE(FindResourceSection(h, &index, &error)) << ErrorText(error);
+    ASSERT_TRUE(ReplaceSection(h, index, Bytes(0x1201, 7), &image, &error)) << ErrorText(error);
     EXPECT_EQ(image.size(), 0x1c00u); // 0x600 + 0x1400 of resources + 0x200 of relocations
     EXPECT_EQ(ReadLe32(&image[FakeSection(1) + kSectionVirtualSize]), 0x1201u);
     EXPECT_EQ(ReadLe32(&image[FakeSection(1) + kSectionRawSize]), 0x1400u);
@@ -82,9 +82,10 @@ TEST(PeRewrite, RefusesWhatCannotMove) {
         Bytes b = ThreeSections();
         c.mutate(&b);
         size_t index = 0;
-        std::string error;
+        Problems error;
         EXPECT_FALSE(FindResourceSection(Headers(b), &index, &error)) << c.what;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+        EXPECT_NE(ErrorText(error).find(c.expected), std::string::npos)
+            << c.what << ": " << ErrorText(error);
     }
 }
 
@@ -112,9 +113,9 @@ TEST(ResourceTree, NamesAndNumbersReadBackInDirectoryOrder) {
     InsertResource(&list, named);
     const Bytes b = WithResources(list);
     std::vector<Resource> back;
-    std::vector<std::string> problems;
+    Problems problems;
     ASSERT_TRUE(ReadResources(MemorySource(b.data(), b.size()), Headers(b), &back, &problems))
-        << problems.front();
+        << ErrorText(problems);
     ASSERT_EQ(back.size(), 4u);
     EXPECT_EQ(back[0].type.name + u"/" + back[0].name.name, u"MYTYPE/LOGO");
     EXPECT_EQ(back[0].codePage, 1252u);
@@ -143,11 +144,12 @@ TEST(ResourceTree, HostileTrees) {
         Bytes b = WithResources({r}); // root, type and name directories of one entry each
         c.mutate(&b);
         std::vector<Resource> back;
-        std::vector<std::string> problems;
+        Problems problems;
         EXPECT_FALSE(ReadResources(MemorySource(b.data(), b.size()), Headers(b), &back, &problems))
             << c.what;
-        ASSERT_EQ(problems.size(), 1u) << c.what;
-        EXPECT_NE(problems[0].find(c.expected), std::string::npos) << c.what << ": " << problems[0];
+        ASSERT_EQ(problems.errors.size(), 1u) << c.what;
+        EXPECT_NE(problems.errors[0].find(c.expected), std::string::npos)
+            << c.what << ": " << problems.errors[0];
     }
 }
 
@@ -197,15 +199,16 @@ TEST(IconFile, ImagesAreCheckedAgainstTheirHeaders) {
     };
     for (const auto& c : cases) {
         std::vector<IconImage> images;
-        std::string error;
+        Problems error;
         const bool ok = ParseIconFile(c.file.data(), c.file.size(), &images, &error);
-        EXPECT_EQ(ok, !*c.expected) << c.what << ": " << error;
-        EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+        EXPECT_EQ(ok, !*c.expected) << c.what << ": " << ErrorText(error);
+        EXPECT_NE(ErrorText(error).find(c.expected), std::string::npos)
+            << c.what << ": " << ErrorText(error);
     }
     Bytes file = Ico(Dib(16, 8, dib8));
     Put32(&file, 18, 10); // the image would overlap the directory
     std::vector<IconImage> images;
-    std::string error;
+    Problems error;
     EXPECT_FALSE(ParseIconFile(file.data(), file.size(), &images, &error));
 }
 
@@ -221,8 +224,11 @@ TEST(VersionBlock, SettingsAndHostileBlocks) {
         {{"ProductName", "caf\xe9"}, false},
         {{"productname", "x"}, false},
     };
-    for (const auto& s : settings)
-        EXPECT_EQ(VersionSettingProblem(s.first).empty(), s.second) << s.first.value;
+    for (const auto& s : settings) {
+        Problems problems;
+        EXPECT_EQ(CheckVersionSetting(s.first, &problems), s.second) << s.first.value;
+        EXPECT_EQ(problems.errors.size(), s.second ? 0u : 1u) << s.first.value;
+    }
 
     // A block with one string table of one string.
     VersionNode root, info, table, string;
@@ -231,10 +237,10 @@ TEST(VersionBlock, SettingsAndHostileBlocks) {
     string.value = {'A', 0, 0, 0};
     table.children = {string}, info.children = {table}, root.children = {info};
     Bytes block;
-    std::string error;
-    ASSERT_TRUE(SerializeVersionBlock(root, &block, &error)) << error;
+    Problems error;
+    ASSERT_TRUE(SerializeVersionBlock(root, &block, &error)) << ErrorText(error);
     VersionNode back;
-    ASSERT_TRUE(ParseVersionBlock(block, &back, &error)) << error;
+    ASSERT_TRUE(ParseVersionBlock(block, &back, &error)) << ErrorText(error);
     ASSERT_EQ(back.children.size(), 1u);
     EXPECT_EQ(back.children[0].children[0].children[0].value, string.value);
     const std::function<void(Bytes*)> hostile[] = {

@@ -55,3 +55,10 @@ Bytes MakeCab(const std::vector<FakeEntry>& entries) {
     cab.insert(cab.end(), data.begin(), data.end());
     return cab;
 }
+
+std::string ErrorText(const Problems& p) {
+    std::string all;
+    for (const std::string& line : p.errors)
+        all += line + "\n";
+    return all;
+}

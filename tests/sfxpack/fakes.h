@@ -7,6 +7,7 @@
 
 #include "cab_format.h"
 #include "pe_format.h"
+#include "util/problems.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -43,3 +44,6 @@ struct FakeEntry {
     uint16_t attributes;
 };
 Bytes MakeCab(const std::vector<FakeEntry>& entries);
+
+// The errors of p, each ended by a newline: what a test shows of a refusal.
+std::string ErrorText(const Problems& p);

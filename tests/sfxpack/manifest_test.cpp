@@ -2,7 +2,8 @@
 // reach (prefixed names, CRLF lines, an element already declared).
 #include <gtest/gtest.h>
 
-#include "manifest.h"
+#include "branding/manifest.h"
+#include "fakes.h"
 
 TEST(Manifest, RefusesWhatIsNotWellFormed) {
     const struct {
@@ -24,9 +25,10 @@ TEST(Manifest, RefusesWhatIsNotWellFormed) {
     };
     for (const auto& c : cases) {
         ManifestSummary s;
-        std::string error;
+        Problems error;
         EXPECT_FALSE(ReadManifest(c.xml, &s, &error)) << c.xml;
-        EXPECT_NE(error.find(c.why), std::string::npos) << c.xml << ": " << error;
+        EXPECT_NE(ErrorText(error).find(c.why), std::string::npos)
+            << c.xml << ": " << ErrorText(error);
     }
 }
 
@@ -43,8 +45,8 @@ TEST(Manifest, ReadsPrefixedNamesAndReferences) {
         "</v3:application>\r\n"
         "</v1:assembly>\r\n";
     ManifestSummary s;
-    std::string error;
-    ASSERT_TRUE(ReadManifest(xml, &s, &error)) << error;
+    Problems error;
+    ASSERT_TRUE(ReadManifest(xml, &s, &error)) << ErrorText(error);
     EXPECT_EQ(s.executionLevel, "asInvoker");
     EXPECT_EQ(s.dpiAware, "true/pm");
     EXPECT_EQ(s.longPathAware, "true");
@@ -54,13 +56,13 @@ TEST(Manifest, ReadsPrefixedNamesAndReferences) {
     level.executionLevel = "requireAdministrator";
     std::string edited = xml;
     EXPECT_FALSE(EditManifest(level, &edited, &error));
-    EXPECT_EQ(error, "it already declares <trustInfo>");
+    EXPECT_EQ(ErrorText(error), "it already declares <trustInfo>\n");
     EXPECT_EQ(edited, xml);
 
     ManifestOptions os;
     os.supportedOs = true;
-    ASSERT_TRUE(EditManifest(os, &edited, &error)) << error;
-    ASSERT_TRUE(ReadManifest(edited, &s, &error)) << error;
+    ASSERT_TRUE(EditManifest(os, &edited, &error)) << ErrorText(error);
+    ASSERT_TRUE(ReadManifest(edited, &s, &error)) << ErrorText(error);
     EXPECT_EQ(s.supportedOs.size(), 5u);
     EXPECT_EQ(edited.find('\n'), edited.find("\r\n") + 1);
     for (size_t at = edited.find('\n'); at != std::string::npos; at = edited.find('\n', at + 1))

@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "cab_builder.h"
-#include "cab_set.h"
+#include "cab/cab_builder.h"
+#include "cab/cab_set.h"
+#include "fakes.h"
 
 TEST(SetSplit, FolderLimitFromPartSize) {
     const uint64_t block = kMaxDataBlockSize + kWorstBlockGrowth; // a full block, worst case
@@ -104,14 +105,17 @@ TEST(SetNames, NamesAndRefusals) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SetCabinetName(c.installer, 1), c.second);
-        const std::string problem = SetNameProblem(c.installer, c.cabinets);
-        EXPECT_EQ(problem.empty(), !*c.problem) << c.installer << ": " << problem;
-        EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        Problems problems;
+        EXPECT_EQ(CheckSetNames(c.installer, c.cabinets, &problems), !*c.problem) << c.installer;
+        EXPECT_NE(ErrorText(problems).find(c.problem), std::string::npos) << ErrorText(problems);
     }
     // 249 bytes of base: "-9.cab" ends at 255 bytes, "-10.cab" passes them.
     const std::string longName = std::string(249, 'n') + ".exe";
-    EXPECT_EQ(SetNameProblem(longName, 9), "");
-    EXPECT_NE(SetNameProblem(longName, 10).find("over the 255"), std::string::npos);
+    Problems fits, over;
+    EXPECT_TRUE(CheckSetNames(longName, 9, &fits));
+    EXPECT_EQ(ErrorText(fits), "");
+    EXPECT_FALSE(CheckSetNames(longName, 10, &over));
+    EXPECT_NE(ErrorText(over).find("over the 255"), std::string::npos);
 }
 
 TEST(SetCheck, PartAgainstItsPlace) {
@@ -158,11 +162,12 @@ TEST(SetCheck, PartAgainstItsPlace) {
         uint32_t crc = 0xabc;
         PartExpectation place = e;
         c.mutate(&info, &size, &crc, &place);
-        std::vector<std::string> problems, warnings;
-        CheckSetPart(info, size, crc, place, &problems, &warnings);
+        Problems problems;
+        CheckSetPart(info, size, crc, place, &problems);
         const std::vector<std::string> expected =
             *c.problem ? std::vector<std::string>{c.problem} : std::vector<std::string>();
-        EXPECT_EQ(problems, expected) << c.what;
+        EXPECT_EQ(problems.errors, expected) << c.what;
+        EXPECT_EQ(problems.warnings, std::vector<std::string>()) << c.what;
     }
 }
 
@@ -177,7 +182,7 @@ TEST(SetWriter, FoldersInCabinetsReadBackWhole) {
                          .c_str()),
               0);
     std::vector<SourceFile> files;
-    std::vector<std::string> problems;
+    Problems problems;
     ASSERT_TRUE(ScanFolder(dir + "/src", &files, &problems));
     SetRequest request;
     request.partBytes = WorstCompressedSize(100000) + kOneFileTablesBytes;
@@ -187,15 +192,16 @@ TEST(SetWriter, FoldersInCabinetsReadBackWhole) {
     request.folder = dir + "/";
     close(open(request.firstPath.c_str(), O_CREAT | O_WRONLY, 0600));
     WrittenSet set;
-    std::string error;
-    ASSERT_TRUE(WriteCabinetSet(files, TimePolicy(), request, nullptr, &set, &error)) << error;
+    Problems error;
+    ASSERT_TRUE(WriteCabinetSet(files, TimePolicy(), request, nullptr, &set, &error))
+        << ErrorText(error);
     ASSERT_EQ(set.later.size(), 1u);
     EXPECT_NE(set.setId, 0u);
     std::string layout;
     std::vector<std::string> paths = {request.firstPath, set.later[0].path};
     for (size_t k = 0; k < paths.size(); ++k) {
         Source src;
-        ASSERT_TRUE(OpenSource(paths[k], &src, &error)) << error;
+        ASSERT_TRUE(OpenSource(paths[k], &src, &error)) << ErrorText(error);
         CabInfo info;
         EXPECT_TRUE(ReadCabinet(src, &info, &problems));
         EXPECT_EQ(info.cabinetSize, src.size);
@@ -208,7 +214,7 @@ TEST(SetWriter, FoldersInCabinetsReadBackWhole) {
             layout +=
                 f.name + std::to_string(f.folder) + "@" + std::to_string(f.folderOffset) + " ";
     }
-    EXPECT_EQ(problems, std::vector<std::string>());
+    EXPECT_EQ(ErrorText(problems), "");
     EXPECT_EQ(layout, ">s-2.cab: a0@0 b0@60000 s.exe>: c0@0 d1@0 e1@100000 ");
     // Another reader follows the set from the first cabinet and extracts the same bytes.
     const std::string part = set.later[0].path;

@@ -6,14 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cab_builder.h"
-#include "cab_reader.h"
+#include "cab/cab_builder.h"
+#include "cab/cab_reader.h"
 #include "fakes.h"
 #include "le.h"
 #include "name_cases.h"
 #include "names.h"
-#include "payload_rules.h"
-#include "pe_image.h"
+#include "payload/payload_rules.h"
+#include "pe/pe_image.h"
+#include "util/hex.h"
+#include "util/numbers.h"
+#include "util/paths.h"
 
 using Mutation = std::function<void(Bytes*)>;
 
@@ -26,14 +29,14 @@ static std::string Joined(const std::vector<std::string>& lines) {
 
 // Problems found in image b: as a stub to pack, or as an installer when asInstaller.
 static std::string PeProblems(const Bytes& b, bool asInstaller, PeLayout* pe, CabinetPlace* place) {
-    std::vector<std::string> problems;
+    Problems problems;
     if (ReadPeLayout(MemorySource(b.data(), b.size()), pe, &problems)) {
         if (asInstaller)
             LocateCabinet(*pe, b.size(), place, &problems);
         else
             CheckStubLayout(*pe, b.size(), &problems);
     }
-    return Joined(problems);
+    return ErrorText(problems);
 }
 
 TEST(PeLayout, Problems) {
@@ -153,13 +156,13 @@ TEST(CabReader, TableProblems) {
         Bytes b = BaseCab();
         c.mutate(&b);
         CabInfo info;
-        std::vector<std::string> problems;
+        Problems problems;
         ReadCabinet(MemorySource(b.data(), b.size()), &info, &problems);
         if (*c.expected)
-            EXPECT_NE(Joined(problems).find(c.expected), std::string::npos)
-                << c.what << ": " << Joined(problems);
+            EXPECT_NE(ErrorText(problems).find(c.expected), std::string::npos)
+                << c.what << ": " << ErrorText(problems);
         else
-            EXPECT_EQ(Joined(problems), "");
+            EXPECT_EQ(ErrorText(problems), "");
     }
 }
 
@@ -176,14 +179,14 @@ TEST(CabReader, ReserveAreasAndNextCabinet) {
     b.insert(b.begin() + kCfheadSizeof, extra, extra + sizeof(extra));
     Put32(&b, kCfheadCabinetSize, static_cast<uint32_t>(b.size()));
     CabInfo info;
-    std::vector<std::string> problems;
+    Problems problems;
     ASSERT_TRUE(ReadCabinet(MemorySource(b.data(), b.size()), &info, &problems));
-    EXPECT_EQ(Joined(problems), "");
+    EXPECT_EQ(ErrorText(problems), "");
     EXPECT_EQ(info.nextCabinet + "|" + info.nextDisk, "disk2.cab|Disk 2");
     ASSERT_EQ(info.files.size(), 2u);
     EXPECT_EQ(info.files[1].name, "sub\\caf\xc3\xa9.txt");
     EXPECT_EQ(info.files[1].folderOffset, 5u);
-    Findings findings;
+    Problems findings;
     CheckPayload(info, &findings);
     EXPECT_EQ(Joined(findings.errors), "");
     EXPECT_NE(Joined(findings.warnings).find("\"disk2.cab\": the stub looks for it beside the"),
@@ -194,12 +197,16 @@ TEST(Names, OneRuleForStubAndSfxpack) {
     for (const NameCase& c : NameCases()) {
         EXPECT_EQ(IsSafeArchivedName(c.name.c_str()), c.safe) << c.name;
         EXPECT_EQ(IsExactWindowsName(c.name.c_str()), c.exact) << c.name;
-        const std::string problem = NameProblem(c.name, c.attribs);
-        EXPECT_EQ(problem.empty(), !*c.refusal) << c.name << ": " << problem;
+        Problems refused;
+        EXPECT_EQ(CheckName(c.name, c.attribs, &refused), !*c.refusal) << c.name;
+        const std::string problem = ErrorText(refused);
+        EXPECT_EQ(refused.errors.size(), *c.refusal ? 1u : 0u) << c.name << ": " << problem;
         EXPECT_NE(problem.find(c.refusal), std::string::npos) << c.name << ": " << problem;
     }
     EXPECT_FALSE(IsSafeArchivedName(nullptr));
-    EXPECT_NE(NameProblem("caf\xe9.txt", 0xa0).find("not valid UTF-8"), std::string::npos);
+    Problems notUtf8;
+    EXPECT_FALSE(CheckName("caf\xe9.txt", 0xa0, &notUtf8));
+    EXPECT_NE(ErrorText(notUtf8).find("not valid UTF-8"), std::string::npos);
     EXPECT_EQ(QuoteName("a\n\"b\x1b[2J\xc2\x9b\xff\xc3\xa9"),
               "\"a\\x0a\\x22b\\x1b[2J\\xc2\\x9b\\xff\xc3\xa9\"");
 }
@@ -222,10 +229,11 @@ TEST(Names, ClashesOnWindows) {
         {"a.txt", "a.txt.bak", false, ""},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> errors;
-        CheckNameClashes({{c.a, c.utf8}, {c.b, c.utf8}}, &errors);
-        EXPECT_EQ(errors.empty(), !*c.expected) << c.a << " " << c.b << ": " << Joined(errors);
-        EXPECT_NE(Joined(errors).find(c.expected), std::string::npos) << c.a << " " << c.b;
+        Problems clashes;
+        CheckNameClashes({{c.a, c.utf8}, {c.b, c.utf8}}, &clashes);
+        const std::string errors = ErrorText(clashes);
+        EXPECT_EQ(errors.empty(), !*c.expected) << c.a << " " << c.b << ": " << errors;
+        EXPECT_NE(errors.find(c.expected), std::string::npos) << c.a << " " << c.b;
     }
 }
 
@@ -254,7 +262,7 @@ TEST(Payload, StartedProgramAtTheTopOnly) {
         CabInfo info;
         info.files.resize(1);
         info.files[0].name = c.first;
-        Findings findings;
+        Problems findings;
         CheckPayload(info, &findings);
         EXPECT_EQ(findings.warnings.size(), c.second) << c.first;
     }
@@ -282,12 +290,64 @@ TEST(Times, DosFieldsAreClampedAndRoundedDown) {
     }
 }
 
-TEST(Times, ParseEpoch) {
-    int64_t v = -1;
-    EXPECT_TRUE(ParseEpoch("9223372036854775807", &v));
-    EXPECT_EQ(v, INT64_MAX);
-    for (const char* bad : {"", "-1", "12x", " 1", "9223372036854775808", "1e9"})
-        EXPECT_FALSE(ParseEpoch(bad, &v)) << bad;
+TEST(Numbers, ParseUnsigned) {
+    const struct {
+        const char* text;
+        uint64_t max;
+        bool ok;
+        uint64_t value;
+    } cases[] = {
+        {"9223372036854775807", INT64_MAX, true, INT64_MAX},
+        {"9223372036854775808", INT64_MAX, false, 0},
+        {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+        {"18446744073709551616", UINT64_MAX, false, 0},
+        {"0", 0, true, 0},
+        {"7", 5, false, 0}, // a digit above max
+        {"5", 5, true, 5},
+        {"0042", 100, true, 42},
+        {"", INT64_MAX, false, 0},
+        {"-1", INT64_MAX, false, 0},
+        {"12x", INT64_MAX, false, 0},
+        {" 1", INT64_MAX, false, 0},
+        {"1e9", INT64_MAX, false, 0},
+        {"+3", INT64_MAX, false, 0},
+    };
+    for (const auto& c : cases) {
+        uint64_t v = 99;
+        EXPECT_EQ(ParseUnsigned(c.text, c.max, &v), c.ok) << c.text;
+        EXPECT_EQ(v, c.ok ? c.value : 99) << c.text;
+    }
+    uint64_t v = 0;
+    EXPECT_FALSE(ParseUnsigned(nullptr, 1, &v));
+}
+
+TEST(Paths, BaseNameAndFolder) {
+    const struct {
+        const char* path;
+        const char* base;
+        const char* folder;
+    } cases[] = {
+        {"inst.exe", "inst.exe", ""},           {"out/inst.exe", "inst.exe", "out/"},
+        {"/a/b/inst.exe", "inst.exe", "/a/b/"}, {"dir/", "", "dir/"},
+        {"/inst.exe", "inst.exe", "/"},         {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(BaseName(c.path), c.base) << c.path;
+        EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+        EXPECT_EQ(FolderOf(c.path) + BaseName(c.path), c.path) << c.path;
+    }
+}
+
+TEST(Hex, Formats) {
+    EXPECT_EQ(Hex(0), "0x0");
+    EXPECT_EQ(Hex(0x1ac00), "0x1ac00");
+    EXPECT_EQ(Hex(UINT64_MAX), "0xffffffffffffffff");
+    EXPECT_EQ(HexDigits(0x3d691ee8, 8), "0x3d691ee8");
+    EXPECT_EQ(HexDigits(0x1f, 8), "0x0000001f");
+    EXPECT_EQ(HexDigits(0xbeef, 4), "0xbeef");
+    EXPECT_EQ(HexDigits(0x12345, 4), "0x12345"); // never cut
+    EXPECT_EQ(HexByte(0x0a), "0a");
+    EXPECT_EQ(HexByte(0xff), "ff");
 }
 
 TEST(FileIo, ReadAtStaysInsideItsWindow) {
@@ -305,9 +365,9 @@ static bool Scan(const std::string& setup, std::vector<SourceFile>* files, std::
     char tmpl[] = "/tmp/sfxpack-scan.XXXXXX";
     const std::string dir = mkdtemp(tmpl);
     EXPECT_EQ(system(("cd " + dir + " && " + setup).c_str()), 0) << setup;
-    std::vector<std::string> lines;
-    const bool ok = ScanFolder(dir, files, &lines);
-    *problems = Joined(lines);
+    Problems found;
+    const bool ok = ScanFolder(dir, files, &found);
+    *problems = ErrorText(found);
     EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
     return ok;
 }
