@@ -15,7 +15,7 @@ struct NameCase {
     bool safe;           // IsSafeArchivedName: the stub may write it, trimmed
     bool exact;          // IsExactWindowsName: Windows stores it as given
     const char* landsAs; // where the stub writes it under its destination (UTF-8); null: refused
-    const char* refusal; // in sfxpack's NameProblem; "" when it packs the name
+    const char* refusal; // in sfxpack's CheckName; "" when it packs the name
 };
 
 inline const std::vector<NameCase>& NameCases() {
