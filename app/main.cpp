@@ -1,9 +1,14 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "app.h"
+#include "destination_rule.h"
 #include "embedded_file.h"
+#include "owned.h"
 #include "payload_digest.h"
 
 HWND g_hwndMain = nullptr;
@@ -34,6 +39,39 @@ static void RestrictLibrarySearch() {
         SetDllDirectoryW(L"");
 }
 
+// The working folder, whatever its length; a heap block, null when it cannot be had.
+static wchar_t* WorkingFolder() {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    wchar_t* folder = size ? static_cast<wchar_t*>(calloc(size, sizeof(wchar_t))) : nullptr;
+    if (folder && GetCurrentDirectoryW(size, folder) >= size)
+        folder[0] = L'\0';
+    return folder;
+}
+
+// Puts the proposed destination into the dialog: the working folder's "Extract", unless the
+// program was started from the system folder (the Run box, an elevated shortcut) or from a
+// folder too deep for it (destination_rule.h).
+static void ProposeDestinationIn(HWND dialog) {
+    wchar_t windows[MAX_PATH] = {};
+    const UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        windows[0] = L'\0';
+    const OwnedBlock<wchar_t> working(WorkingFolder());
+    const OwnedBlock<wchar_t> program(OwnPath());
+    if (program) {
+        wchar_t* slash = wcsrchr(program.get(), L'\\');
+        if (slash)
+            slash[slash == program.get() + 2 && program.get()[1] == L':' ? 1 : 0] = L'\0';
+    }
+    wchar_t profile[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile)))
+        profile[0] = L'\0';
+    wchar_t proposed[MAX_PATH] = {};
+    ProposeDestination(working ? working.get() : L"", windows, program ? program.get() : L"",
+                       profile, MAX_PATH, proposed, sizeof(proposed) / sizeof(proposed[0]));
+    SetDlgItemTextW(dialog, IDC_DEST_PATH, proposed);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictLibrarySearch();
     g_hInstance = instance;
@@ -52,11 +90,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
 
-    // Room for the longest directory the query can give, a backslash and "Extract".
-    wchar_t proposed[MAX_PATH + 8] = {};
-    GetCurrentDirectoryW(MAX_PATH, proposed);
-    wcscat(proposed, L"\\Extract");
-    SetDlgItemTextW(g_hwndMain, IDC_DEST_PATH, proposed);
+    ProposeDestinationIn(g_hwndMain);
     SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, L"");
     ShowWindow(g_hwndMain, SW_SHOW);
     PumpPendingMessages();

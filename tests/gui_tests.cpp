@@ -21,8 +21,9 @@ std::string Fixture(const char* name) {
 // One packed program (the stub with a cabinet appended) running in its own working folder.
 class Installer {
   public:
-    Installer(const std::string& cab, const std::string& workDir) {
-        const std::string exe = workDir + "\\inst.exe";
+    // The program written into exeDir (empty: workDir) and started in workDir.
+    Installer(const std::string& cab, const std::string& workDir, const std::string& exeDir = "") {
+        const std::string exe = (exeDir.empty() ? workDir : exeDir) + "\\inst.exe";
         WriteBytes(exe, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
         process_ = StartProgram(L"\"" + Wide(exe) + L"\"", Wide(workDir), &pid_);
         if (!process_)
@@ -135,6 +136,20 @@ TEST(DialogTest, InitialTextsAndStates) {
     inst.Answer(L"Annuler...", IDYES);
     EXPECT_EQ(inst.WaitExit(), 0u);
     EXPECT_FALSE(PathExists(dir / "Extract"));
+}
+
+// Started from the system folder (the Run box, an elevated shortcut), the program proposes a
+// folder beside itself rather than one inside Windows.
+TEST(DialogTest, SystemFolderIsNotProposed) {
+    TempDir dir("gui-system");
+    char system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+    Installer inst(Fixture("gui-nosetup.cab"), system, dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    EXPECT_EQ(inst.Text(IDC_DEST_PATH), Wide(dir.path()) + L"\\Extract");
+    inst.Press(IDCANCEL);
+    inst.Answer(L"Annuler...", IDYES);
+    EXPECT_EQ(inst.WaitExit(), 0u);
 }
 
 TEST(DialogTest, ClosingTheWindowAsksTheSameQuestion) {
