@@ -57,6 +57,10 @@ static void StartExtraction(HWND hwnd) {
     // Each control would repaint as it is disabled: the dialog repaints once, after. The bar,
     // if any, is made meanwhile too, while the worker already extracts.
     SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+    // A disabled control cannot keep the focus: Annuler takes it, so that Esc and Enter still
+    // reach the dialog.
+    SendMessageW(hwnd, DM_SETDEFID, IDCANCEL, 0);
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDCANCEL)), TRUE);
     CreateProgressBar(hwnd);
     EnableWindow(GetDlgItem(hwnd, IDC_DEST_PATH), FALSE);
     EnableWindow(GetDlgItem(hwnd, IDC_BROWSE), FALSE);
@@ -109,7 +113,10 @@ static void ShowProgress(WPARAM wParam) {
 INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
-        return 1;
+        // Enter means Extraire; the template stays as it is, so the default is set here.
+        SendMessageW(hwnd, DM_SETDEFID, IDC_EXTRACT, 0);
+        SetFocus(GetDlgItem(hwnd, IDC_EXTRACT));
+        return 0; // the focus is set
     case WM_CLOSE:
         AskCancellation(hwnd);
         return 1; // handled: the dialog manager would turn it into a second IDCANCEL
@@ -122,7 +129,12 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
             StartExtraction(hwnd);
         break;
     case WM_EXTRACT_DONE:
-        PostQuitMessage(0);
+        // The same number is the dialog manager's DM_SETDEFID, which carries a control's id:
+        // only the job's own message (wParam 0, posted once it has ended) ends the program;
+        // the other goes on to the manager.
+        if (wParam == 0 && g_extractionStarted &&
+            (!g_jobEnded || WaitForSingleObject(g_jobEnded, 0) == WAIT_OBJECT_0))
+            PostQuitMessage(0);
         break;
     case WM_EXTRACT_PROGRESS:
         ShowProgress(wParam);

@@ -22,8 +22,10 @@ void PumpPendingMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        if (!IsDialogMessageW(g_hwndMain, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
     }
 }
 
@@ -97,6 +99,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // The dialog's keys: Tab between controls, Enter for Extraire, Esc for Annuler.
+        if (IsDialogMessageW(g_hwndMain, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -152,6 +152,67 @@ TEST(DialogTest, SystemFolderIsNotProposed) {
     EXPECT_EQ(inst.WaitExit(), 0u);
 }
 
+// Types one key into the program's dialog as a user does: the dialog brought to the front, the
+// key pressed and released through the system's input queue.
+void TypeKey(HWND dialog, WORD key, bool shift = false) {
+    SetForegroundWindow(dialog);
+    Sleep(100);
+    INPUT input[4] = {};
+    int n = 0;
+    if (shift)
+        input[n++].ki.wVk = VK_SHIFT;
+    input[n++].ki.wVk = key;
+    input[n].ki.wVk = key;
+    input[n++].ki.dwFlags = KEYEVENTF_KEYUP;
+    if (shift) {
+        input[n].ki.wVk = VK_SHIFT;
+        input[n++].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    for (int i = 0; i < n; ++i)
+        input[i].type = INPUT_KEYBOARD;
+    SendInput(n, input, sizeof(INPUT));
+    Sleep(200);
+}
+
+// The control of the dialog that has the keyboard focus; 0 when none.
+int FocusedControl(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus)
+        return 0;
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
+// The dialog answers the keyboard: Tab moves between its controls, Esc asks the cancel
+// question, Enter extracts, and the focus leaves Extraire for Annuler once the run starts.
+TEST(KeyboardTest, TabEscAndEnterWorkTheDialog) {
+    TempDir dir("gui-keys");
+    Installer inst(Fixture("gui-slow.cab"), dir.path());
+    ASSERT_NE(inst.Dialog(), nullptr);
+    EXPECT_EQ(FocusedControl(inst.Dialog()), IDC_EXTRACT);
+    TypeKey(inst.Dialog(), VK_TAB);
+    const int next = FocusedControl(inst.Dialog());
+    EXPECT_NE(next, IDC_EXTRACT);
+    EXPECT_NE(next, 0);
+    TypeKey(inst.Dialog(), VK_TAB, true);
+    EXPECT_EQ(FocusedControl(inst.Dialog()), IDC_EXTRACT);
+
+    TypeKey(inst.Dialog(), VK_ESCAPE);
+    EXPECT_EQ(inst.Answer(L"Annuler...", IDNO, 5000),
+              L"Voulez-vous vraiment annuler la procédure d'extraction ?");
+    EXPECT_TRUE(inst.Enabled(IDC_EXTRACT));
+
+    TypeKey(inst.Dialog(), VK_RETURN);
+    ASSERT_TRUE(inst.WaitProgress(L"Extraction : 02-large.bin", 10000)) << "Enter did not extract";
+    EXPECT_FALSE(inst.Enabled(IDC_EXTRACT));
+    EXPECT_EQ(FocusedControl(inst.Dialog()), IDCANCEL);
+    TypeKey(inst.Dialog(), VK_ESCAPE);
+    inst.Answer(L"Annuler...", IDYES, 5000);
+    EXPECT_EQ(inst.Answer(L"Annulation", IDOK),
+              L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés");
+    EXPECT_EQ(inst.WaitExit(), 0u);
+}
+
 TEST(DialogTest, ClosingTheWindowAsksTheSameQuestion) {
     TempDir dir("gui-close");
     Installer inst(Fixture("gui-nosetup.cab"), dir.path());
