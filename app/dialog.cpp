@@ -19,6 +19,8 @@ static void AskCancellation(HWND hwnd) {
     g_cancelRequested = 1;
     if (!g_extractionStarted)
         PostQuitMessage(0);
+    else
+        SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, L"..."); // also over "Vérification..."
     // Otherwise the job notices the flag, reports it and ends the program itself.
 }
 
@@ -146,7 +148,8 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         UpdateProgressBar(hwnd);
         break;
     case WM_EXTRACT_CHECKING:
-        SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, L"Vérification de l'archive...");
+        SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT,
+                        g_cancelRequested.load() ? L"..." : L"Vérification de l'archive...");
         break;
     default:
         break;

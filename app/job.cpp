@@ -103,6 +103,14 @@ static void ShowError(const char* text) {
         MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
 }
 
+// The notice of a confirmed cancel, if there was one.
+static void ShowCancelNotice() {
+    if (g_cancelRequested.load())
+        MessageBoxW(g_hwndMain,
+                    L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés",
+                    L"Annulation", MB_OK | MB_ICONWARNING);
+}
+
 // Everything between binding the library and releasing it; the extractor's destruction at
 // the end of this scope is the release, on every way out. destination as the dialog shows it.
 static void RunExtraction(const char* shown) {
@@ -115,8 +123,12 @@ static void RunExtraction(const char* shown) {
     // What can be known before the first write is checked before it: a refused run writes
     // nothing, not even the destination folder.
     uint64_t payloadBytes = 0;
-    if (CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes) != 0) {
-        ShowError(FailureText(&extractor));
+    const int refused = CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes);
+    if (refused != 0) {
+        // A cancel that stopped the checks is no failure: only the notice follows.
+        if (refused != FDIERROR_USER_ABORT || !g_cancelRequested.load())
+            ShowError(FailureText(&extractor));
+        ShowCancelNotice();
         return;
     }
     g_payloadKiB = static_cast<uint32_t>(payloadBytes >> 10);
@@ -131,10 +143,7 @@ static void RunExtraction(const char* shown) {
         if (!g_cancelRequested.load())
             LaunchSetup(shown);
     }
-    if (g_cancelRequested.load())
-        MessageBoxW(g_hwndMain,
-                    L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés",
-                    L"Annulation", MB_OK | MB_ICONWARNING);
+    ShowCancelNotice();
 }
 
 HANDLE g_jobEnded = nullptr;

@@ -13,8 +13,6 @@
 #include "stream_callbacks.h"
 #include "wide_path.h"
 
-std::atomic<int> g_cancelRequested{0};
-
 // Records one more processed cabinet name; false when no memory is left for it.
 static bool RememberCabinet(CabExtractor* ex, const char* name) {
     if (ex->seenCount >= ex->seenCapacity) {

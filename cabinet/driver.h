@@ -23,9 +23,6 @@ struct ProgressInfo {
 };
 void FreeProgressInfo(ProgressInfo* info);
 
-// One-way flag (0 to 1), written only by the program's main thread: the files offered after
-// it are skipped.
-extern std::atomic<int> g_cancelRequested;
 
 constexpr uint16_t kDosAttributeMask = 0x27;
 // The flags and mode every output file is opened with.

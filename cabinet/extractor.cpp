@@ -6,6 +6,8 @@
 #include "embedded_file.h"
 #include "stream_callbacks.h"
 
+std::atomic<int> g_cancelRequested{0};
+
 CabExtractor::CabExtractor(HWND notify) : hwndNotify(notify) {
     erf.erfOper = 0;
     erf.erfType = 0;

@@ -4,9 +4,14 @@
 
 #include <windows.h>
 #include <fdi.h>
+#include <atomic>
 #include <cstdint>
 
 #include "names.h"
+
+// One-way flag (0 to 1), written only by the program's main thread: the checks stop at it,
+// and the files offered after it are skipped.
+extern std::atomic<int> g_cancelRequested;
 
 // The library's entry points, bound by name at run time; listed once, typed by fdi.h.
 #define CAB_ENTRY_POINTS(X) X(FDICreate) X(FDICopy) X(FDIIsCabinet) X(FDIDestroy)

@@ -8,9 +8,12 @@
 #include "cab_source.h"
 #include "crc32c.h"
 #include "embedded_file.h"
+#include "extractor.h"
 
 namespace {
 
+// How often a wait for the digest looks at the cancel flag.
+constexpr DWORD kCancelPollMs = 50;
 // The payload size from which the window is told that the check takes a moment.
 constexpr uint64_t kCheckNoticeBytes = 8u << 20;
 
@@ -119,10 +122,15 @@ int CheckEmbeddedDigest(const PayloadRecord& record, uint64_t length, HWND notif
     const bool pending = !s_early.thread || WaitForSingleObject(s_early.thread, 0) == WAIT_TIMEOUT;
     if (pending && notify && record.payloadSize >= kCheckNoticeBytes)
         PostMessageW(notify, WM_EXTRACT_CHECKING, 0, 0);
-    if (s_early.thread)
-        WaitForSingleObject(s_early.thread, INFINITE);
-    else
+    if (s_early.thread) {
+        // A confirmed cancel is not kept waiting for the digest.
+        while (WaitForSingleObject(s_early.thread, kCancelPollMs) == WAIT_TIMEOUT) {
+            if (g_cancelRequested.load())
+                return FDIERROR_USER_ABORT;
+        }
+    } else {
         s_early.outcome = PayloadCrc(record.payloadSize, &s_early.crc);
+    }
     if (s_early.outcome != kReadOk)
         return ReadOutcomeCode(s_early.outcome);
     return s_early.crc == record.crc32c ? 0 : CAB_ERROR_INCOMPLETE;

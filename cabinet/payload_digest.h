@@ -20,7 +20,8 @@ void StartPayloadDigest();
 // The embedded cabinet (length bytes present) against the record: 0 or CAB_ERROR_INCOMPLETE
 // (FDIERROR_ALLOC_FAIL when no memory was left to read it). Waits for the digest begun at
 // start-up, first posting WM_EXTRACT_CHECKING to notify (when not null) if it is not done and
-// the payload is large; computes it when it was never begun.
+// the payload is large; computes it when it was never begun. FDIERROR_USER_ABORT as soon as a
+// cancel is confirmed meanwhile.
 int CheckEmbeddedDigest(const PayloadRecord& record, uint64_t length, HWND notify);
 
 // What the digest begun at start-up found of later cabinet number index (0: the first after

@@ -23,6 +23,8 @@ struct TableWalk {
     uint64_t bytes = 0;  // bytes of the files
     int code = 0;
     char* text = nullptr; // the failure's whole text, when it has one of its own
+    // Before the run a confirmed cancel stops the checks; during it, the run skips the files.
+    bool stopsAtCancel = false;
 };
 
 // Records the walk's failure once: the first one met is the one told.
@@ -36,8 +38,18 @@ int Fail(TableWalk* walk, int code, char* text = nullptr) {
     return walk->code;
 }
 
+// Stops the checks once a cancel is confirmed: true when it was.
+bool Cancelled(TableWalk* walk) {
+    if (!walk->stopsAtCancel || !g_cancelRequested.load())
+        return false;
+    Fail(walk, FDIERROR_USER_ABORT);
+    return true;
+}
+
 bool VisitFile(void* context, const CabTableFile& file) {
     TableWalk* walk = static_cast<TableWalk*>(context);
+    if (Cancelled(walk))
+        return false;
     // A file continued from an earlier cabinet was written with that one.
     if (file.folder == kFolderContinuedFromPrev || file.folder == kFolderContinuedPrevAndNext)
         return true;
@@ -151,6 +163,8 @@ int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link
 // The checks on the open embedded cabinet and the later cabinets of its set, into walk.
 void CheckSet(EmbeddedCabFile* file, HWND notify, TableWalk* walk) {
     const CabSource source = EmbeddedSource(file);
+    if (Cancelled(walk))
+        return;
     uint32_t cabinetSize = 0;
     ReadOutcome read = DeclaredSize(source, &cabinetSize);
     if (read != kReadOk) {
@@ -179,6 +193,8 @@ void CheckSet(EmbeddedCabFile* file, HWND notify, TableWalk* walk) {
     const PayloadRecord* digests = recorded && record.laterParts ? &record : nullptr;
     uint32_t later = 0;
     for (; link.next[0]; ++later) {
+        if (Cancelled(walk))
+            return;
         if (digests && later >= record.laterParts) {
             Fail(walk, CAB_ERROR_INCOMPLETE); // a longer set than was packed
             return;
@@ -192,7 +208,7 @@ void CheckSet(EmbeddedCabFile* file, HWND notify, TableWalk* walk) {
 
 // Ends the checks: the walk's failure, else the room, recorded in ex.
 int Conclude(CabExtractor* ex, const Volume& volume, TableWalk* walk) {
-    if (walk->code == 0) {
+    if (walk->code == 0 && !Cancelled(walk)) {
         char* text = nullptr;
         const int code = CheckRoom(volume, walk->needed, &text);
         if (code)
@@ -218,6 +234,7 @@ int CheckBeforeExtracting(CabExtractor* ex, const char* destination, uint64_t* p
     TableWalk walk;
     walk.destination = destination ? destination : "";
     walk.clusterBytes = volume.clusterBytes;
+    walk.stopsAtCancel = true;
     CheckSet(file, ex->hwndNotify, &walk);
     ReleaseEmbeddedCab(file);
     if (payloadBytes)

@@ -13,6 +13,7 @@
 // the text that says what happened and what to do (RecordFailure). Writes nothing. Posts
 // WM_EXTRACT_CHECKING to ex's window when the digest is still to be waited for.
 // *payloadBytes (may be null) gets the sum of the sizes of the files that start in the set.
+// A cancel confirmed before or during the checks stops them with FDIERROR_USER_ABORT.
 int CheckBeforeExtracting(CabExtractor* ex, const char* destination, uint64_t* payloadBytes);
 
 // The same checks but the digest, on a later cabinet on the disk (ANSI path, as the library

@@ -236,6 +236,18 @@ TEST(DriverTest, CancellationSkipsLaterFilesButOffersEveryOne) {
     }
 }
 
+// A cancel confirmed before the checks are done stops them: nothing is offered, nothing is
+// written, and the run reports the cancel rather than a failure of the payload.
+TEST(DriverTest, ConfirmedCancelStopsTheChecks) {
+    TempDir dir("cancel-check");
+    CabRunResult r = RunCab(Fixture("cancel.cab"), dir.path(), dir / "out", "--cancel-at 0 --check");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.code, FDIERROR_USER_ABORT) << r.message;
+    EXPECT_TRUE(r.progress.empty());
+    EXPECT_FALSE(PathExists(dir / "out"));
+}
+
 // Each name after a first good file: a refused one fails the run with code 1002 and writes
 // nothing, anywhere; a written one lands where its case says, trimmed as Windows would.
 TEST(DriverTest, NamesLandOrAreRefusedAsTheirCaseSays) {
