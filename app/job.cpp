@@ -103,6 +103,20 @@ static void ShowError(const char* text) {
         MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
 }
 
+// The box that says a file is held by another program (text, UTF-8): true for Réessayer,
+// false for Annuler.
+static bool AskRetry(HWND owner, const char* text) {
+    const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
+    return MessageBoxW(owner, wide ? wide.get() : L"Fichier utilisé par un autre programme",
+                       L"Fichier utilisé", MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+}
+
+// The same box when the driver finds a file held during the run.
+static bool AskRetryInUse(HWND owner, const char* file) {
+    const OwnedBlock<char> text(InUseText(file));
+    return AskRetry(owner, text.get());
+}
+
 // The notice of a confirmed cancel, if there was one.
 static void ShowCancelNotice() {
     if (g_cancelRequested.load())
@@ -123,7 +137,14 @@ static void RunExtraction(const char* shown) {
     // What can be known before the first write is checked before it: a refused run writes
     // nothing, not even the destination folder.
     uint64_t payloadBytes = 0;
-    const int refused = CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes);
+    int refused = CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes);
+    // A file held by another program is named before anything is written; Annuler leaves
+    // the folder as it was.
+    while (refused == CAB_ERROR_IN_USE && !g_cancelRequested.load()) {
+        if (!AskRetry(g_hwndMain, FailureText(&extractor)))
+            return;
+        refused = CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes);
+    }
     if (refused != 0) {
         // A cancel that stopped the checks is no failure: only the notice follows.
         if (refused != FDIERROR_USER_ABORT || !g_cancelRequested.load())
@@ -131,6 +152,7 @@ static void RunExtraction(const char* shown) {
         ShowCancelNotice();
         return;
     }
+    extractor.askRetryInUse = AskRetryInUse;
     g_payloadKiB = static_cast<uint32_t>(payloadBytes >> 10);
     LoadCabinetLibrary(&extractor);
     const OwnedBlock<wchar_t> wide(WidePath(shown));

@@ -3,6 +3,20 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The concatenation of count texts, in a heap block; null when no memory is left.
+static char* Join(const char* const* parts, size_t count) {
+    size_t size = 1;
+    for (size_t i = 0; i < count; ++i)
+        size += strlen(parts[i]);
+    char* text = static_cast<char*>(malloc(size));
+    if (!text)
+        return nullptr;
+    text[0] = '\0';
+    for (size_t i = 0; i < count; ++i)
+        strcat(text, parts[i]);
+    return text;
+}
+
 const char* CabErrorText(int code) {
     static const char* const kTexts[] = {
         "No error",
@@ -29,6 +43,8 @@ const char* CabErrorText(int code) {
         return "Nom de fichier impossible à écrire sous Windows";
     case CAB_ERROR_NO_ROOM:
         return "Espace disque insuffisant";
+    case CAB_ERROR_IN_USE:
+        return "Fichier utilisé par un autre programme";
     }
     return "Unknown error";
 }
@@ -54,16 +70,13 @@ char* ComposeFailureText(int code, const char* detail, const char* tail) {
     const char* colon = code >= CAB_ERROR_INCOMPLETE ? " : " : ": ";
     const char* parts[] = {CabErrorText(code), detail ? colon : "", detail ? detail : "",
                            tail ? tail : ""};
-    size_t size = 1;
-    for (const char* part : parts)
-        size += strlen(part);
-    char* text = static_cast<char*>(malloc(size));
-    if (!text)
-        return nullptr;
-    text[0] = '\0';
-    for (const char* part : parts)
-        strcat(text, part);
-    return text;
+    return Join(parts, sizeof(parts) / sizeof(parts[0]));
+}
+
+char* InUseText(const char* file) {
+    const char* parts[] = {"Le fichier « ", file, " » est utilisé par un autre programme. Fermez "
+                           "ce programme, puis cliquez sur Réessayer."};
+    return Join(parts, sizeof(parts) / sizeof(parts[0]));
 }
 
 char* IncompleteText(const char* part) {
@@ -71,14 +84,5 @@ char* IncompleteText(const char* part) {
         return ComposeFailureText(CAB_ERROR_INCOMPLETE, nullptr);
     const char* parts[] = {"Programme d'installation incomplet ou endommagé (", part,
                            ") : téléchargez-le à nouveau."};
-    size_t size = 1;
-    for (const char* p : parts)
-        size += strlen(p);
-    char* text = static_cast<char*>(malloc(size));
-    if (!text)
-        return nullptr;
-    text[0] = '\0';
-    for (const char* p : parts)
-        strcat(text, p);
-    return text;
+    return Join(parts, sizeof(parts) / sizeof(parts[0]));
 }

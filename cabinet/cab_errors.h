@@ -13,6 +13,8 @@ constexpr int CAB_ERROR_NO_LIBRARY = 1000;
 constexpr int CAB_ERROR_INCOMPLETE = 1001;
 constexpr int CAB_ERROR_BAD_NAME = 1002;
 constexpr int CAB_ERROR_NO_ROOM = 1003;
+// A file the run would replace is open in another program.
+constexpr int CAB_ERROR_IN_USE = 1004;
 
 // The text for one code (UTF-8): the library's codes and CAB_ERROR_NO_LIBRARY in English, the
 // checks' own codes (CAB_ERROR_INCOMPLETE and after) in French, like the dialog; "Unknown
@@ -35,6 +37,10 @@ int ReadOutcomeCode(ReadOutcome outcome);
 // The whole text of a failure: code's text, then a colon (" : " after a French text) and
 // detail when detail is not null, then tail. A heap block (UTF-8); null when no memory is left.
 char* ComposeFailureText(int code, const char* detail, const char* tail = "");
+
+// What the user is asked when file (UTF-8, as under the destination) is in use: close the
+// program that holds it and try again. A heap block (UTF-8); null when no memory is left.
+char* InUseText(const char* file);
 
 // The CAB_ERROR_INCOMPLETE text naming the damaged cabinet part (null: the installer itself).
 // A heap block (UTF-8); null when no memory is left.

@@ -7,7 +7,9 @@
 #include <string.h>
 
 #include "cab_errors.h"
+#include "file_in_use.h"
 #include "names.h"
+#include "owned.h"
 #include "precheck.h"
 #include "resolve_name.h"
 #include "stream_callbacks.h"
@@ -171,24 +173,31 @@ static void CreateOutputFolders(CabExtractor* ex, const char* path, size_t lengt
     ex->lastCreatedDir = folder;
 }
 
-// Opens an output file by its UTF-8 path as the runtime's _wopen would; -1 when refused.
-static INT_PTR OpenOutputFile(const char* path) {
-    wchar_t* wide = WidePath(path);
+// Opens an output file by its UTF-8 path as the runtime's _wopen would; -1 when refused, with
+// the system's reason in *error.
+static INT_PTR OpenOutputFile(const char* path, DWORD* error) {
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+    const OwnedBlock<wchar_t> wide(WidePath(path));
     if (!wide)
         return -1;
     // A new file is created without the truncation: truncating, even an empty file, makes
     // some file systems (ext4 under Wine) write the file out on close while we wait. Only an
     // existing file takes the truncating open.
-    int fd = _wopen(wide, (kOutputOpenFlags & ~_O_TRUNC) | _O_EXCL, kOutputOpenMode);
+    int fd = _wopen(wide.get(), (kOutputOpenFlags & ~_O_TRUNC) | _O_EXCL, kOutputOpenMode);
     if (fd == -1 && errno == EEXIST)
-        fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
-    if (fd == -1) {
+        fd = _wopen(wide.get(), kOutputOpenFlags, kOutputOpenMode);
+    *error = fd == -1 ? _doserrno : 0;
+    if (fd == -1 && *error == ERROR_ACCESS_DENIED) {
         // An existing read-only, hidden or system file refuses to be replaced until its
-        // attributes are cleared. Trying first spares every new file a lookup.
-        SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
-        fd = _wopen(wide, kOutputOpenFlags, kOutputOpenMode);
+        // attributes are cleared; a folder of the same name, or a file another program holds,
+        // is left as it is. Trying first spares every new file a lookup.
+        const DWORD attributes = GetFileAttributesW(wide.get());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            SetFileAttributesW(wide.get(), FILE_ATTRIBUTE_NORMAL);
+            fd = _wopen(wide.get(), kOutputOpenFlags, kOutputOpenMode);
+            *error = fd == -1 ? _doserrno : 0;
+        }
     }
-    free(wide);
     return fd;
 }
 
@@ -236,13 +245,23 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     if (g_cancelRequested.load())
         return 0;
     CreateOutputFolders(ex, out.path, out.outputDirLength);
-    const INT_PTR hf = OpenOutputFile(out.path);
+    DWORD error = 0;
+    INT_PTR hf = OpenOutputFile(out.path, &error);
+    // Held by another program since the checks: the user may close it and try again.
+    const char* file = out.path + out.archiveStart;
+    while (hf == -1 && IsInUseError(error) && ex->askRetryInUse &&
+           ex->askRetryInUse(ex->hwndNotify, file))
+        hf = OpenOutputFile(out.path, &error);
     if (hf > 0) {
         g_openOutput = hf;
         ex->currentUnfinished = 1;
         return hf;
     }
-    RecordFailure(ex, FDIERROR_TARGET_FILE);
+    if (IsInUseError(error))
+        RecordFailure(ex, CAB_ERROR_IN_USE,
+                      ComposeFailureText(CAB_ERROR_IN_USE, file, ". L'extraction est incomplète."));
+    else
+        RecordFailure(ex, FDIERROR_TARGET_FILE);
     return -1;
 }
 

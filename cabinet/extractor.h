@@ -39,6 +39,9 @@ struct CabExtractor {
     char (*seenCabinets)[kMaxNameBytes + 1] = nullptr;
     int seenCount = 0;
     int seenCapacity = 0;
+    // Asked, with the window to own a box, when an output file (UTF-8, under the destination)
+    // is held by another program: true to try it again. Null: the run fails at once.
+    bool (*askRetryInUse)(HWND owner, const char* file) = nullptr;
     HMODULE hCabinetDll = nullptr;
 #define CAB_ENTRY_FIELD(name) decltype(&::name) pfn##name = nullptr;
     CAB_ENTRY_POINTS(CAB_ENTRY_FIELD)

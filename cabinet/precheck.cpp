@@ -5,10 +5,12 @@
 
 #include "cab_source.h"
 #include "cab_table.h"
+#include "file_in_use.h"
 #include "owned.h"
 #include "payload_digest.h"
 #include "resolve_name.h"
 #include "volume_room.h"
+#include "wide_path.h"
 
 namespace {
 
@@ -25,6 +27,9 @@ struct TableWalk {
     char* text = nullptr; // the failure's whole text, when it has one of its own
     // Before the run a confirmed cancel stops the checks; during it, the run skips the files.
     bool stopsAtCancel = false;
+    // Files already there, which the run would replace, are tried for another program's hold
+    // (a folder that does not exist yet holds none).
+    bool triesExisting = false;
 };
 
 // Records the walk's failure once: the first one met is the one told.
@@ -56,8 +61,14 @@ bool VisitFile(void* context, const CabTableFile& file) {
     OutputPath out;
     char* shown = nullptr;
     const int code = ResolveArchivedName(walk->destination, file.name, file.attribs, &out, &shown);
-    if (code == 0)
+    if (code == 0) {
+        const bool held = walk->triesExisting && IsFileInUse(out.path);
+        if (held)
+            Fail(walk, CAB_ERROR_IN_USE, InUseText(out.path + out.archiveStart));
         FreeOutputPath(&out);
+        if (held)
+            return false;
+    }
     if (code == CAB_ERROR_BAD_NAME) {
         Fail(walk, code, RefusedNameText(shown));
         free(shown);
@@ -206,6 +217,13 @@ void CheckSet(EmbeddedCabFile* file, HWND notify, TableWalk* walk) {
         Fail(walk, CAB_ERROR_INCOMPLETE); // a header lost the next cabinet's name
 }
 
+// True when the folder (UTF-8, ending in '\' or empty: the working folder) exists.
+bool FolderExists(const char* folder) {
+    const OwnedBlock<wchar_t> wide(WidePath(folder[0] ? folder : "."));
+    const DWORD attributes = wide ? GetFileAttributesW(wide.get()) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Ends the checks: the walk's failure, else the room, recorded in ex.
 int Conclude(CabExtractor* ex, const Volume& volume, TableWalk* walk) {
     if (walk->code == 0 && !Cancelled(walk)) {
@@ -235,6 +253,7 @@ int CheckBeforeExtracting(CabExtractor* ex, const char* destination, uint64_t* p
     walk.destination = destination ? destination : "";
     walk.clusterBytes = volume.clusterBytes;
     walk.stopsAtCancel = true;
+    walk.triesExisting = FolderExists(walk.destination);
     CheckSet(file, ex->hwndNotify, &walk);
     ReleaseEmbeddedCab(file);
     if (payloadBytes)

@@ -14,7 +14,7 @@ struct SeamReset {
     ~SeamReset() { g_cabinetLibraryOverride = nullptr; }
 };
 
-TEST(BindingTest, EveryCodeHasItsEnglishText) {
+TEST(BindingTest, EveryCodeHasItsText) {
     struct Case {
         int code;
         const char* text;
@@ -38,7 +38,8 @@ TEST(BindingTest, EveryCodeHasItsEnglishText) {
         {1001, "Programme d'installation incomplet ou endommagé : téléchargez-le à nouveau."},
         {1002, "Nom de fichier impossible à écrire sous Windows"},
         {1003, "Espace disque insuffisant"},
-        {1004, "Unknown error"},
+        {1004, "Fichier utilisé par un autre programme"},
+        {1005, "Unknown error"},
     };
     for (const Case& c : cases) {
         CabExtractor ex(nullptr);

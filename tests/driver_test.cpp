@@ -236,6 +236,46 @@ TEST(DriverTest, CancellationSkipsLaterFilesButOffersEveryOne) {
     }
 }
 
+// A file of an earlier run held by another program (here: this one, without sharing): the
+// checks name it before anything is replaced; met by the driver alone, it fails the run
+// saying the folder is incomplete, and its attributes are left alone.
+TEST(DriverTest, FileHeldByAnotherProgramIsNamed) {
+    const struct {
+        const char* args;
+        int code;
+        const char* message;
+        const char* before; // what the file archived before it holds afterwards
+    } cases[] = {
+        {"--check", 1004,
+         "Le fichier « readme.txt » est utilisé par un autre programme. Fermez ce programme, "
+         "puis cliquez sur Réessayer.",
+         "old"},
+        {"", 1004, "Fichier utilisé par un autre programme : readme.txt. L'extraction est "
+                   "incomplète.", nullptr},
+    };
+    for (const auto& c : cases) {
+        TempDir dir("held");
+        const std::string dest = dir / "out";
+        CreateDirectoryA(dest.c_str(), nullptr);
+        WriteBytes(dest + "\\readme.txt", "held");
+        CreateDirectoryA((dest + "\\a").c_str(), nullptr);
+        WriteBytes(dest + "\\a\\sibling.txt", "old");
+        const HANDLE held = CreateFileA((dest + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        CabRunResult r = RunCab(Fixture("tree.cab"), dir.path(), dest, c.args);
+        CloseHandle(held);
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 0) << c.args;
+        EXPECT_EQ(r.code, c.code) << c.args;
+        EXPECT_EQ(r.message, c.message) << c.args;
+        EXPECT_EQ(ReadBytes(dest + "\\readme.txt"), "held") << c.args;
+        if (c.before) {
+            EXPECT_EQ(ReadBytes(dest + "\\a\\sibling.txt"), c.before) << c.args;
+        }
+    }
+}
+
 // A cancel confirmed before the checks are done stops them: nothing is offered, nothing is
 // written, and the run reports the cancel rather than a failure of the payload.
 TEST(DriverTest, ConfirmedCancelStopsTheChecks) {

@@ -152,6 +152,44 @@ TEST(DialogTest, SystemFolderIsNotProposed) {
     EXPECT_EQ(inst.WaitExit(), 0u);
 }
 
+// A file of an earlier run held by another program is named before anything is written:
+// Annuler leaves the folder as it was, Réessayer once it is free extracts everything.
+TEST(DialogTest, FileHeldByAnotherProgramIsAskedAbout) {
+    for (int button : {IDCANCEL, IDRETRY}) {
+        TempDir dir("gui-held");
+        const std::string out = dir / "Extract";
+        CreateDirectoryA(out.c_str(), nullptr);
+        WriteBytes(out + "\\readme.txt", "held");
+        CreateDirectoryA((out + "\\sub").c_str(), nullptr);
+        WriteBytes(out + "\\sub\\data.txt", "old");
+        HANDLE held = CreateFileA((out + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        Installer inst(Fixture("gui-setup.cab"), dir.path());
+        ASSERT_NE(inst.Dialog(), nullptr);
+        inst.Press(IDC_EXTRACT);
+        HWND box = inst.WaitWindow(L"Fichier utilisé");
+        ASSERT_NE(box, nullptr) << button;
+        EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)),
+                  L"Le fichier « readme.txt » est utilisé par un autre programme. Fermez ce "
+                  L"programme, puis cliquez sur Réessayer.");
+        if (button == IDRETRY)
+            CloseHandle(held);
+        AnswerBox(box, button);
+        EXPECT_EQ(inst.WaitExit(), 0u) << button;
+        if (button == IDCANCEL) {
+            CloseHandle(held);
+            EXPECT_EQ(ReadBytes(out + "\\readme.txt"), "held");
+            EXPECT_EQ(ReadBytes(out + "\\sub\\data.txt"), "old");
+            EXPECT_TRUE(Launches(out, 0).empty());
+        } else {
+            EXPECT_EQ(ReadBytes(out + "\\readme.txt"), "read me\r\n");
+            EXPECT_EQ(ReadBytes(out + "\\sub\\data.txt"), "data\r\n");
+            EXPECT_EQ(Launches(out, 1).size(), 1u);
+        }
+    }
+}
+
 // Types one key into the program's dialog as a user does: the dialog brought to the front, the
 // key pressed and released through the system's input queue.
 void TypeKey(HWND dialog, WORD key, bool shift = false) {
