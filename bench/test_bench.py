@@ -13,11 +13,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import count_calls  # noqa: E402
-import timeline  # noqa: E402
 import make_payloads  # noqa: E402
 import run_bench  # noqa: E402
 import run_large  # noqa: E402
 import server_calls  # noqa: E402
+import wine_trace  # noqa: E402
 
 
 def tree_digest(root):
@@ -396,17 +396,17 @@ class TimelineTest(unittest.TestCase):
         '100.405:0020:warn:debugstr:OutputDebugStringA "bench: exit"'])
 
     def test_phases_from_the_marks_and_the_library(self):
-        lines = timeline.parse_trace(self.TRACE)
-        got, window = timeline.phases(lines, "bench: click")
+        lines = wine_trace.parse_trace(self.TRACE)
+        got, window = wine_trace.phases(lines, "bench: click")
         want = {"to library": 10, "library in use": 390, "after": 5, "total": 405}
         for key, ms in want.items():
             self.assertAlmostEqual(got[key], ms, places=3, msg=key)
         self.assertEqual(window, (100010.0, 100400.0))
         # A program that never unloads the library: in use until its exit.
         kept = [line for line in lines if "Unloaded" not in line[2]]
-        self.assertAlmostEqual(timeline.phases(kept, "bench: click")[0]["library in use"], 395)
+        self.assertAlmostEqual(wine_trace.phases(kept, "bench: click")[0]["library in use"], 395)
         with self.assertRaises(ValueError):
-            timeline.phases(lines, "bench: start")
+            wine_trace.phases(lines, "bench: start")
 
     def test_cpu_split_counts_only_the_window_and_the_process(self):
         samples = [("large.exe", "7", "100.100", "/w/cabinet.dll"),
@@ -414,7 +414,7 @@ class TimelineTest(unittest.TestCase):
                    ("large.exe", "7", "99.000", "/w/cabinet.dll"),   # before the window
                    ("extrac32.exe", "8", "100.100", "/w/cabinet.dll"),  # another process
                    ("wineserver64", "9", "100.300", "/usr/bin/wineserver64")]
-        split = timeline.cpu_split(samples, "large.exe", 1.0, (100000.0, 100400.0))
+        split = wine_trace.cpu_split(samples, "large.exe", 1.0, (100000.0, 100400.0))
         self.assertEqual(split, {"decompression (cabinet.dll, zlib1.dll)": 1.0,
                                  "Linux kernel (file writes, reads, server pipe)": 1.0,
                                  "wineserver (all of it)": 1.0})
