@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks of the benchmark's own machinery (no Wine needed): payloads, cabinet cutting, tree
-comparison, the report's arithmetic, the trace and strace parsers and timed_run."""
+comparison, the report's arithmetic, the trace and strace parsers and timed_run (as built by
+scripts/build, or BENCH_TIMED_RUN). A step of scripts/test, and run first by scripts/bench."""
 import hashlib
 import os
 import shutil
@@ -353,16 +354,15 @@ class StraceTest(TempCase):
 
 
 class TimedRunTest(TempCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.bin_dir = tempfile.mkdtemp(prefix="bench-timed-run-")
-        cls.exe = os.path.join(cls.bin_dir, "timed_run")
-        subprocess.run(["gcc", "-O2", "-o", cls.exe, os.path.join(HERE, "timed_run.c")],
-                       check=True)
+    # Built by scripts/build from bench/CMakeLists.txt (native); BENCH_TIMED_RUN names another.
+    EXE = os.environ.get("BENCH_TIMED_RUN") or os.path.join(HERE, "..", "build", "bench-host",
+                                                            "timed_run")
 
     @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.bin_dir)
+    def setUpClass(cls):
+        cls.exe = os.path.abspath(cls.EXE)
+        if not os.access(cls.exe, os.X_OK):
+            raise AssertionError("%s is missing: scripts/build builds it" % cls.exe)
 
     def run_timed(self, *cmd):
         run_bench.TIMED_RUN = self.exe
