@@ -6,7 +6,6 @@ import hashlib
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import unittest
