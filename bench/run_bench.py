@@ -19,6 +19,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_payloads  # noqa: E402
+import wine_trace  # noqa: E402
 
 PAYLOADS = ("large", "small")
 CONTENDERS = ("installer", "extrac32", "cabextract")
@@ -239,7 +240,6 @@ class Bench:
     def extrac32_library(self, payload, cab, payload_dir):
         """extrac32 from its load of the cabinet library to its exit: its extraction work
         without its start-up, read off Wine's trace clock in a run of its own."""
-        import timeline  # noqa: E402 (it imports this module)
         workdir = self.fresh_dir("extrac32-library-" + payload)
         dest = os.path.join(workdir, "out")
         cmd = ["wine", self.args.driver, "--run", wine_path(workdir),
@@ -248,7 +248,7 @@ class Bench:
         if code != 0:
             sys.exit("bench: traced extrac32 failed (%d): %s %s" % (code, out, err[-500:]))
         try:
-            phases, _ = timeline.phases(timeline.parse_trace(err), "bench: start")
+            phases, _ = wine_trace.phases(wine_trace.parse_trace(err), "bench: start")
         except ValueError as e:
             sys.exit("bench: traced extrac32: %s" % e)
         self.finish((payload, LIBRARY), phases["library in use"] + phases["after"], None, dest,

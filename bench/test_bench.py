@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Checks of the benchmark's own machinery (no Wine needed): payloads, cabinet cutting, tree
-comparison, the report's arithmetic, the trace and strace parsers and timed_run."""
+comparison, the report's arithmetic, the trace and strace parsers and timed_run (as built by
+scripts/build, or BENCH_TIMED_RUN). A step of scripts/test, and run first by scripts/bench."""
 import hashlib
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -13,11 +13,11 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import count_calls  # noqa: E402
-import timeline  # noqa: E402
 import make_payloads  # noqa: E402
 import run_bench  # noqa: E402
 import run_large  # noqa: E402
 import server_calls  # noqa: E402
+import wine_trace  # noqa: E402
 
 
 def tree_digest(root):
@@ -353,16 +353,15 @@ class StraceTest(TempCase):
 
 
 class TimedRunTest(TempCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.bin_dir = tempfile.mkdtemp(prefix="bench-timed-run-")
-        cls.exe = os.path.join(cls.bin_dir, "timed_run")
-        subprocess.run(["gcc", "-O2", "-o", cls.exe, os.path.join(HERE, "timed_run.c")],
-                       check=True)
+    # Built by scripts/build from bench/CMakeLists.txt (native); BENCH_TIMED_RUN names another.
+    EXE = os.environ.get("BENCH_TIMED_RUN") or os.path.join(HERE, "..", "build", "bench-host",
+                                                            "timed_run")
 
     @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.bin_dir)
+    def setUpClass(cls):
+        cls.exe = os.path.abspath(cls.EXE)
+        if not os.access(cls.exe, os.X_OK):
+            raise AssertionError("%s is missing: scripts/build builds it" % cls.exe)
 
     def run_timed(self, *cmd):
         run_bench.TIMED_RUN = self.exe
@@ -396,17 +395,17 @@ class TimelineTest(unittest.TestCase):
         '100.405:0020:warn:debugstr:OutputDebugStringA "bench: exit"'])
 
     def test_phases_from_the_marks_and_the_library(self):
-        lines = timeline.parse_trace(self.TRACE)
-        got, window = timeline.phases(lines, "bench: click")
+        lines = wine_trace.parse_trace(self.TRACE)
+        got, window = wine_trace.phases(lines, "bench: click")
         want = {"to library": 10, "library in use": 390, "after": 5, "total": 405}
         for key, ms in want.items():
             self.assertAlmostEqual(got[key], ms, places=3, msg=key)
         self.assertEqual(window, (100010.0, 100400.0))
         # A program that never unloads the library: in use until its exit.
         kept = [line for line in lines if "Unloaded" not in line[2]]
-        self.assertAlmostEqual(timeline.phases(kept, "bench: click")[0]["library in use"], 395)
+        self.assertAlmostEqual(wine_trace.phases(kept, "bench: click")[0]["library in use"], 395)
         with self.assertRaises(ValueError):
-            timeline.phases(lines, "bench: start")
+            wine_trace.phases(lines, "bench: start")
 
     def test_cpu_split_counts_only_the_window_and_the_process(self):
         samples = [("large.exe", "7", "100.100", "/w/cabinet.dll"),
@@ -414,7 +413,7 @@ class TimelineTest(unittest.TestCase):
                    ("large.exe", "7", "99.000", "/w/cabinet.dll"),   # before the window
                    ("extrac32.exe", "8", "100.100", "/w/cabinet.dll"),  # another process
                    ("wineserver64", "9", "100.300", "/usr/bin/wineserver64")]
-        split = timeline.cpu_split(samples, "large.exe", 1.0, (100000.0, 100400.0))
+        split = wine_trace.cpu_split(samples, "large.exe", 1.0, (100000.0, 100400.0))
         self.assertEqual(split, {"decompression (cabinet.dll, zlib1.dll)": 1.0,
                                  "Linux kernel (file writes, reads, server pipe)": 1.0,
                                  "wineserver (all of it)": 1.0})
