@@ -38,6 +38,14 @@ void CreateProgressBar(HWND dialog);
 // Moves the bar, if any, to the bytes written so far: forward only, and at most four times a
 // second but for the last move.
 void UpdateProgressBar(HWND dialog, bool last = false);
+// Listens for the shell's TaskbarButtonCreated message on the dialog, letting it through to an
+// elevated program; the taskbar button is used only once it came. On WM_INITDIALOG.
+void WatchTaskbarButton(HWND dialog);
+// True, and noted, when message is the shell's TaskbarButtonCreated.
+bool IsTaskbarButtonCreated(UINT message);
+// The taskbar button's state (TBPF_ERROR before an error box, TBPF_PAUSED during the cancel
+// question, TBPF_NORMAL after), when the bar shows progress there. On the dialog's thread.
+void SetTaskbarState(HWND dialog, int state);
 // Lets go of the taskbar's interface, if the bar took one; before the program ends.
 void ReleaseProgressBar();
 

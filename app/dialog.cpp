@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <process.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +12,11 @@
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {
+    SetTaskbarState(hwnd, TBPF_PAUSED);
     const int answer =
         MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
                     L"Annuler...", MB_YESNO | MB_ICONWARNING);
+    SetTaskbarState(hwnd, TBPF_NORMAL);
     if (answer != IDYES)
         return;
     g_cancelRequested = 1;
@@ -118,6 +121,7 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         // Enter means Extraire; the template stays as it is, so the default is set here.
         SendMessageW(hwnd, DM_SETDEFID, IDC_EXTRACT, 0);
         SetFocus(GetDlgItem(hwnd, IDC_EXTRACT));
+        WatchTaskbarButton(hwnd);
         return 0; // the focus is set
     case WM_CLOSE:
         AskCancellation(hwnd);
@@ -151,7 +155,11 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT,
                         g_cancelRequested.load() ? L"..." : L"Vérification de l'archive...");
         break;
+    case WM_TASKBAR_STATE:
+        SetTaskbarState(hwnd, static_cast<int>(wParam));
+        break;
     default:
+        IsTaskbarButtonCreated(message);
         break;
     }
     return 0;

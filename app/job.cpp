@@ -3,6 +3,7 @@
 #include <process.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,7 @@ static void LaunchSetup(const char* destination) {
 
 // The one box that tells a failure (UTF-8 text: it may name files outside the ANSI code page).
 static void ShowError(const char* text) {
+    SendMessageW(g_hwndMain, WM_TASKBAR_STATE, TBPF_ERROR, 0);
     const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
     if (wide)
         MessageBoxW(g_hwndMain, wide.get(), L"Erreur", MB_OK | MB_ICONERROR);

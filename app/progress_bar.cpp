@@ -29,8 +29,34 @@ HWND s_bar = nullptr;
 DWORD s_createdAt = 0;
 OwnedCom<ITaskbarList3> s_taskbar;
 int s_shown = 0;
+// The shell's word that the dialog's taskbar button exists: no call before it (ITaskbarList3).
+UINT s_buttonCreatedMessage = 0;
+bool s_buttonCreated = false;
 
 } // namespace
+
+void WatchTaskbarButton(HWND dialog) {
+    s_buttonCreatedMessage = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    // An elevated program does not get the shell's messages unless it lets them through
+    // (Windows 7 and later; found at run time, as Vista has the older, process-wide filter).
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const auto filter = reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+    if (filter && s_buttonCreatedMessage)
+        filter(dialog, s_buttonCreatedMessage, 1 /* MSGFLT_ALLOW */, nullptr);
+}
+
+bool IsTaskbarButtonCreated(UINT message) {
+    if (!s_buttonCreatedMessage || message != s_buttonCreatedMessage)
+        return false;
+    s_buttonCreated = true;
+    return true;
+}
+
+void SetTaskbarState(HWND dialog, int state) {
+    if (s_taskbar)
+        s_taskbar->SetProgressState(dialog, static_cast<TBPFLAG>(state));
+}
 
 void CreateProgressBar(HWND dialog) {
     PayloadRecord record;
@@ -55,7 +81,7 @@ void CreateProgressBar(HWND dialog) {
 // Windows 7) the bar goes without it.
 static void ConnectTaskbar() {
     static bool s_asked = false;
-    if (s_asked || GetTickCount() - s_createdAt < kTaskbarAfterMs)
+    if (s_asked || !s_buttonCreated || GetTickCount() - s_createdAt < kTaskbarAfterMs)
         return;
     s_asked = true;
     if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,

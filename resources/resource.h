@@ -17,6 +17,9 @@
 #define WM_EXTRACT_DONE (WM_USER + 1)
 // Posted by the job once the files are written, so that a progress bar shows the end.
 #define WM_EXTRACT_WRITTEN (WM_USER + 12)
+// Sent by the job before an error box: the taskbar button's state (wParam, a TBPF_ flag) is
+// set on the dialog's thread, which owns the taskbar's interface.
+#define WM_TASKBAR_STATE (WM_USER + 13)
 
 // The dialog's timers: the progress bar's steady moves.
 #define IDT_PROGRESS_BAR 1
