@@ -351,17 +351,26 @@ TEST(DriverTest, LongPathsExtractWithTimesAndAttributes) {
     EXPECT_GT(r.progress[0].outputPath.size(), 500u);
 }
 
+// The 64 KiB file system CTest mounts under ORVANTA_SMALL_VOLUME, as a Windows path; empty
+// when it is not there or not small (it could not be mounted).
+std::string SmallVolume() {
+    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
+    std::string root = volume ? volume : "";
+    std::replace(root.begin(), root.end(), '/', '\\');
+    ULARGE_INTEGER available, total;
+    if (root.empty() || !GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
+        total.QuadPart > (1u << 20))
+        return "";
+    return root;
+}
+
 // Without a destination the run extracts into the working folder: the room is looked for on
 // that folder's volume (the small one), not on the boot volume that a relative path names.
 TEST(DriverTest, RoomOfTheWorkingFolderIsCheckedWithoutADestination) {
-    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
-    ASSERT_NE(volume, nullptr) << "run by CTest, which mounts the volume";
-    std::string root = volume;
-    std::replace(root.begin(), root.end(), '/', '\\');
-    ULARGE_INTEGER available, total;
-    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
-        total.QuadPart > (1u << 20))
-        GTEST_SKIP() << "no small file system at " << root << ": mounting needs root";
+    ASSERT_NE(getenv("ORVANTA_SMALL_VOLUME"), nullptr) << "run by CTest, which mounts the volume";
+    const std::string root = SmallVolume();
+    if (root.empty())
+        GTEST_SKIP() << "no small file system: mounting needs root";
     CabEntry big;
     big.name = "big";
     big.data = std::string(200000, 'w');
@@ -375,14 +384,10 @@ TEST(DriverTest, RoomOfTheWorkingFolderIsCheckedWithoutADestination) {
 // A 64 KiB file system, mounted by CTest under ORVANTA_SMALL_VOLUME: a write that does not
 // fit fails the run, and the file being written is removed; the files completed before stay.
 TEST(DriverTest, FailedWriteFailsTheRunAndRemovesTheFileEvenTheLast) {
-    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
-    ASSERT_NE(volume, nullptr) << "run by CTest, which mounts the volume";
-    std::string root = volume;
-    std::replace(root.begin(), root.end(), '/', '\\');
-    ULARGE_INTEGER available, total;
-    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
-        total.QuadPart > (1u << 20))
-        GTEST_SKIP() << "no small file system at " << root << ": mounting needs root";
+    ASSERT_NE(getenv("ORVANTA_SMALL_VOLUME"), nullptr) << "run by CTest, which mounts the volume";
+    const std::string root = SmallVolume();
+    if (root.empty())
+        GTEST_SKIP() << "no small file system: mounting needs root";
     struct Case {
         const char* folder;
         std::vector<std::string> names;
