@@ -121,6 +121,9 @@ INT_PTR CALLBACK MainDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
         // Enter means Extraire; the template stays as it is, so the default is set here.
         SendMessageW(hwnd, DM_SETDEFID, IDC_EXTRACT, 0);
         SetFocus(GetDlgItem(hwnd, IDC_EXTRACT));
+        // Activation, once the dialog shows, may put the focus back on the first tab stop.
+        PostMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_EXTRACT)),
+                     TRUE);
         WatchTaskbarButton(hwnd);
         return 0; // the focus is set
     case WM_CLOSE:
