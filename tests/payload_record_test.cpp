@@ -41,4 +41,39 @@ TEST(PayloadRecordTest, PayloadRecordReadsBackOnlyWhole) {
     }
 }
 
+// The author's texts after the part table: read back by tag, and refused when cut or unended.
+TEST(PayloadRecordTest, AuthorTextsReadBackOnlyWhole) {
+    PayloadRecord written;
+    written.payloadSize = 1000;
+    const PayloadPart parts[1] = {{5000, 7}};
+    const PayloadText texts[2] = {{kTextDestination, "%LOCALAPPDATA%\\Démo"},
+                                  {kTextSetupArgs, "/S /v\"/qn\""}};
+    for (uint32_t laterParts : {0u, 1u}) {
+        written.laterParts = laterParts;
+        std::vector<unsigned char> bytes(PayloadRecordSize(laterParts, texts, 2));
+        WritePayloadRecord(written, parts, texts, 2, bytes.data());
+        PayloadRecord read;
+        ASSERT_TRUE(ReadPayloadRecord(bytes.data(), bytes.size(), &read)) << laterParts;
+        EXPECT_EQ(read.flags, kRecordTexts);
+        EXPECT_EQ(read.laterParts, laterParts);
+        for (const PayloadText& t : texts) {
+            const char* text = nullptr;
+            size_t length = 0;
+            ASSERT_TRUE(PayloadRecordText(read, t.tag, &text, &length)) << t.tag;
+            EXPECT_EQ(std::string(text, length), t.text);
+        }
+        const char* text = nullptr;
+        size_t length = 0;
+        EXPECT_FALSE(PayloadRecordText(read, 7, &text, &length));
+        EXPECT_FALSE(ReadPayloadRecord(bytes.data(), bytes.size() - 1, &read)); // no end mark
+        std::vector<unsigned char> longer = bytes;
+        longer[bytes.size() - 4] = 9; // the end mark made a text running past the bytes
+        longer[bytes.size() - 2] = 1;
+        EXPECT_FALSE(ReadPayloadRecord(longer.data(), longer.size(), &read));
+    }
+    // Without texts the record is as it always was.
+    written.laterParts = 0;
+    EXPECT_EQ(PayloadRecordSize(0, texts, 0), kPayloadRecordSize);
+}
+
 } // namespace
