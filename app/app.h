@@ -5,7 +5,37 @@
 #include <atomic>
 #include <cstdint>
 
+#include "command_line.h"
 #include "resource.h"
+
+struct ProgressInfo;
+
+// The switches the program was started with (all false without any).
+extern RunOptions g_options;
+// The exit code of a run with switches (exit_codes.h): the job's, or the setup program's own
+// when it ran and was waited for (g_exitFromSetup).
+extern std::atomic<uint32_t> g_exitCode;
+extern bool g_exitFromSetup;
+
+// True when nothing may wait for a person: /quiet or /passive. Boxes become log lines.
+inline bool Unattended() {
+    return g_options.quiet || g_options.passive;
+}
+
+// Reads the switches, opens the log they ask for and answers /? and a refused switch. -1 to go
+// on; else the exit code to end with at once. Before anything else.
+int ReadRunOptions();
+// The destination the run proposes or uses (UTF-16, heap): /dest=, else the author's, else
+// the working folder's "Extract" (or the program's, or the profile's: destination_rule.h).
+wchar_t* ChooseDestination();
+// The setup program's arguments (UTF-16, heap): those after "--", else the author's; null for
+// none.
+wchar_t* SetupArguments();
+
+// The run without a window (/quiet) into destination; returns when the job has ended.
+void RunQuiet(const wchar_t* destination);
+// Writes a progress record's file into the log (the file about to be written).
+void LogProgress(const ProgressInfo* info);
 
 // Written by the main thread before the worker exists, read-only afterwards.
 extern HWND g_hwndMain;
@@ -51,3 +81,12 @@ void ReleaseProgressBar();
 
 // True when a find-first search finds an entry at path (UTF-8; a folder counts).
 bool FileExists(const char* path);
+
+// Starts Setup.exe, else StdSetup.exe, from destination (UTF-8) through the shell and goes
+// on; a package without either is extract-only. A program that exists but does not start is
+// reported in a box.
+void LaunchSetup(const char* destination);
+// The same for a run with switches, with the setup program's arguments, waiting for it: its
+// exit code (0 when the package has none; the system's error, 740 among them, when it cannot
+// start; 1602 when the consent prompt is declined). Quiet runs start it with CreateProcessW.
+uint32_t LaunchSetupAndWait(const char* destination);

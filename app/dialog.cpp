@@ -7,19 +7,24 @@
 #include <cstring>
 
 #include "app.h"
+#include "exit_codes.h"
 #include "cab_messages.h"
 #include "driver.h"
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {
-    SetTaskbarState(hwnd, TBPF_PAUSED);
-    const int answer =
-        MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
-                    L"Annuler...", MB_YESNO | MB_ICONWARNING);
-    SetTaskbarState(hwnd, TBPF_NORMAL);
-    if (answer != IDYES)
-        return;
+    // A passive run asks nothing: Annuler cancels.
+    if (!g_options.passive) {
+        SetTaskbarState(hwnd, TBPF_PAUSED);
+        const int answer =
+            MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
+                        L"Annuler...", MB_YESNO | MB_ICONWARNING);
+        SetTaskbarState(hwnd, TBPF_NORMAL);
+        if (answer != IDYES)
+            return;
+    }
     g_cancelRequested = 1;
+    g_exitCode = kExitCancelled;
     if (!g_extractionStarted)
         PostQuitMessage(0);
     else
@@ -102,7 +107,9 @@ static wchar_t* ProgressText(const ProgressInfo* info) {
 static void ShowProgress(WPARAM wParam) {
     ProgressInfo* latest = reinterpret_cast<ProgressInfo*>(wParam);
     MSG next;
+    LogProgress(latest);
     while (PeekMessageW(&next, g_hwndMain, WM_EXTRACT_PROGRESS, WM_EXTRACT_PROGRESS, PM_REMOVE)) {
+        LogProgress(reinterpret_cast<ProgressInfo*>(next.wParam));
         FreeProgressInfo(latest);
         latest = reinterpret_cast<ProgressInfo*>(next.wParam);
     }

@@ -12,91 +12,18 @@
 #include "app.h"
 #include "binding.h"
 #include "driver.h"
+#include "exit_codes.h"
 #include "owned.h"
 #include "precheck.h"
+#include "run_log.h"
 #include "wide_path.h"
 
-bool FileExists(const char* path) {
-    wchar_t* wide = WidePath(path);
-    if (!wide)
-        return false;
-    WIN32_FIND_DATAW entry;
-    const HANDLE search = FindFirstFileW(wide, &entry);
-    free(wide);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
-}
-
-// destination + '\\' + name, UTF-8, in a heap block; null when no memory is left.
-static char* JoinPath(const char* destination, const char* name) {
-    const size_t a = strlen(destination), b = strlen(name);
-    char* path = static_cast<char*>(malloc(a + b + 2));
-    if (path) {
-        memcpy(path, destination, a);
-        path[a] = '\\';
-        memcpy(path + a + 1, name, b + 1);
-    }
-    return path;
-}
-
-// Tells the user that the setup program exists but did not start, with the system's reason.
-static void ShowLaunchFailure(const wchar_t* program, DWORD error) {
-    wchar_t reason[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                   reason, sizeof(reason) / sizeof(reason[0]), nullptr);
-    const wchar_t* name = wcsrchr(program, L'\\');
-    name = name ? name + 1 : program;
-    static const wchar_t kBefore[] = L"Le programme d'installation « ";
-    static const wchar_t kAfter[] = L" » n'a pas pu être démarré :\n\n";
-    wchar_t text[sizeof(kBefore) / sizeof(wchar_t) + MAX_PATH + sizeof(kAfter) / sizeof(wchar_t) +
-                 sizeof(reason) / sizeof(wchar_t)];
-    wcscpy(text, kBefore);
-    wcsncat(text, name, MAX_PATH);
-    wcscat(text, kAfter);
-    wcscat(text, reason[0] ? reason : L"erreur inconnue");
-    MessageBoxW(g_hwndMain, text, L"Installation", MB_OK | MB_ICONWARNING);
-}
-
-// Starts Setup.exe, else StdSetup.exe, from the destination, through the shell so that a
-// program that needs elevation gets its consent prompt, owned by the dialog so that the prompt
-// comes to the front. A package without either is extract-only: nothing is said.
-static void LaunchSetup(const char* destination) {
-    const OwnedBlock<char> setup(JoinPath(destination, "Setup.exe"));
-    const OwnedBlock<char> stdSetup(JoinPath(destination, "StdSetup.exe"));
-    const char* program = setup && FileExists(setup.get())         ? setup.get()
-                          : stdSetup && FileExists(stdSetup.get()) ? stdSetup.get()
-                                                                   : nullptr;
-    // The shell takes plain paths only, so a program in a folder past MAX_PATH cannot start.
-    const OwnedBlock<wchar_t> wideProgram(program ? Utf8ToWide(program) : nullptr);
-    const OwnedBlock<wchar_t> wideFolder(program ? Utf8ToWide(destination) : nullptr);
-    if (wideProgram && wideFolder) {
-        // Shell extensions may run in the call: it wants an apartment, and no OLE1 DDE.
-        const HRESULT com =
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        SHELLEXECUTEINFOW info = {};
-        info.cbSize = sizeof(info);
-        // This thread ends right after: the call must finish its work before it returns.
-        info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-        info.hwnd = g_hwndMain;
-        info.lpVerb = L"open";
-        info.lpFile = wideProgram.get();
-        info.lpParameters = L"";
-        info.lpDirectory = wideFolder.get();
-        info.nShow = SW_SHOW;
-        if (!ShellExecuteExW(&info)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_CANCELLED) // the user declined the consent prompt
-                ShowLaunchFailure(wideProgram.get(), error);
-        }
-        if (SUCCEEDED(com))
-            CoUninitialize();
-    }
-}
-
-// The one box that tells a failure (UTF-8 text: it may name files outside the ANSI code page).
+// The one box that tells a failure (UTF-8 text: it may name files outside the ANSI code page);
+// a log line only, when nothing may wait for a person.
 static void ShowError(const char* text) {
+    LogLine("error: ", text);
+    if (Unattended())
+        return;
     SendMessageW(g_hwndMain, WM_TASKBAR_STATE, TBPF_ERROR, 0);
     const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
     if (wide)
@@ -105,9 +32,24 @@ static void ShowError(const char* text) {
         MessageBoxA(g_hwndMain, text, "Erreur", MB_OK | MB_ICONERROR);
 }
 
+// How often, and how long, an unattended run tries a file another program holds again.
+constexpr DWORD kHeldRetryMs = 2000;
+constexpr DWORD kHeldPatienceMs = 30000;
+
 // The box that says a file is held by another program (text, UTF-8): true for Réessayer,
-// false for Annuler.
+// false for Annuler. Unattended, the file is tried again every 2 s for 30 s instead.
 static bool AskRetry(HWND owner, const char* text) {
+    LogLine("in use: ", text);
+    if (Unattended()) {
+        static DWORD s_heldSince = 0;
+        static char s_heldText[512] = "";
+        if (strncmp(s_heldText, text, sizeof(s_heldText) - 1) != 0) { // another file
+            strncpy(s_heldText, text, sizeof(s_heldText) - 1);
+            s_heldSince = GetTickCount();
+        }
+        Sleep(kHeldRetryMs);
+        return GetTickCount() - s_heldSince < kHeldPatienceMs;
+    }
     const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
     return MessageBoxW(owner, wide ? wide.get() : L"Fichier utilisé par un autre programme",
                        L"Fichier utilisé", MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
@@ -121,10 +63,35 @@ static bool AskRetryInUse(HWND owner, const char* file) {
 
 // The notice of a confirmed cancel, if there was one.
 static void ShowCancelNotice() {
-    if (g_cancelRequested.load())
+    if (!g_cancelRequested.load())
+        return;
+    g_exitCode = kExitCancelled;
+    LogLine("cancelled by the user");
+    if (!Unattended())
         MessageBoxW(g_hwndMain,
                     L"L'extraction a été annulée cependant les fichiers ne seront pas supprimés",
                     L"Annulation", MB_OK | MB_ICONWARNING);
+}
+
+// Creates every folder along path (UTF-8, ending in '\\' or empty); true when it exists then.
+static bool CreateFolderPath(const char* path) {
+    const size_t length = strlen(path);
+    OwnedBlock<char> folder(static_cast<char*>(malloc(length + 1)));
+    if (!folder)
+        return false;
+    memcpy(folder.get(), path, length + 1);
+    for (size_t i = 0; i < length; ++i) {
+        if (folder.get()[i] != '\\' || i == 0 || folder.get()[i - 1] == ':')
+            continue; // no root, no drive
+        folder.get()[i] = '\0';
+        const OwnedBlock<wchar_t> wide(WidePath(folder.get()));
+        if (wide)
+            CreateDirectoryW(wide.get(), nullptr);
+        folder.get()[i] = '\\';
+    }
+    const OwnedBlock<wchar_t> wide(WidePath(length ? path : "."));
+    const DWORD attributes = wide ? GetFileAttributesW(wide.get()) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Everything between binding the library and releasing it; the extractor's destruction at
@@ -143,34 +110,59 @@ static void RunExtraction(const char* shown) {
     // A file held by another program is named before anything is written; Annuler leaves
     // the folder as it was.
     while (refused == CAB_ERROR_IN_USE && !g_cancelRequested.load()) {
-        if (!AskRetry(g_hwndMain, FailureText(&extractor)))
+        if (!AskRetry(g_hwndMain, FailureText(&extractor))) {
+            // Annuler: nothing was written; unattended, the file stayed held.
+            g_exitCode = Unattended() ? ExitCodeOfFailure(refused) : kExitCancelled;
             return;
+        }
         refused = CheckBeforeExtracting(&extractor, destination.get(), &payloadBytes);
     }
     if (refused != 0) {
         // A cancel that stopped the checks is no failure: only the notice follows.
-        if (refused != FDIERROR_USER_ABORT || !g_cancelRequested.load())
+        if (refused != FDIERROR_USER_ABORT || !g_cancelRequested.load()) {
             ShowError(FailureText(&extractor));
+            g_exitCode = ExitCodeOfFailure(refused);
+        }
         ShowCancelNotice();
         return;
     }
+    LogLine("checks: the payload is whole, its names can be written, the volume has room");
     extractor.askRetryInUse = AskRetryInUse;
     g_payloadKiB = static_cast<uint32_t>(payloadBytes >> 10);
     LoadCabinetLibrary(&extractor);
-    const OwnedBlock<wchar_t> wide(WidePath(shown));
-    if (wide)
-        CreateDirectoryW(wide.get(), nullptr);
+    if (g_options.given) {
+        // A run with switches makes the whole path, and says so when it cannot.
+        if (!CreateFolderPath(destination.get())) {
+            ShowError("Le dossier de destination ne peut pas être créé.");
+            g_exitCode = kExitNoDestination;
+            return;
+        }
+    } else {
+        const OwnedBlock<wchar_t> wide(WidePath(shown));
+        if (wide)
+            CreateDirectoryW(wide.get(), nullptr);
+    }
     if (!ExtractAll(&extractor, destination.get())) {
         ShowError(FailureText(&extractor));
+        g_exitCode = ExitCodeOfFailure(GetCabErrorMessage(&extractor, nullptr));
     } else {
         PostMessageW(g_hwndMain, WM_EXTRACT_WRITTEN, 0, 0);
-        if (!g_cancelRequested.load())
+        LogLine("extracted");
+        const bool launch = !g_cancelRequested.load() && !g_options.extractOnly;
+        if (launch && g_options.given)
+            g_exitCode = LaunchSetupAndWait(shown);
+        else if (launch)
             LaunchSetup(shown);
     }
     ShowCancelNotice();
 }
 
 HANDLE g_jobEnded = nullptr;
+
+void LogProgress(const ProgressInfo* info) {
+    if (info && info->outputPath && info->outputPath[0] && !g_cancelRequested.load())
+        LogLine("file: ", info->outputPath);
+}
 
 char* ReadDestination() {
     const HWND box = GetDlgItem(g_hwndMain, IDC_DEST_PATH);

@@ -1,15 +1,15 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
-#include <shlobj.h>
 #include <stdlib.h>
 #include <wchar.h>
 
 #include "app.h"
-#include "destination_rule.h"
 #include "embedded_file.h"
+#include "exit_codes.h"
 #include "owned.h"
 #include "payload_digest.h"
+#include "run_log.h"
 
 HWND g_hwndMain = nullptr;
 int g_extractionStarted = 0;
@@ -41,61 +41,57 @@ static void RestrictLibrarySearch() {
         SetDllDirectoryW(L"");
 }
 
-// The working folder, whatever its length; a heap block, null when it cannot be had.
-static wchar_t* WorkingFolder() {
-    const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    wchar_t* folder = size ? static_cast<wchar_t*>(calloc(size, sizeof(wchar_t))) : nullptr;
-    if (folder && GetCurrentDirectoryW(size, folder) >= size)
-        folder[0] = L'\0';
-    return folder;
-}
-
-// Puts the proposed destination into the dialog: the working folder's "Extract", unless the
-// program was started from the system folder (the Run box, an elevated shortcut) or from a
-// folder too deep for it (destination_rule.h).
-static void ProposeDestinationIn(HWND dialog) {
-    wchar_t windows[MAX_PATH] = {};
-    const UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        windows[0] = L'\0';
-    const OwnedBlock<wchar_t> working(WorkingFolder());
-    const OwnedBlock<wchar_t> program(OwnPath());
-    if (program) {
-        wchar_t* slash = wcsrchr(program.get(), L'\\');
-        if (slash)
-            slash[slash == program.get() + 2 && program.get()[1] == L':' ? 1 : 0] = L'\0';
-    }
-    wchar_t profile[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile)))
-        profile[0] = L'\0';
-    wchar_t proposed[MAX_PATH] = {};
-    ProposeDestination(working ? working.get() : L"", windows, program ? program.get() : L"",
-                       profile, MAX_PATH, proposed, sizeof(proposed) / sizeof(proposed[0]));
-    SetDlgItemTextW(dialog, IDC_DEST_PATH, proposed);
+// Ends the program: the exit code (0 without switches, as ever), said in the log.
+static int Finish() {
+    const uint32_t code = g_options.given ? g_exitCode.load() : kExitSuccess;
+    const char* reason = g_exitFromSetup ? "the setup program's own code" : ExitCodeReason(code);
+    char line[96];
+    wsprintfA(line, "exit code %lu: %s", static_cast<unsigned long>(code), reason ? reason : "");
+    LogLine(line);
+    CloseRunLog();
+    FreeRunOptions(&g_options);
+    return static_cast<int>(code);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictLibrarySearch();
     g_hInstance = instance;
+    const int early = ReadRunOptions();
+    if (early >= 0) {
+        g_exitCode = static_cast<uint32_t>(early);
+        return Finish();
+    }
     StartPayloadDigest();
     CoInitialize(nullptr); // the folder browser needs an apartment on this thread
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
+    const OwnedBlock<wchar_t> destination(ChooseDestination());
+    LogLineW("destination: ", destination.get());
+    if (g_options.quiet) {
+        RunQuiet(destination ? destination.get() : L"");
+        return Finish();
+    }
+
     g_hwndMain =
         CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (!g_hwndMain) {
         // Without the dialog no quit message could ever come.
-        MessageBoxW(nullptr, L"Impossible de créer la fenêtre de l'installateur.", L"Erreur",
-                    MB_OK | MB_ICONERROR);
-        return 0;
+        LogLine("error: the dialog cannot be created");
+        if (!Unattended())
+            MessageBoxW(nullptr, L"Impossible de créer la fenêtre de l'installateur.", L"Erreur",
+                        MB_OK | MB_ICONERROR);
+        g_exitCode = kExitFailure;
+        return Finish();
     }
 
-    ProposeDestinationIn(g_hwndMain);
+    SetDlgItemTextW(g_hwndMain, IDC_DEST_PATH, destination ? destination.get() : L"");
     SetDlgItemTextW(g_hwndMain, IDC_PROGRESS_TEXT, L"");
     ShowWindow(g_hwndMain, SW_SHOW);
     PumpPendingMessages();
+    if (g_options.passive) // the dialog runs by itself, as if "Extraire" were pressed
+        PostMessageW(g_hwndMain, WM_COMMAND, IDC_EXTRACT, 0);
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -110,5 +106,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Set before the worker's last message, so no one uses it any more.
     if (g_jobEnded)
         CloseHandle(g_jobEnded);
-    return 0;
+    return Finish();
 }

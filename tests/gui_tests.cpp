@@ -21,11 +21,13 @@ std::string Fixture(const char* name) {
 // One packed program (the stub with a cabinet appended) running in its own working folder.
 class Installer {
   public:
-    // The program written into exeDir (empty: workDir) and started in workDir.
-    Installer(const std::string& cab, const std::string& workDir, const std::string& exeDir = "") {
+    // The program written into exeDir (empty: workDir) and started in workDir, with args.
+    Installer(const std::string& cab, const std::string& workDir, const std::string& exeDir = "",
+              const std::wstring& args = L"") {
         const std::string exe = (exeDir.empty() ? workDir : exeDir) + "\\inst.exe";
         WriteBytes(exe, ReadBytes(ExeDir() + "\\..\\OrvantaSfx.exe") + cab);
-        process_ = StartProgram(L"\"" + Wide(exe) + L"\"", Wide(workDir), &pid_);
+        process_ = StartProgram(L"\"" + Wide(exe) + L"\"" + (args.empty() ? L"" : L" " + args),
+                                Wide(workDir), &pid_);
         if (!process_)
             throw std::runtime_error("cannot start the installer");
     }
@@ -69,6 +71,24 @@ class Installer {
         return code;
     }
     bool Running() { return WaitForSingleObject(process_, 0) != WAIT_OBJECT_0; }
+    // Visible top-level windows the program has at the moment.
+    int VisibleWindows() {
+        struct Search {
+            DWORD pid;
+            int found;
+        } search = {pid_, 0};
+        EnumWindows(
+            [](HWND hwnd, LPARAM context) -> BOOL {
+                Search* s = reinterpret_cast<Search*>(context);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(hwnd, &owner);
+                if (owner == s->pid && IsWindowVisible(hwnd))
+                    ++s->found;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
 
   private:
     HANDLE process_ = nullptr;
@@ -492,6 +512,143 @@ TEST(DialogTest, FolderNamedSetupExeCountsAsTheSetupProgram) {
         }
         Sleep(10);
     }
+}
+
+// A run with switches, ended by itself: its 32-bit exit code, and the log it asked for.
+struct SwitchRun {
+    DWORD code;
+    std::string log;
+};
+
+SwitchRun RunWithSwitches(const std::string& cab, const std::string& workDir,
+                          const std::wstring& args) {
+    Installer inst(cab, workDir, "", L"/log=run.log " + args);
+    SwitchRun run;
+    run.code = inst.WaitExit(60000);
+    run.log = PathExists(workDir + "\\run.log") ? ReadBytes(workDir + "\\run.log") : "";
+    return run;
+}
+
+// Quiet runs: no window, no box; the setup program waited for and its code returned; every
+// failure ends by itself with its code and nothing written.
+TEST(SwitchTest, QuietRunsEndByThemselvesWithTheirCode) {
+    std::string corrupt = Fixture("gui-nosetup.cab");
+    const size_t firstBlock =
+        static_cast<unsigned char>(corrupt[36]) | static_cast<unsigned char>(corrupt[37]) << 8;
+    corrupt[firstBlock + 8] = 'X'; // the MSZIP block signature
+    const struct {
+        const char* what;
+        std::string cab;
+        std::wstring args;
+        DWORD code;
+        const char* written; // a file the run leaves under Extract, or null for no file
+        size_t launches;
+        const char* logged;
+    } cases[] = {
+        {"setup's own code", Fixture("gui-setup.cab"), L"/quiet -- /exit=3010 \"a b\"", 3010,
+         "readme.txt", 1, "setup program exit code: 3010"},
+        {"a 32-bit code", Fixture("gui-setup.cab"), L"/QUIET -- /exit=3221225477", 3221225477u,
+         "readme.txt", 1, "exit code 3221225477: the setup program's own code"},
+        {"extract only", Fixture("gui-setup.cab"), L"-quiet /extract-only", 0, "readme.txt", 0,
+         "exit code 0: success"},
+        {"no setup program", Fixture("gui-nosetup.cab"), L"/quiet", 0, "readme.txt", 0,
+         "setup program: none in the package"},
+        {"damaged", corrupt, L"/quiet", 13, nullptr, 0,
+         "exit code 13: damaged or incomplete installer"},
+        {"unknown switch", Fixture("gui-setup.cab"), L"/quiet /bogus", 87, nullptr, 0,
+         "refused switch: /bogus"},
+        {"a value where none is taken", Fixture("gui-setup.cab"), L"/quiet /extract-only=1", 87,
+         nullptr, 0, "exit code 87: bad command line"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir("switch");
+        const SwitchRun run = RunWithSwitches(c.cab, dir.path(), c.args);
+        EXPECT_EQ(run.code, c.code) << c.what << "\n" << run.log;
+        EXPECT_NE(run.log.find(c.logged), std::string::npos) << c.what << "\n" << run.log;
+        if (c.written) {
+            EXPECT_TRUE(PathExists(dir / "Extract\\" + c.written)) << c.what;
+        } else if (PathExists(dir / "Extract")) {
+            EXPECT_TRUE(ListTree(dir / "Extract").empty()) << c.what;
+        }
+        EXPECT_EQ(Launches(dir / "Extract", c.launches).size(), c.launches) << c.what;
+    }
+}
+
+TEST(SwitchTest, QuietRunShowsNoWindowAndPassesTheArgumentsOn) {
+    TempDir dir("switch-quiet");
+    Installer inst(Fixture("gui-slow.cab"), dir.path(), "",
+                   L"/quiet /dest=%TEMP%\\..\\orvanta-quiet -- /x \"two words\"");
+    char temp[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableA("TEMP", temp, MAX_PATH), 0u);
+    const std::string out = std::string(temp) + "\\..\\orvanta-quiet";
+    int windows = 0;
+    while (inst.Running()) {
+        windows += inst.VisibleWindows();
+        Sleep(20);
+    }
+    EXPECT_EQ(inst.WaitExit(), 0u);
+    EXPECT_EQ(windows, 0);
+    EXPECT_TRUE(PathExists(out + "\\02-large.bin"));
+    const std::string args = ReadBytes(out + "\\args.txt");
+    EXPECT_NE(args.find("/x \"two words\""), std::string::npos) << args;
+    RemoveTree(out);
+}
+
+TEST(SwitchTest, PassiveRunGoesByItselfAndAnnulerEndsWith1602) {
+    {
+        TempDir dir("switch-passive");
+        Installer inst(Fixture("gui-setup.cab"), dir.path(), "", L"/passive -- /exit=7");
+        EXPECT_EQ(inst.WaitExit(), 7u);
+        EXPECT_EQ(Launches(dir / "Extract", 1).size(), 1u);
+    }
+    {
+        TempDir dir("switch-passive-cancel");
+        Installer inst(Fixture("gui-slow.cab"), dir.path(), "", L"/passive");
+        ASSERT_NE(inst.Dialog(), nullptr);
+        ASSERT_TRUE(inst.WaitProgress(L"Extraction : 02-large.bin"));
+        inst.Press(IDCANCEL); // no question in a passive run
+        EXPECT_EQ(inst.WaitExit(), 1602u);
+        EXPECT_TRUE(Launches(dir / "Extract", 0).empty());
+    }
+}
+
+TEST(SwitchTest, BadSwitchAndHelpAreSaidInABox) {
+    {
+        TempDir dir("switch-bad");
+        Installer inst(Fixture("gui-setup.cab"), dir.path(), "", L"/nope");
+        HWND box = inst.WaitWindow(L"" DIALOG_TITLE);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)).rfind(L"Option incorrecte : /nope", 0), 0u);
+        AnswerBox(box, IDOK);
+        EXPECT_EQ(inst.WaitExit(), 87u);
+        EXPECT_FALSE(PathExists(dir / "Extract"));
+    }
+    {
+        TempDir dir("switch-help");
+        Installer inst(Fixture("gui-setup.cab"), dir.path(), "", L"/?");
+        HWND box = inst.WaitWindow(L"" DIALOG_TITLE);
+        ASSERT_NE(box, nullptr);
+        const std::wstring text = WindowText(GetDlgItem(box, 0xFFFF));
+        EXPECT_NE(text.find(L"/quiet"), std::wstring::npos);
+        EXPECT_NE(text.find(L"1602"), std::wstring::npos);
+        AnswerBox(box, IDOK);
+        EXPECT_EQ(inst.WaitExit(), 0u);
+    }
+}
+
+TEST(SwitchTest, ImpossibleLogOrDestinationEndsWithItsCode) {
+    TempDir dir("switch-impossible");
+    WriteBytes(dir / "a-file", "x");
+    {
+        Installer inst(Fixture("gui-setup.cab"), dir.path(), "",
+                       L"/quiet /log=" + Wide(dir / "a-file\\run.log"));
+        EXPECT_EQ(inst.WaitExit(), 1603u);
+    }
+    const SwitchRun run = RunWithSwitches(Fixture("gui-setup.cab"), dir.path(),
+                                          L"/quiet /dest=" + Wide(dir / "a-file\\sub"));
+    EXPECT_EQ(run.code, 3u) << run.log;
+    EXPECT_NE(run.log.find("exit code 3: the destination cannot be created"), std::string::npos)
+        << run.log;
 }
 
 } // namespace
