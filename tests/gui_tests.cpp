@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cab_writer.h"
 #include "dialog_driver.h"
 #include "test_util.h"
 #include "window_bitmap.h"
@@ -424,6 +426,14 @@ TEST(DialogTest, DamagedPayloadIsReported) {
 }
 
 // Run alone with WINEDLLOVERRIDES=cabinet=d (see CMakeLists.txt).
+// Unattended, the missing library is the run's code, not a box.
+TEST(MissingLibraryTest, QuietRunEndsWith126) {
+    TempDir dir("gui-nolib-quiet");
+    Installer inst(Fixture("gui-setup.cab"), dir.path(), "", L"/quiet");
+    EXPECT_EQ(inst.WaitExit(), 126u);
+    EXPECT_TRUE(Launches(dir / "Extract", 0).empty());
+}
+
 TEST(MissingLibraryTest, EnglishMessageAndAnEmptyDestination) {
     TempDir dir("gui-nolib");
     Installer inst(Fixture("gui-setup.cab"), dir.path());
@@ -536,6 +546,14 @@ TEST(SwitchTest, QuietRunsEndByThemselvesWithTheirCode) {
     const size_t firstBlock =
         static_cast<unsigned char>(corrupt[36]) | static_cast<unsigned char>(corrupt[37]) << 8;
     corrupt[firstBlock + 8] = 'X'; // the MSZIP block signature
+    CabEntry device;
+    device.name = "sub\\NUL.txt";
+    device.data = "device";
+    CabLink toPart2;
+    toPart2.next = "pkg-2.cab";
+    CabEntry first;
+    first.name = "first.txt";
+    first.data = "first";
     const struct {
         const char* what;
         std::string cab;
@@ -555,6 +573,10 @@ TEST(SwitchTest, QuietRunsEndByThemselvesWithTheirCode) {
          "setup program: none in the package"},
         {"damaged", corrupt, L"/quiet", 13, nullptr, 0,
          "exit code 13: damaged or incomplete installer"},
+        {"a name Windows cannot hold", WriteCab({device}), L"/passive", 123, nullptr, 0,
+         "exit code 123: a name that cannot be written on Windows"},
+        {"a later cabinet missing", WriteCab({first}, toPart2), L"/quiet", 2, nullptr, 0,
+         "error: Cabinet file (or part of splitted CAB) not found: pkg-2.cab"},
         {"unknown switch", Fixture("gui-setup.cab"), L"/quiet /bogus", 87, nullptr, 0,
          "refused switch: /bogus"},
         {"a value where none is taken", Fixture("gui-setup.cab"), L"/quiet /extract-only=1", 87,
@@ -572,6 +594,37 @@ TEST(SwitchTest, QuietRunsEndByThemselvesWithTheirCode) {
         }
         EXPECT_EQ(Launches(dir / "Extract", c.launches).size(), c.launches) << c.what;
     }
+}
+
+// A file held by another program is tried again every 2 s for 30 s, then the run ends with
+// 32, having written nothing; a full volume ends with 112.
+TEST(SwitchTest, HeldFileAndFullVolumeEndWithTheirCodes) {
+    TempDir dir("switch-held");
+    const std::string out = dir / "Extract";
+    CreateDirectoryA(out.c_str(), nullptr);
+    WriteBytes(out + "\\readme.txt", "held");
+    HANDLE held = CreateFileA((out + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const DWORD start = GetTickCount();
+    const SwitchRun run = RunWithSwitches(Fixture("gui-setup.cab"), dir.path(), L"/quiet");
+    const DWORD took = GetTickCount() - start;
+    CloseHandle(held);
+    EXPECT_EQ(run.code, 32u) << run.log;
+    EXPECT_GE(took, 28000u);
+    EXPECT_EQ(ReadBytes(out + "\\readme.txt"), "held");
+    EXPECT_FALSE(PathExists(out + "\\Setup.exe"));
+
+    std::string root = getenv("ORVANTA_SMALL_VOLUME") ? getenv("ORVANTA_SMALL_VOLUME") : "";
+    std::replace(root.begin(), root.end(), '/', '\\');
+    ULARGE_INTEGER available, total;
+    if (root.empty() || !GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
+        total.QuadPart > (1u << 20))
+        GTEST_SKIP() << "no small file system: mounting needs root";
+    const SwitchRun full = RunWithSwitches(Fixture("gui-slow.cab"), dir.path(),
+                                           L"/quiet /dest=" + Wide(root + "\\full"));
+    EXPECT_EQ(full.code, 112u) << full.log;
+    EXPECT_FALSE(PathExists(root + "\\full"));
 }
 
 TEST(SwitchTest, QuietRunShowsNoWindowAndPassesTheArgumentsOn) {
