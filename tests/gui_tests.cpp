@@ -20,6 +20,21 @@ std::string Fixture(const char* name) {
     return ReadBytes(ExeDir() + "\\fixtures\\" + name);
 }
 
+// The visible top-level windows of one process.
+struct WindowSearch {
+    DWORD pid;
+    int found;
+};
+
+BOOL CALLBACK CountVisible(HWND hwnd, LPARAM context) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->pid && IsWindowVisible(hwnd))
+        ++search->found;
+    return TRUE;
+}
+
 // One packed program (the stub with a cabinet appended) running in its own working folder.
 class Installer {
   public:
@@ -75,20 +90,8 @@ class Installer {
     bool Running() { return WaitForSingleObject(process_, 0) != WAIT_OBJECT_0; }
     // Visible top-level windows the program has at the moment.
     int VisibleWindows() {
-        struct Search {
-            DWORD pid;
-            int found;
-        } search = {pid_, 0};
-        EnumWindows(
-            [](HWND hwnd, LPARAM context) -> BOOL {
-                Search* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(hwnd, &owner);
-                if (owner == s->pid && IsWindowVisible(hwnd))
-                    ++s->found;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        WindowSearch search = {pid_, 0};
+        EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 
