@@ -1215,126 +1215,75 @@ class ProgressBar(Workdir):
 
 
 def record_texts(texts):
-    """The author's texts as the record ends with them: (tag, text) entries, then the end."""
+    """The author's texts as the record ends with them: tag, length and UTF-8 each, then 0, 0."""
     return b"".join(struct.pack("<HH", tag, len(text)) + text
                     for tag, text in sorted(texts.items())) + bytes(4)
 
 
 class RecordTexts(Workdir):
-    DEST = "%LOCALAPPDATA%\\Caf\u00e9 Demo"
-    ARGS = '/S /v"/qn INSTALLDIR=\\"C:\\a b\\""'
-
-    def test_read_back_listed_and_checked(self):
-        """Each option alone, both with the others, in a set: the record holds the flag and the
-        texts after its part table, and --list and --check show them after its other lines."""
-        src, big = self.sample(), CabinetSet.random_tree(self, "big")
-        dest, args = ["--destination", self.DEST], ["--setup-args", self.ARGS]
-        cases = [
-            ("none", src, [], 0, {}),
-            ("destination", src, dest, 0, {1: self.DEST}),
-            ("setup arguments", src, args, 0, {2: self.ARGS}),
-            ("both, branded, bar", src, args + ["--progress-bar"] + dest + LEVEL, 1,
-             {1: self.DEST, 2: self.ARGS}),
-            ("longest", src, ["--setup-args", "\u00e9" * 32767 + "x"], 0,
-             {2: "\u00e9" * 32767 + "x"}),
-            ("set", big, dest + ["--part-size", str(CabinetSet.PART)], 0, {1: self.DEST}),
-        ]
-        for what, folder, extra, flags, texts in cases:
-            with self.subTest(what):
-                os.makedirs(self.path(what))
-                inst = self.path(what, "inst.exe")
-                if what.startswith("both"):
-                    shutil.copy(self.brand(folder, "branded.exe", STUB, extra=extra), inst)
-                else:
-                    r = self.pack(folder, inst, args=extra)
-                    self.assertEqual(r.returncode, 0, r.stderr)
-                data = read(inst)
-                cabs = [data[overlay(data):]] + [read(self.path(what, n))
-                                                 for n in CabinetSet.parts(self, self.path(what))]
-                self.assertEqual(len(cabs) > 1, what == "set")
-                encoded = {tag: text.encode() for tag, text in texts.items()}
-                want = payload_record(cabs[0], flags | (2 if texts else 0))
-                if texts or len(cabs) > 1:
-                    want += struct.pack("<I", len(cabs) - 1) + b"".join(
-                        struct.pack("<QII", len(c), crc32c(c), 0) for c in cabs[1:])
-                if texts:
-                    want += record_texts(encoded)
-                self.assertEqual(resources(inst)[(10, 1, 0)], want)
-                shown = b"".join(b"\n%s: %s" % (label, encoded[tag]) for tag, label in
-                                 [(1, b"destination"), (2, b"setup arguments")] if tag in texts)
-                later = b"\nlater cabinets in the record: %d" % (len(cabs) - 1) if what == "set" \
-                    else b""
-                bar = b"\nprogress bar: " + (b"yes" if flags else b"no")
-                listed, checked = run([SFXPACK, "--list", inst]), self.check(inst)
-                self.assertEqual(checked.returncode, 0, checked.stderr)
-                for out in (listed.stdout, checked.stdout):
-                    self.assertIn(bar + later + shown + b"\n", out)
-                    self.assertEqual(out.count(b"\ndestination: "), int(1 in texts))
-                    self.assertEqual(out.count(b"\nsetup arguments: "), int(2 in texts))
-
-    def test_reproducible_whatever_the_order(self):
-        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
-        dest, args = ["--destination", self.DEST], ["--setup-args", self.ARGS]
-        a = read(self.brand(self.sample("a"), "a.exe", STUB, dict(env, TZ="UTC"), dest + args))
-        b = read(self.brand(self.sample("b"), "b.exe", STUB, dict(env, TZ=TZ), args + dest))
-        self.assertEqual(a, b)
-        # Only the record differs from the same installer without the options.
-        plain = self.brand(self.sample("c"), "c.exe", STUB, dict(env, TZ="UTC"))
-        with_texts, without = resources(self.path("a.exe")), resources(plain)
-        self.assertNotEqual(with_texts.pop((10, 1, 0)), without.pop((10, 1, 0)))
-        self.assertEqual(with_texts, without)
-        self.assertEqual(a[overlay(a):], read(plain)[overlay(read(plain)):])
-
-    def test_installer_with_texts_extracts(self):
-        src = self.sample()
-        inst = self.installer(src, env={"TZ": TZ}, args=["--destination", self.DEST,
-                                                         "--setup-args", self.ARGS])
-        Wine.extract_and_compare(self, inst, src)
-
-    def test_real_stub_x64_takes_them(self):
+    def test_read_back_shown_and_reproducible(self):
         require(REAL_STUB)
-        if ARCH != "x64":
-            self.skipTest("the x64 stub is tested with ORVANTA_ARCH=x64")
-        os.makedirs(self.path("bin", "x64"))
-        shutil.copy(SFXPACK, self.path("bin"))
-        shutil.copy(REAL_STUB, self.path("bin", "x64"))
-        r = run([self.path("bin", "sfxpack"), self.sample(), "-o", self.path("real.exe"),
-                 "--arch", "x64", "--destination", self.DEST, "--setup-args", "/S"] + LEVEL)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        r = self.check(self.path("real.exe"))
-        self.assertEqual((r.returncode, r.stderr), (0, b""))
-        self.assertIn(b", x64 stub", r.stdout)
-        self.assertIn(("\ndestination: %s\nsetup arguments: /S\n" % self.DEST).encode(),
-                      r.stdout)
+        dest, args = "%LOCALAPPDATA%\\Caf\u00e9 Demo", '/S /v"/qn"'
+        longest = "\u00e9" * 32767 + "x"  # 65535 bytes
+        src = self.sample()
+        cases = [  # folder, stub, options, flags, texts; a branded set with later cabinets last
+            (src, STUB, ["--destination", dest], 0, {1: dest}),
+            (src, STUB, ["--setup-args", longest, "--progress-bar"], 1, {2: longest}),
+            (CabinetSet.random_tree(self), REAL_STUB,
+             ["--setup-args", args, "--destination", dest, "--part-size", str(CabinetSet.PART),
+              "--version-info", "ProductName=Demo"] + LEVEL, 0, {1: dest, 2: args}),
+        ]
+        for k, (folder_src, stub, extra, flags, texts) in enumerate(cases):
+            with self.subTest(extra[0]):
+                folder = self.path("o%d" % k)
+                os.makedirs(folder)
+                inst = os.path.join(folder, "inst.exe")
+                r = self.pack(folder_src, inst, stub, {"TZ": TZ}, extra)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                data = read(inst)
+                cabs = [data[overlay(data):]] + [read(os.path.join(folder, n))
+                                                 for n in CabinetSet.parts(self, folder)]
+                table = struct.pack("<I", len(cabs) - 1) + b"".join(
+                    struct.pack("<QII", len(c), crc32c(c), 0) for c in cabs[1:])
+                encoded = {tag: text.encode() for tag, text in texts.items()}
+                self.assertEqual(resources(inst)[(10, 1, 0)], payload_record(cabs[0], flags | 2)
+                                 + table + record_texts(encoded))
+                later = b"later cabinets in the record: %d\n" % (len(cabs) - 1) if k == 2 else b""
+                shown = b"".join(b"%s: %s\n" % (label, encoded[tag]) for tag, label in
+                                 [(1, b"destination"), (2, b"setup arguments")] if tag in texts)
+                checked = self.check(inst)
+                self.assertEqual(checked.returncode, 0, checked.stderr)
+                for out in (run([SFXPACK, "--list", inst]).stdout, checked.stdout):
+                    self.assertIn(b"\nprogress bar: %s\n" % [b"no", b"yes"][flags] + later + shown,
+                                  out)
+        Wine.extract_and_compare(self, self.path("o0", "inst.exe"), src)
+        # The options in another order, with SOURCE_DATE_EPOCH: the same bytes.
+        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
+        for name, extra in [("a.exe", ["--setup-args", args, "--destination", dest]),
+                            ("b.exe", ["--destination", dest, "--setup-args", args])]:
+            self.installer(src, name, env, extra)
+        self.assertEqual(read(self.path("a.exe")), read(self.path("b.exe")))
 
     def test_refusals_write_nothing(self):
         cases = [
             (["--destination", ""], "--destination is empty"),
             (["--setup-args", ""], "--setup-args is empty"),
             (["--destination", b"C:\\caf\xe9"], '--destination "C:\\caf\\xe9" is not valid UTF-8'),
-            (["--setup-args", "/S\n/Q"], '--setup-args "/S\\x0a/Q" holds a control character'),
-            (["--destination", "C:\\\x1b[2J"],
-             '--destination "C:\\\\x1b[2J" holds a control character'),
-            (["--setup-args", "x" * 65536],
-             "--setup-args is 65536 bytes long, over the 65535 a text of the payload record "
-             "may have"),
-            (["--destination", "C:\\a", "--destination", "C:\\b"],
-             "--destination is given twice"),
-            (["--setup-args"], "missing value after --setup-args"),
+            (["--setup-args", "/S\n\x1b[2J"], '--setup-args "/S\\x0a\\x1b[2J" holds a control '
+             "character"),
+            (["--setup-args", "x" * 65536], "--setup-args is 65536 bytes long, over the 65535 a "
+             "text of the payload record may have"),
+            (["--destination", "C:\\a", "--destination", "C:\\b"], "--destination is given twice"),
         ]
-        out = self.path("out")
+        out, src = self.path("out"), self.sample()
         os.makedirs(out)
         write(os.path.join(out, "kept.exe"), b"previous")
-        sample = self.sample()
         for extra, expected in cases:
             for target in ["new.exe", "kept.exe"]:
                 with self.subTest(expected, target=target):
-                    r = self.pack(sample, os.path.join(out, target), args=LEVEL + extra)
-                    self.assertEqual(r.returncode, 2, r.stderr)
-                    self.assertEqual(r.stderr.decode().splitlines()[0], "sfxpack: " + expected)
-                    if not expected.startswith("missing"):  # a usage error shows the usage
-                        self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
-                    self.assertEqual(r.stdout, b"")
+                    r = self.pack(src, os.path.join(out, target), args=extra)
+                    self.assertEqual((r.returncode, r.stdout, r.stderr.decode()),
+                                     (2, b"", "sfxpack: " + expected + "\n"))
                     self.assert_only(out, "kept.exe")
                     self.assertEqual(read(os.path.join(out, "kept.exe")), b"previous")
 

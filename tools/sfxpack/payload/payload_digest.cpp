@@ -109,19 +109,14 @@ static bool VerifyRecord(const Source& file, const PayloadRecord& record, const 
     return true;
 }
 
-// Appends a line for each of record's texts that sfxpack knows; with verify, one it would refuse
-// is a problem.
-static void DescribeRecordTexts(const PayloadRecord& record, bool verify,
-                                std::vector<std::string>* lines, Problems* problems) {
+// Appends a line for each of record's texts that sfxpack knows, escaped.
+static void DescribeRecordTexts(const PayloadRecord& record, std::vector<std::string>* lines) {
     for (const auto& known : kTextLabels) {
         const char* text = nullptr;
         size_t length = 0;
-        if (!PayloadRecordText(record, known.tag, &text, &length))
-            continue;
-        const std::string value(text, length);
-        lines->push_back(std::string(known.label) + ": " + EscapeText(value));
-        if (verify)
-            CheckRecordText(std::string("payload record: its ") + known.label, value, problems);
+        if (PayloadRecordText(record, known.tag, &text, &length))
+            lines->push_back(std::string(known.label) + ": " +
+                             EscapeText(std::string(text, length)));
     }
 }
 
@@ -147,5 +142,5 @@ void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list
                      (record.flags & kRecordProgressBar ? "yes" : "no"));
     if (record.laterParts)
         lines->push_back("later cabinets in the record: " + std::to_string(record.laterParts));
-    DescribeRecordTexts(record, verify, lines, problems);
+    DescribeRecordTexts(record, lines);
 }

@@ -46,8 +46,7 @@ struct PayloadPlace {
 // Appends the lines describing the payload record among list, the resources of the installer
 // in file: its digest and size, its choices and texts, or one line saying there is none. With
 // verify, the digest of the bytes it covers is computed too; a record that cannot be read,
-// covers bytes past the end of file or other than the cabinet, does not match, or has a text
-// sfxpack would refuse is a problem.
+// covers bytes past the end of file or other than the cabinet, or does not match is a problem.
 void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list,
                            const PayloadPlace& place, bool verify, std::vector<std::string>* lines,
                            Problems* problems);
