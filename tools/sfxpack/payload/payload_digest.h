@@ -30,7 +30,7 @@ bool CheckRecordText(const std::string& label, const std::string& text, Problems
 
 // Puts record, with the later cabinets parts and texts (checked, tags distinct), into list as
 // RT_RCDATA kPayloadRecordId, language neutral, in place of every resource of that type and
-// number. Without texts the record is the one written before texts existed.
+// number. Without texts, the record carries neither their flag nor their end mark.
 void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart>& parts,
                       const std::vector<RecordText>& texts, std::vector<Resource>* list);
 
