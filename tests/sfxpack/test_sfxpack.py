@@ -1214,6 +1214,80 @@ class ProgressBar(Workdir):
                 self.assertEqual(bars[-1], ["10000", "10000"], out)
 
 
+def record_texts(texts):
+    """The author's texts as the record ends with them: tag, length and UTF-8 each, then 0, 0."""
+    return b"".join(struct.pack("<HH", tag, len(text)) + text
+                    for tag, text in sorted(texts.items())) + bytes(4)
+
+
+class RecordTexts(Workdir):
+    def test_read_back_shown_and_reproducible(self):
+        require(REAL_STUB)
+        dest, args = "%LOCALAPPDATA%\\Caf\u00e9 Demo", '/S /v"/qn"'
+        longest = "\u00e9" * 32767 + "x"  # 65535 bytes
+        src = self.sample()
+        cases = [  # folder, stub, options, flags, texts; a branded set with later cabinets last
+            (src, STUB, ["--destination", dest], 0, {1: dest}),
+            (src, STUB, ["--setup-args", longest, "--progress-bar"], 1, {2: longest}),
+            (CabinetSet.random_tree(self), REAL_STUB,
+             ["--setup-args", args, "--destination", dest, "--part-size", str(CabinetSet.PART),
+              "--version-info", "ProductName=Demo"] + LEVEL, 0, {1: dest, 2: args}),
+        ]
+        for k, (folder_src, stub, extra, flags, texts) in enumerate(cases):
+            with self.subTest(extra[0]):
+                folder = self.path("o%d" % k)
+                os.makedirs(folder)
+                inst = os.path.join(folder, "inst.exe")
+                r = self.pack(folder_src, inst, stub, {"TZ": TZ}, extra)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                data = read(inst)
+                cabs = [data[overlay(data):]] + [read(os.path.join(folder, n))
+                                                 for n in CabinetSet.parts(self, folder)]
+                table = struct.pack("<I", len(cabs) - 1) + b"".join(
+                    struct.pack("<QII", len(c), crc32c(c), 0) for c in cabs[1:])
+                encoded = {tag: text.encode() for tag, text in texts.items()}
+                self.assertEqual(resources(inst)[(10, 1, 0)], payload_record(cabs[0], flags | 2)
+                                 + table + record_texts(encoded))
+                later = b"later cabinets in the record: %d\n" % (len(cabs) - 1) if k == 2 else b""
+                shown = b"".join(b"%s: %s\n" % (label, encoded[tag]) for tag, label in
+                                 [(1, b"destination"), (2, b"setup arguments")] if tag in texts)
+                checked = self.check(inst)
+                self.assertEqual(checked.returncode, 0, checked.stderr)
+                for out in (run([SFXPACK, "--list", inst]).stdout, checked.stdout):
+                    self.assertIn(b"\nprogress bar: %s\n" % [b"no", b"yes"][flags] + later + shown,
+                                  out)
+        Wine.extract_and_compare(self, self.path("o0", "inst.exe"), src)
+        # The options in another order, with SOURCE_DATE_EPOCH: the same bytes.
+        env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
+        for name, extra in [("a.exe", ["--setup-args", args, "--destination", dest]),
+                            ("b.exe", ["--destination", dest, "--setup-args", args])]:
+            self.installer(src, name, env, extra)
+        self.assertEqual(read(self.path("a.exe")), read(self.path("b.exe")))
+
+    def test_refusals_write_nothing(self):
+        cases = [
+            (["--destination", ""], "--destination is empty"),
+            (["--setup-args", ""], "--setup-args is empty"),
+            (["--destination", b"C:\\caf\xe9"], '--destination "C:\\caf\\xe9" is not valid UTF-8'),
+            (["--setup-args", "/S\n\x1b[2J"], '--setup-args "/S\\x0a\\x1b[2J" holds a control '
+             "character"),
+            (["--setup-args", "x" * 65536], "--setup-args is 65536 bytes long, over the 65535 a "
+             "text of the payload record may have"),
+            (["--destination", "C:\\a", "--destination", "C:\\b"], "--destination is given twice"),
+        ]
+        out, src = self.path("out"), self.sample()
+        os.makedirs(out)
+        write(os.path.join(out, "kept.exe"), b"previous")
+        for extra, expected in cases:
+            for target in ["new.exe", "kept.exe"]:
+                with self.subTest(expected, target=target):
+                    r = self.pack(src, os.path.join(out, target), args=extra)
+                    self.assertEqual((r.returncode, r.stdout, r.stderr.decode()),
+                                     (2, b"", "sfxpack: " + expected + "\n"))
+                    self.assert_only(out, "kept.exe")
+                    self.assertEqual(read(os.path.join(out, "kept.exe")), b"previous")
+
+
 class Branding(Workdir):
     def test_refusals_write_nothing(self):
         good = ico([(16, dib(16, 0xFF0000))])

@@ -92,6 +92,23 @@ static bool AddVersionSetting(const char* arg, PackRequest* r) {
     return true;
 }
 
+// Adds the value of option to r's texts under tag; refuses it, in one line, when option is
+// given twice or the value is not a text the payload record can hold.
+static int AddRecordText(const char* option, uint16_t tag, const char* value, PackRequest* r) {
+    for (const RecordText& t : r->texts)
+        if (t.tag == tag) {
+            ReportError(std::string(option) + " is given twice");
+            return kExitUsage;
+        }
+    Problems problems;
+    if (!CheckRecordText(option, value, &problems)) {
+        ReportErrors(problems);
+        return kExitUsage;
+    }
+    r->texts.push_back({tag, value});
+    return 0;
+}
+
 // What the packing options fill in; --arch is checked once all are read.
 struct PackArgs {
     PackRequest* request;
@@ -150,6 +167,20 @@ static const PackOption kPackOptions[] = {
          return 0;
      },
      "  --progress-bar the installer shows a progress bar while it extracts\n"},
+    {"--destination", true,
+     [](const char* v, PackArgs* a) {
+         return AddRecordText("--destination", kTextDestination, v, a->request);
+     },
+     "  --destination PATH\n"
+     "                 the folder the installer proposes and its quiet runs use, stored as\n"
+     "                 given: %VARIABLES% such as %LOCALAPPDATA% are expanded when it runs\n"},
+    {"--setup-args", true,
+     [](const char* v, PackArgs* a) {
+         return AddRecordText("--setup-args", kTextSetupArgs, v, a->request);
+     },
+     "  --setup-args ARGS\n"
+     "                 the setup program's default arguments; those after -- on the\n"
+     "                 installer's command line replace them\n"},
     {"--execution-level", true,
      [](const char* v, PackArgs* a) {
          if (!IsExecutionLevel(v))

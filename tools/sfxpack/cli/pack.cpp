@@ -170,7 +170,7 @@ static bool FinishStub(const PackRequest& r, const Source& stub, const Source& c
     Problems problems;
     bool ok = DigestPayload(cab, &record.crc32c, &problems);
     if (ok) {
-        SetPayloadRecord(record, parts, &resources->list);
+        SetPayloadRecord(record, parts, r.texts, &resources->list);
         ok = LayOutStub(stub, *resources, image, &problems) &&
              SetInstallerChecksum(image, cab, &problems);
     }

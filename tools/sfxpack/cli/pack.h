@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "branding/branding.h"
 #include "branding/manifest.h"
 #include "cab/cab_builder.h"
+#include "payload/payload_digest.h"
 
 struct PackRequest {
     std::string input;  // a folder or a cabinet
@@ -18,6 +20,7 @@ struct PackRequest {
     uint16_t recordFlags = 0;              // the payload record's choices: kRecordProgressBar
     ManifestOptions manifest;              // --execution-level, --supported-os, --dpi-aware, ...
     uint64_t partBytes = kMaxCabinetBytes; // --part-size: the largest cabinet of a set
+    std::vector<RecordText> texts;         // --destination, --setup-args: checked, one per tag
 };
 
 // Appends the cabinet of a folder (built here) or an existing cabinet to the stub, whose

@@ -1,9 +1,11 @@
 #include "payload/payload_digest.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "crc32c.h"
 #include "util/hex.h"
+#include "util/text.h"
 
 constexpr size_t kDigestChunk = 1u << 20;
 
@@ -26,16 +28,46 @@ static bool IsRecord(const Resource& r) {
            CompareIds(r.name, NumberId(kPayloadRecordId)) == 0;
 }
 
+// The texts of the record as --list shows them, in the order they are written.
+static const struct {
+    uint16_t tag;
+    const char* label;
+} kTextLabels[] = {
+    {kTextDestination, "destination"},
+    {kTextSetupArgs, "setup arguments"},
+};
+
+bool CheckRecordText(const std::string& label, const std::string& text, Problems* problems) {
+    if (text.empty())
+        return Fail(problems, label + " is empty");
+    if (text.size() > kMaxTextBytes)
+        return Fail(problems, label + " is " + std::to_string(text.size()) + " bytes long, over " +
+                                  "the " + std::to_string(kMaxTextBytes) +
+                                  " a text of the payload record may have");
+    if (!IsValidUtf8(text))
+        return Fail(problems, label + " " + QuoteName(text) + " is not valid UTF-8");
+    if (HasControlCharacter(text))
+        return Fail(problems, label + " " + QuoteName(text) + " holds a control character");
+    return true;
+}
+
 void SetPayloadRecord(const PayloadRecord& record, const std::vector<PayloadPart>& parts,
-                      std::vector<Resource>* list) {
+                      const std::vector<RecordText>& texts, std::vector<Resource>* list) {
     std::vector<Resource> kept;
     for (Resource& r : *list)
         if (!IsRecord(r))
             kept.push_back(std::move(r));
     PayloadRecord written = record;
     written.laterParts = static_cast<uint32_t>(parts.size());
-    std::vector<unsigned char> bytes(PayloadRecordSize(written.laterParts));
-    WritePayloadRecord(written, parts.data(), bytes.data());
+    // By tag, whatever the order of the options: the same choices make the same bytes.
+    std::vector<PayloadText> byTag;
+    for (const RecordText& t : texts)
+        byTag.push_back({t.tag, t.text.c_str()});
+    std::sort(byTag.begin(), byTag.end(),
+              [](const PayloadText& a, const PayloadText& b) { return a.tag < b.tag; });
+    std::vector<unsigned char> bytes(
+        PayloadRecordSize(written.laterParts, byTag.data(), byTag.size()));
+    WritePayloadRecord(written, parts.data(), byTag.data(), byTag.size(), bytes.data());
     Resource r;
     r.type = NumberId(kTypeRcdata);
     r.name = NumberId(kPayloadRecordId);
@@ -77,6 +109,17 @@ static bool VerifyRecord(const Source& file, const PayloadRecord& record, const 
     return true;
 }
 
+// Appends a line for each of record's texts that sfxpack knows, escaped.
+static void DescribeRecordTexts(const PayloadRecord& record, std::vector<std::string>* lines) {
+    for (const auto& known : kTextLabels) {
+        const char* text = nullptr;
+        size_t length = 0;
+        if (PayloadRecordText(record, known.tag, &text, &length))
+            lines->push_back(std::string(known.label) + ": " +
+                             EscapeText(std::string(text, length)));
+    }
+}
+
 void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list,
                            const PayloadPlace& place, bool verify, std::vector<std::string>* lines,
                            Problems* problems) {
@@ -99,4 +142,5 @@ void DescribePayloadRecord(const Source& file, const std::vector<Resource>& list
                      (record.flags & kRecordProgressBar ? "yes" : "no"));
     if (record.laterParts)
         lines->push_back("later cabinets in the record: " + std::to_string(record.laterParts));
+    DescribeRecordTexts(record, lines);
 }

@@ -43,13 +43,28 @@ bool IsValidUtf8(const std::string& s) {
     return true;
 }
 
+// True when cp is a C0 or C1 control character or DEL.
+static bool IsControl(uint32_t cp) {
+    return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f);
+}
+
+bool HasControlCharacter(const std::string& s) {
+    uint32_t cp = 0;
+    for (size_t i = 0, n; i < s.size(); i += n ? n : 1) {
+        n = Utf8Sequence(s, i, &cp);
+        if (IsControl(n ? cp : static_cast<uint8_t>(s[i])))
+            return true;
+    }
+    return false;
+}
+
 // EscapeText, with '"' escaped too when quote is set.
 static std::string Escape(const std::string& s, bool quote) {
     std::string out;
     uint32_t cp = 0;
     for (size_t i = 0; i < s.size();) {
         size_t n = Utf8Sequence(s, i, &cp);
-        const bool control = cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || (quote && cp == '"');
+        const bool control = IsControl(cp) || (quote && cp == '"');
         if (n == 0 || control) {
             for (size_t k = 0; k < (n ? n : 1); ++k)
                 out += "\\x" + HexByte(static_cast<uint8_t>(s[i + k]));
