@@ -1221,6 +1221,32 @@ def record_texts(texts):
 
 
 class RecordTexts(Workdir):
+    def test_quiet_run_honours_the_authors_choices(self):
+        """The real program started with /quiet: the author's destination (its variables
+        expanded) and setup arguments, the person's -- arguments replacing the latter, and the
+        setup program's code as the run's."""
+        fake = os.path.join(CROSS, "tests", "fake_setup.exe")
+        require(REAL_STUB, fake)
+        src = self.path("pkg")
+        os.makedirs(src)
+        shutil.copy(fake, os.path.join(src, "Setup.exe"))
+        write(os.path.join(src, "readme.txt"), b"hello\r\n")
+        r = self.pack(src, self.path("inst.exe"), REAL_STUB,
+                      args=["--destination", "%SystemDrive%\\orvanta-authored",
+                            "--setup-args", "/exit=5 /from-record"])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        out = os.path.join(os.environ["WINEPREFIX"], "drive_c", "orvanta-authored")
+        for extra, code, said in [([], 5, b"/exit=5 /from-record"),
+                                  (["--", "/exit=6", "/from person"], 6, b'/exit=6 "/from person"')]:
+            with self.subTest(extra=extra):
+                shutil.rmtree(out, ignore_errors=True)
+                done = subprocess.run(["wine", self.path("inst.exe"), "/quiet"] + extra,
+                                      capture_output=True, timeout=120)
+                self.assertEqual(done.returncode, code, done.stderr)
+                self.assertEqual(read(os.path.join(out, "readme.txt")), b"hello\r\n")
+                self.assertTrue(read(os.path.join(out, "args.txt")).endswith(said))
+        shutil.rmtree(out, ignore_errors=True)
+
     def test_read_back_shown_and_reproducible(self):
         require(REAL_STUB)
         dest, args = "%LOCALAPPDATA%\\Caf\u00e9 Demo", '/S /v"/qn"'
