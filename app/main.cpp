@@ -44,9 +44,12 @@ static void RestrictLibrarySearch() {
 // Ends the program: the exit code (0 without switches, as ever), said in the log.
 static int Finish() {
     const uint32_t code = g_options.given ? g_exitCode.load() : kExitSuccess;
-    const char* reason = g_exitFromSetup ? "the setup program's own code" : ExitCodeReason(code);
-    char line[96];
-    wsprintfA(line, "exit code %lu: %s", static_cast<unsigned long>(code), reason ? reason : "");
+    const char* known = ExitCodeReason(code);
+    const char* reason = g_exitFromSetup ? "the setup program's own code"
+                         : known         ? known
+                                         : "the setup program cannot start (the system's error)";
+    char line[128];
+    wsprintfA(line, "exit code %lu: %s", static_cast<unsigned long>(code), reason);
     LogLine(line);
     CloseRunLog();
     FreeRunOptions(&g_options);

@@ -574,6 +574,8 @@ TEST(SwitchTest, QuietRunsEndByThemselvesWithTheirCode) {
          "exit code 0: success"},
         {"no setup program", Fixture("gui-nosetup.cab"), L"/quiet", 0, "readme.txt", 0,
          "setup program: none in the package"},
+        {"a setup program that cannot start", Fixture("gui-badsetup.cab"), L"/quiet",
+         ERROR_BAD_EXE_FORMAT, "readme.txt", 0, "exit code 193: the setup program cannot start"},
         {"damaged", corrupt, L"/quiet", 13, nullptr, 0,
          "exit code 13: damaged or incomplete installer"},
         {"a name Windows cannot hold", WriteCab({device}), L"/passive", 123, nullptr, 0,
