@@ -39,6 +39,8 @@ constexpr DWORD kHeldPatienceMs = 30000;
 // The box that says a file is held by another program (text, UTF-8): true for Réessayer,
 // false for Annuler. Unattended, the file is tried again every 2 s for 30 s instead.
 static bool AskRetry(HWND owner, const char* text) {
+    if (!text)
+        text = "Fichier utilisé par un autre programme"; // no memory for the whole text
     LogLine("in use: ", text);
     if (Unattended()) {
         static DWORD s_heldSince = 0;
@@ -51,8 +53,8 @@ static bool AskRetry(HWND owner, const char* text) {
         return GetTickCount() - s_heldSince < kHeldPatienceMs;
     }
     const OwnedBlock<wchar_t> wide(Utf8ToWide(text));
-    return MessageBoxW(owner, wide ? wide.get() : L"Fichier utilisé par un autre programme",
-                       L"Fichier utilisé", MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+    return MessageBoxW(owner, wide ? wide.get() : L"Fichier utilisé", L"Fichier utilisé",
+                       MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }
 
 // The same box when the driver finds a file held during the run.
