@@ -37,8 +37,8 @@ void RunQuiet(const wchar_t* destination) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"OrvantaQuietRun";
     if (RegisterClassW(&windowClass))
-        g_hwndMain = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0,
-                                     HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+        g_hwndMain = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                     nullptr, windowClass.hInstance, nullptr);
     char* utf8 = WideToUtf8(destination);
     if (!g_hwndMain || !utf8) {
         free(utf8);

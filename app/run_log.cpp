@@ -33,8 +33,8 @@ void LogLine(const char* a, const char* b, const char* c, const char* d) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     char stamp[32];
-    wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay,
-              now.wHour, now.wMinute, now.wSecond);
+    wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth, now.wDay, now.wHour,
+              now.wMinute, now.wSecond);
     const char* parts[] = {stamp, a, b, c, d, "\r\n"};
     EnterCriticalSection(&s_lock);
     for (const char* part : parts) {

@@ -145,9 +145,9 @@ void LogVersion() {
 int ReadRunOptions() {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool parsed = !args || count < 2 ||
-                        ParseRunOptions(const_cast<const wchar_t* const*>(args + 1), count - 1,
-                                        &g_options);
+    const bool parsed =
+        !args || count < 2 ||
+        ParseRunOptions(const_cast<const wchar_t* const*>(args + 1), count - 1, &g_options);
     const bool noMemory = !args || (!parsed && !g_options.refused);
     if (args)
         LocalFree(args);

@@ -74,7 +74,8 @@ char* ComposeFailureText(int code, const char* detail, const char* tail) {
 }
 
 char* InUseText(const char* file) {
-    const char* parts[] = {"Le fichier « ", file, " » est utilisé par un autre programme. Fermez "
+    const char* parts[] = {"Le fichier « ", file,
+                           " » est utilisé par un autre programme. Fermez "
                            "ce programme, puis cliquez sur Réessayer."};
     return Join(parts, sizeof(parts) / sizeof(parts[0]));
 }

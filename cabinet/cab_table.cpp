@@ -58,8 +58,8 @@ CabTableResult ReadCabTable(const unsigned char* data, size_t size, CabTableHead
         }
         at += kCfheadextSizeof + ReadLe16(data + at + kCfheadextHeaderReserve);
     }
-    const int names = (header->flags & kCabPrevCabinet ? 2 : 0) +
-                      (header->flags & kCabNextCabinet ? 2 : 0);
+    const int names =
+        (header->flags & kCabPrevCabinet ? 2 : 0) + (header->flags & kCabNextCabinet ? 2 : 0);
     for (int i = 0; i < names; ++i) {
         const size_t end =
             at < namesLimit ? PastString(data, at, namesLimit, kMaxNameWithTerminator) : 0;

@@ -224,8 +224,8 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     ex->currentUnfinished = 0; // the library has moved past the previous file
     OutputPath out;
     char* shown = nullptr;
-    const int resolved = ResolveArchivedName(ex->destination, pfdin->psz1, pfdin->attribs, &out,
-                                             &shown);
+    const int resolved =
+        ResolveArchivedName(ex->destination, pfdin->psz1, pfdin->attribs, &out, &shown);
     if (resolved == CAB_ERROR_BAD_NAME) {
         // Refused names still count as offered files for the progress display.
         PostProgress(ex, RefusedProgressInfo(shown, pfdin));

@@ -23,7 +23,6 @@ struct ProgressInfo {
 };
 void FreeProgressInfo(ProgressInfo* info);
 
-
 constexpr uint16_t kDosAttributeMask = 0x27;
 // The flags and mode every output file is opened with.
 constexpr int kOutputOpenFlags = 0x8321; // _O_BINARY|_O_CREAT|_O_TRUNC|_O_SEQUENTIAL|_O_WRONLY

@@ -6,9 +6,8 @@
 #include <windows.h>
 #include <stdlib.h>
 
-template <typename T>
-class OwnedBlock {
-public:
+template <typename T> class OwnedBlock {
+  public:
     explicit OwnedBlock(T* block = nullptr) : block_(block) {}
     ~OwnedBlock() { free(block_); }
     OwnedBlock(const OwnedBlock&) = delete;
@@ -26,13 +25,13 @@ public:
         return block;
     }
 
-private:
+  private:
     T* block_;
 };
 
 // A handle closed with CloseHandle; null and INVALID_HANDLE_VALUE hold nothing.
 class OwnedHandle {
-public:
+  public:
     explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
     ~OwnedHandle() { reset(); }
     OwnedHandle(const OwnedHandle&) = delete;
@@ -45,14 +44,13 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 // A COM interface pointer released with Release.
-template <typename T>
-class OwnedCom {
-public:
+template <typename T> class OwnedCom {
+  public:
     OwnedCom() = default;
     ~OwnedCom() { reset(); }
     OwnedCom(const OwnedCom&) = delete;
@@ -71,6 +69,6 @@ public:
         object_ = nullptr;
     }
 
-private:
+  private:
     T* object_ = nullptr;
 };

@@ -109,8 +109,7 @@ void StartPayloadDigest() {
     if (s_early.thread || !FindPayloadRecord(&record))
         return;
     s_early.size = record.payloadSize;
-    s_early.parts =
-        record.laterParts ? new (std::nothrow) PartDigest[record.laterParts] : nullptr;
+    s_early.parts = record.laterParts ? new (std::nothrow) PartDigest[record.laterParts] : nullptr;
     s_early.partCount = s_early.parts ? record.laterParts : 0;
     s_early.thread = reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, 0, DigestWholePayload, nullptr, 0, nullptr));

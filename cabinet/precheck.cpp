@@ -150,8 +150,7 @@ int CheckLaterPart(const CabSource& source, uint32_t index, const PayloadRecord*
 // Checks the later cabinet number index (0: the first after the embedded one) that link->next
 // names, and walks its table; link then holds the later cabinet's own. record is null for an
 // installer without one. The walk's code; its text names the cabinet.
-int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link,
-                      TableWalk* walk) {
+int CheckLaterCabinet(uint32_t index, const PayloadRecord* record, SetLink* link, TableWalk* walk) {
     char name[kMaxNameBytes + 1];
     strcpy(name, link->next);
     const SetLink previous = *link;

@@ -12,8 +12,8 @@ void QueryVolume(const char* destination, Volume* volume) {
     // for one on the boot volume: the walk starts from the full path.
     OwnedBlock<wchar_t> given(WidePath(destination[0] ? destination : "."));
     const DWORD size = given ? GetFullPathNameW(given.get(), 0, nullptr, nullptr) : 0;
-    OwnedBlock<wchar_t> path(
-        size ? static_cast<wchar_t*>(malloc(size * sizeof(wchar_t))) : nullptr);
+    OwnedBlock<wchar_t> path(size ? static_cast<wchar_t*>(malloc(size * sizeof(wchar_t)))
+                                  : nullptr);
     if (!path || GetFullPathNameW(given.get(), size, path.get(), nullptr) >= size)
         return;
     wchar_t* p = path.get();

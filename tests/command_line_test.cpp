@@ -15,7 +15,8 @@ namespace {
 bool Parse(const std::wstring& line, RunOptions* options) {
     int count = 0;
     wchar_t** args = CommandLineToArgvW((L"inst.exe " + line).c_str(), &count);
-    const bool ok = ParseRunOptions(const_cast<const wchar_t* const*>(args + 1), count - 1, options);
+    const bool ok =
+        ParseRunOptions(const_cast<const wchar_t* const*>(args + 1), count - 1, options);
     LocalFree(args);
     return ok;
 }

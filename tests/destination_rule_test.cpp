@@ -15,11 +15,13 @@ TEST(DestinationRuleTest, SystemOrOverlongWorkingFolderIsNotProposed) {
         std::wstring working, program;
         const wchar_t* expected;
     } cases[] = {
-        {"a working folder", L"C:\\Users\\ann\\Downloads", L"D:\\dl", L"C:\\Users\\ann\\Downloads\\Extract"},
+        {"a working folder", L"C:\\Users\\ann\\Downloads", L"D:\\dl",
+         L"C:\\Users\\ann\\Downloads\\Extract"},
         {"a drive root", L"T:\\", L"D:\\dl", L"T:\\\\Extract"},
         {"the system folder", L"C:\\Windows\\System32", L"D:\\dl", L"D:\\dl\\Extract"},
         {"the Windows folder, other case", L"c:\\WINDOWS", L"D:\\dl", L"D:\\dl\\Extract"},
-        {"a name that only starts alike", L"C:\\WindowsApps", L"D:\\dl", L"C:\\WindowsApps\\Extract"},
+        {"a name that only starts alike", L"C:\\WindowsApps", L"D:\\dl",
+         L"C:\\WindowsApps\\Extract"},
         {"too long for \\Extract", deep, L"D:\\dl", L"D:\\dl\\Extract"},
         {"the program in the system too", L"C:\\Windows\\System32", L"C:\\Windows\\Temp",
          L"C:\\Users\\ann\\Extract"},
@@ -40,9 +42,12 @@ TEST(DestinationRuleTest, InsideIsDecidedOnWholeComponents) {
         const wchar_t* folder;
         bool inside;
     } cases[] = {
-        {L"C:\\Windows", L"C:\\Windows", true},     {L"C:\\Windows\\x", L"C:\\windows", true},
-        {L"C:\\Windowsx", L"C:\\Windows", false},   {L"C:\\Win", L"C:\\Windows", false},
-        {L"C:\\Windows\\x", L"C:\\Windows\\", true}, {L"D:\\Windows", L"C:\\Windows", false},
+        {L"C:\\Windows", L"C:\\Windows", true},
+        {L"C:\\Windows\\x", L"C:\\windows", true},
+        {L"C:\\Windowsx", L"C:\\Windows", false},
+        {L"C:\\Win", L"C:\\Windows", false},
+        {L"C:\\Windows\\x", L"C:\\Windows\\", true},
+        {L"D:\\Windows", L"C:\\Windows", false},
         {L"C:\\x", L"", false},
     };
     for (const auto& c : cases)

@@ -250,8 +250,10 @@ TEST(DriverTest, FileHeldByAnotherProgramIsNamed) {
          "Le fichier « readme.txt » est utilisé par un autre programme. Fermez ce programme, "
          "puis cliquez sur Réessayer.",
          "old"},
-        {"", 1004, "Fichier utilisé par un autre programme : readme.txt. L'extraction est "
-                   "incomplète.", nullptr},
+        {"", 1004,
+         "Fichier utilisé par un autre programme : readme.txt. L'extraction est "
+         "incomplète.",
+         nullptr},
     };
     for (const auto& c : cases) {
         TempDir dir("held");
@@ -280,7 +282,8 @@ TEST(DriverTest, FileHeldByAnotherProgramIsNamed) {
 // written, and the run reports the cancel rather than a failure of the payload.
 TEST(DriverTest, ConfirmedCancelStopsTheChecks) {
     TempDir dir("cancel-check");
-    CabRunResult r = RunCab(Fixture("cancel.cab"), dir.path(), dir / "out", "--cancel-at 0 --check");
+    CabRunResult r =
+        RunCab(Fixture("cancel.cab"), dir.path(), dir / "out", "--cancel-at 0 --check");
     ASSERT_TRUE(r.finished) << r.raw;
     EXPECT_EQ(r.ok, 0);
     EXPECT_EQ(r.code, FDIERROR_USER_ABORT) << r.message;
@@ -560,7 +563,8 @@ TEST_F(SpannedSetTest, CyclicChainEndsWithAFailure) {
 // the program runs from inst\, started in work\, and its later cabinets lie in either.
 TEST(CabinetSetTest, LaterCabinetsAreFoundBesideTheProgramFirst) {
     auto files = [](const std::string& tag) {
-        return std::vector<CabEntry>{{tag + "-1.txt", tag + " one"}, {tag + "-2.txt", tag + " two"}};
+        return std::vector<CabEntry>{{tag + "-1.txt", tag + " one"},
+                                     {tag + "-2.txt", tag + " two"}};
     };
     CabLink first, second, third;
     first.next = "pkg-2.cab";
@@ -582,7 +586,8 @@ TEST(CabinetSetTest, LaterCabinetsAreFoundBesideTheProgramFirst) {
         {"beside", cabB, cabC, "", "", 0, "No error"},
         {"working folder", "", "", cabB, cabC, 0, "No error"},
         {"beside wins", cabB, cabC, WriteCab(files("decoy"), second), "", 0, "No error"},
-        {"missing", cabB, "", "", "", 1, "Cabinet file (or part of splitted CAB) not found: pkg-3.cab"},
+        {"missing", cabB, "", "", "", 1,
+         "Cabinet file (or part of splitted CAB) not found: pkg-3.cab"},
         {"wrong index", cabB, WriteCab(files("c"), wrongIndex), "", "", 10,
          "Cabinet returned on fdintNEXT_CABINET is incorrect: pkg-3.cab"},
     };

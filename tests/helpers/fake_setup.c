@@ -10,7 +10,10 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     wchar_t self[4096], cwd[4096], log[4096 + 16];
     char name[4 * 4096], folder[4 * 4096];
-    (void)instance; (void)previous; (void)commandLine; (void)show;
+    (void)instance;
+    (void)previous;
+    (void)commandLine;
+    (void)show;
     GetModuleFileNameW(NULL, self, 4096);
     GetCurrentDirectoryW(4096, cwd);
     wchar_t* slash = wcsrchr(self, L'\\');
