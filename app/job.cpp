@@ -91,9 +91,7 @@ static bool CreateFolderPath(const char* path) {
             CreateDirectoryW(wide.get(), nullptr);
         folder.get()[i] = '\\';
     }
-    const OwnedBlock<wchar_t> wide(WidePath(length ? path : "."));
-    const DWORD attributes = wide ? GetFileAttributesW(wide.get()) : INVALID_FILE_ATTRIBUTES;
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return FolderExists(path);
 }
 
 // Everything between binding the library and releasing it; the extractor's destruction at

@@ -216,13 +216,6 @@ void CheckSet(EmbeddedCabFile* file, HWND notify, TableWalk* walk) {
         Fail(walk, CAB_ERROR_INCOMPLETE); // a header lost the next cabinet's name
 }
 
-// True when the folder (UTF-8, ending in '\' or empty: the working folder) exists.
-bool FolderExists(const char* folder) {
-    const OwnedBlock<wchar_t> wide(WidePath(folder[0] ? folder : "."));
-    const DWORD attributes = wide ? GetFileAttributesW(wide.get()) : INVALID_FILE_ATTRIBUTES;
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Ends the checks: the walk's failure, else the room, recorded in ex.
 int Conclude(CabExtractor* ex, const Volume& volume, TableWalk* walk) {
     if (walk->code == 0 && !Cancelled(walk)) {

@@ -44,6 +44,13 @@ wchar_t* WidePath(const char* utf8Path) {
     return LongFormPath(Utf8ToWide(utf8Path));
 }
 
+bool FolderExists(const char* path) {
+    wchar_t* wide = WidePath(path[0] ? path : ".");
+    const DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    free(wide);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 wchar_t* LongFormPath(wchar_t* plain) {
     if (!plain || wcslen(plain) < kPlainPathLimit || wcsncmp(plain, L"\\\\?\\", 4) == 0)
         return plain;

@@ -15,6 +15,9 @@ char* WideToUtf8(const wchar_t* wide);
 // MAX_PATH limit but also Windows' own clean-up of names: the caller trims components first.
 wchar_t* WidePath(const char* utf8Path);
 
+// True when path (UTF-8; empty: the working folder) names an existing folder.
+bool FolderExists(const char* path);
+
 // The same for a UTF-16 path: plain (a heap block, taken over) as it is, or in the \\?\ form
 // when it is too long for the plain form; null when no memory is left.
 wchar_t* LongFormPath(wchar_t* plain);

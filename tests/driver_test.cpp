@@ -354,19 +354,6 @@ TEST(DriverTest, LongPathsExtractWithTimesAndAttributes) {
     EXPECT_GT(r.progress[0].outputPath.size(), 500u);
 }
 
-// The 64 KiB file system CTest mounts under ORVANTA_SMALL_VOLUME, as a Windows path; empty
-// when it is not there or not small (it could not be mounted).
-std::string SmallVolume() {
-    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
-    std::string root = volume ? volume : "";
-    std::replace(root.begin(), root.end(), '/', '\\');
-    ULARGE_INTEGER available, total;
-    if (root.empty() || !GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
-        total.QuadPart > (1u << 20))
-        return "";
-    return root;
-}
-
 // Without a destination the run extracts into the working folder: the room is looked for on
 // that folder's volume (the small one), not on the boot volume that a relative path names.
 TEST(DriverTest, RoomOfTheWorkingFolderIsCheckedWithoutADestination) {

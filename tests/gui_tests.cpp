@@ -620,11 +620,8 @@ TEST(SwitchTest, HeldFileAndFullVolumeEndWithTheirCodes) {
     EXPECT_EQ(ReadBytes(out + "\\readme.txt"), "held");
     EXPECT_FALSE(PathExists(out + "\\Setup.exe"));
 
-    std::string root = getenv("ORVANTA_SMALL_VOLUME") ? getenv("ORVANTA_SMALL_VOLUME") : "";
-    std::replace(root.begin(), root.end(), '/', '\\');
-    ULARGE_INTEGER available, total;
-    if (root.empty() || !GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
-        total.QuadPart > (1u << 20))
+    const std::string root = SmallVolume();
+    if (root.empty())
         GTEST_SKIP() << "no small file system: mounting needs root";
     const SwitchRun full = RunWithSwitches(Fixture("gui-slow.cab"), dir.path(),
                                            L"/quiet /dest=" + Wide(root + "\\full"));

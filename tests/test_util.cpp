@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 std::string ExeDir() {
@@ -195,4 +196,15 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& cwd,
     CloseHandle(pi.hThread);
     CloseHandle(readEnd);
     return result;
+}
+
+std::string SmallVolume() {
+    const char* volume = getenv("ORVANTA_SMALL_VOLUME");
+    std::string root = volume ? volume : "";
+    std::replace(root.begin(), root.end(), '/', '\\');
+    ULARGE_INTEGER available, total;
+    if (root.empty() || !GetDiskFreeSpaceExA(root.c_str(), &available, &total, nullptr) ||
+        total.QuadPart > (1u << 20))
+        return "";
+    return root;
 }

@@ -21,6 +21,9 @@ SYSTEMTIME LocalWriteTime(const std::string& path);
 // Every file and folder under root, relative, '\'-separated, folders with a trailing '\'.
 std::vector<std::string> ListTree(const std::string& root);
 void RemoveTree(const std::string& path);
+// The 64 KiB file system CTest mounts under ORVANTA_SMALL_VOLUME, as a Windows path; empty
+// when it is not there or not small (it could not be mounted).
+std::string SmallVolume();
 bool MakeDirectory(const std::string& path);
 
 // A fresh folder under C:\ot, removed with everything in it at destruction.
