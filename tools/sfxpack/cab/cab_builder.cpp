@@ -25,8 +25,8 @@ bool CheckCabinetCapacity(const std::vector<SourceFile>& files, Problems* proble
 // their data blocks, which stand alone in the format, after the tables, which are written
 // last. Folds each folder's data into *digest. False with a line in *problems.
 static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
-                        const SetPlace& place, uint64_t partBytes, const std::string& path,
-                        uint32_t* digest, Problems* problems) {
+                        const SetPlace& place, uint64_t partBytes, uint64_t growth,
+                        const std::string& path, uint32_t* digest, Problems* problems) {
     std::vector<CabFolder> folders;
     std::vector<CabFile> files;
     uint64_t entries = 0;
@@ -41,7 +41,8 @@ static bool JoinFolders(const std::vector<PackedFolder>& waiting, size_t count,
         Fail(problems, f.name + ": " + std::to_string(f.size) + " bytes, compressed to " +
                            std::to_string(dataEnd) + ", over the " + std::to_string(partBytes) +
                            " bytes of one cabinet; at most " +
-                           std::to_string(FolderLimit(partBytes)) + " bytes fit whatever the data");
+                           std::to_string(FolderLimit(partBytes, growth)) +
+                           " bytes fit whatever the data");
         return false;
     }
     if (dataEnd > partBytes) {
@@ -125,7 +126,8 @@ static bool CloseCabinet(SetWriter* w, size_t count, bool hasNext, Problems* pro
             path = part.path;
         }
     }
-    ok = ok && JoinFolders(w->open, count, place, r.partBytes, path, &w->digest, problems);
+    ok = ok && JoinFolders(w->open, count, place, r.partBytes,
+                           WorstBlockGrowth(r.compression.kind), path, &w->digest, problems);
     for (size_t i = 0; i < count && i < w->open.size(); ++i)
         DiscardTemp(&w->open[i].temp);
     w->open.erase(w->open.begin(), w->open.begin() + static_cast<ptrdiff_t>(count));
@@ -193,14 +195,15 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
         costs.push_back({f.size, FileEntryBytes(f.name)});
     std::vector<size_t> folderOf;
     size_t tooBig = 0;
-    if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig)) {
+    if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig,
+                       WorstBlockGrowth(request.compression.kind))) {
         Fail(problems, files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
                            " bytes, over the " + std::to_string(kMaxFolderBytes) +
                            " one cabinet folder holds");
         return false;
     }
     WriteContext ctx;
-    if (!StartWriting(&files, progress, &ctx, problems))
+    if (!StartWriting(&files, request.compression, progress, &ctx, problems))
         return false;
     // One folder always fits one cabinet, as libgcab writes it.
     const bool ok =

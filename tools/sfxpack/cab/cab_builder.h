@@ -1,5 +1,6 @@
-// Writes a package folder's files as MSZIP cabinets through libgcab: one cabinet, in as many
-// folders as their sizes need, or a set of cabinets when one would pass the part size.
+// Writes a package folder's files as cabinets (MSZIP or none through libgcab, LZX through
+// sfxpack's own encoder): one cabinet, in as many folders as their sizes need, or a set of
+// cabinets when one would pass the part size.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "cab_format.h"
 #include "cab/archived_entry.h"
 #include "cab/cab_set.h"
+#include "compress/compression.h"
 #include "util/file_io.h"
 #include "payload/folder_scan.h"
 
@@ -25,6 +27,7 @@ struct SetRequest {
     std::string installerName; // the installer's file name, which names the later cabinets
     std::string firstPath;     // the empty file that gets the first cabinet
     std::string folder;        // where the later cabinets go ("" or ending in '/')
+    Compression compression;   // of every folder
 };
 
 // The later cabinets of a set once written, each closed and still a temporary file.
@@ -33,7 +36,7 @@ struct WrittenSet {
     uint16_t setId = 0;          // 0 when there is one cabinet
 };
 
-// Writes files, in their order, as MSZIP cabinets: folders as AssignFolders makes them, each
+// Writes files, in their order, as cabinets of request.compression: folders as AssignFolders makes them, each
 // compressed on its own, placed whole in cabinets of at most request.partBytes as PlaceFolders
 // does. The first cabinet goes to request.firstPath; a payload that fits stays that one
 // cabinet. Advances progress (may be null) by each file's size. False with a line in *problems; the

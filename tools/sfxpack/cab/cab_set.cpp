@@ -6,21 +6,29 @@
 
 #include "util/hex.h"
 
-uint64_t WorstCompressedSize(uint64_t bytes) {
-    const uint64_t blocks = (bytes + kMaxDataBlockSize - 1) / kMaxDataBlockSize;
-    return bytes + blocks * kWorstBlockGrowth;
+uint64_t WorstBlockGrowth(CompressionKind kind) {
+    return kind == CompressionKind::Lzx ? kLzxWorstBlockGrowth : kWorstBlockGrowth;
 }
 
-uint64_t FolderLimit(uint64_t partBytes) {
-    if (partBytes < kMinPartBytes)
+uint64_t MinPartBytes(CompressionKind kind) {
+    return kOneFileTablesBytes + kMaxDataBlockSize + WorstBlockGrowth(kind);
+}
+
+uint64_t WorstCompressedSize(uint64_t bytes, uint64_t growth) {
+    const uint64_t blocks = (bytes + kMaxDataBlockSize - 1) / kMaxDataBlockSize;
+    return bytes + blocks * growth;
+}
+
+uint64_t FolderLimit(uint64_t partBytes, uint64_t growth) {
+    if (partBytes < kOneFileTablesBytes + kMaxDataBlockSize + growth)
         return 0;
     // Whole blocks first, then what a last, partial block can still hold.
     const uint64_t room = partBytes - kOneFileTablesBytes;
-    const uint64_t fullBlock = kMaxDataBlockSize + kWorstBlockGrowth;
+    const uint64_t fullBlock = kMaxDataBlockSize + growth;
     uint64_t limit = room / fullBlock * kMaxDataBlockSize;
     const uint64_t left = room % fullBlock;
-    if (left > kWorstBlockGrowth)
-        limit += left - kWorstBlockGrowth;
+    if (left > growth)
+        limit += left - growth;
     return limit < kMaxFolderBytes ? limit : kMaxFolderBytes;
 }
 
@@ -29,8 +37,8 @@ uint64_t FileEntryBytes(const std::string& name) {
 }
 
 bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
-                   std::vector<size_t>* folderOf, size_t* tooBig) {
-    const uint64_t limit = FolderLimit(partBytes);
+                   std::vector<size_t>* folderOf, size_t* tooBig, uint64_t growth) {
+    const uint64_t limit = FolderLimit(partBytes, growth);
     // Beside its files' entries, a folder alone in a cabinet of a set has these tables.
     const uint64_t fixedTables = kCfheadSizeof + 2 * kMaxNeighbourBytes + kCffoldSizeof;
     folderOf->assign(files.size(), 0);
@@ -47,7 +55,7 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
         const bool alone = f.size > limit;
         const bool fits =
             !alone && f.size <= limit - used &&
-            WorstCompressedSize(used + f.size) + fixedTables + entries + f.entryBytes <= partBytes;
+            WorstCompressedSize(used + f.size, growth) + fixedTables + entries + f.entryBytes <= partBytes;
         if (!fits && i > 0) {
             ++folder;
             used = entries = 0;

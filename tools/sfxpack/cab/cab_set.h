@@ -10,6 +10,8 @@
 #include "util/problems.h"
 #include "cab_format.h"
 #include "cab/cab_reader.h"
+#include "compress/compression.h"
+#include "compress/lzx_encoder.h"
 #include "names.h"
 #include "payload_record.h"
 
@@ -17,8 +19,11 @@
 constexpr uint64_t kMaxFolderBytes = uint64_t(UINT16_MAX) * kMaxDataBlockSize;
 // What libgcab makes of a block that does not compress, measured on random data: the block
 // header, "CK" and one stored deflate block (5 bytes of header) around the block's bytes.
+// Uncompressed folders are planned alike.
 constexpr uint64_t kMszipStoredGrowth = 2 + 5;
 constexpr uint64_t kWorstBlockGrowth = kCfdataSizeof + kMszipStoredGrowth;
+// What the LZX encoder makes of such a block: its stored block around the bytes.
+constexpr uint64_t kLzxWorstBlockGrowth = kCfdataSizeof + kLzxMaxFrameGrowth;
 // A neighbouring cabinet's name and its disk's name (empty), each NUL-terminated.
 constexpr uint64_t kMaxNeighbourBytes = kMaxNameBytes + 1 + 1;
 // The tables of a cabinet of a set whose one folder holds one file of the longest name: the
@@ -28,14 +33,21 @@ constexpr uint64_t kOneFileTablesBytes =
 // The smallest cabinet size a set may be cut to: those tables and one full block.
 constexpr uint64_t kMinPartBytes = kOneFileTablesBytes + kMaxDataBlockSize + kWorstBlockGrowth;
 
-// The bytes bytes of files take at most once compressed, in blocks that do not compress.
-uint64_t WorstCompressedSize(uint64_t bytes);
+// What a block that does not compress takes beyond its bytes under compression kind.
+uint64_t WorstBlockGrowth(CompressionKind kind);
+
+// The smallest part size a set of kind may be cut to: kMinPartBytes for MSZIP and none.
+uint64_t MinPartBytes(CompressionKind kind);
+
+// The bytes bytes of files take at most once compressed, in blocks that do not compress,
+// each growing by growth.
+uint64_t WorstCompressedSize(uint64_t bytes, uint64_t growth = kWorstBlockGrowth);
 
 // The most bytes of files one folder may hold so that, however badly they compress, it fits
 // alone in a cabinet of partBytes (kMinPartBytes to kMaxCabinetBytes) with its tables, and at
 // most kMaxFolderBytes. Also the largest single file a set of that part size takes whatever
-// its data; a larger one is taken when it compresses enough.
-uint64_t FolderLimit(uint64_t partBytes);
+// its data; a larger one is taken when it compresses enough. Blocks grow by growth at worst.
+uint64_t FolderLimit(uint64_t partBytes, uint64_t growth = kWorstBlockGrowth);
 
 // The bytes of a file's entry in the file table: the entry and its NUL-terminated name.
 uint64_t FileEntryBytes(const std::string& name);
@@ -50,9 +62,11 @@ struct FileCost {
 // bytes, and its worst compressed size with its files' entries fits a cabinet of partBytes;
 // a larger file, up to kMaxFolderBytes, has a folder of its own. A folder is filled before
 // the next starts. *folderOf gets each file's folder index. False, with *tooBig set to the
-// index of the first file larger than kMaxFolderBytes, when a file is.
+// index of the first file larger than kMaxFolderBytes, when a file is. Blocks grow by growth
+// at worst.
 bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
-                   std::vector<size_t>* folderOf, size_t* tooBig);
+                   std::vector<size_t>* folderOf, size_t* tooBig,
+                   uint64_t growth = kWorstBlockGrowth);
 
 // The file name of cabinet index (0 is the installer itself) of the set of the installer
 // named installerName: the installer's name without its ".exe" (any case), then "-2.cab",

@@ -4,6 +4,7 @@
 #include <libgcab.h>
 #include <unistd.h>
 
+#include "cab/lzx_folder.h"
 #include "util/progress.h"
 
 // libgcab reads the date from the fields of the GDateTime as given, whatever its zone.
@@ -117,7 +118,15 @@ static bool WriteToPath(GCabCabinet* cabinet, const std::string& path, WriteCont
 bool WriteFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
                  const TimePolicy& policy, const std::string& path, WriteContext* ctx,
                  Problems* problems) {
-    GCabFolder* folder = gcab_folder_new(GCAB_COMPRESSION_MSZIP);
+    if (ctx->compression.kind == CompressionKind::Lzx) {
+        LzxOptions options;
+        options.windowBits = ctx->compression.windowBits;
+        options.level = ctx->compression.level;
+        return WriteLzxFolder(files, first, end, policy, options, path, ctx->progress, problems);
+    }
+    GCabFolder* folder = gcab_folder_new(ctx->compression.kind == CompressionKind::None
+                                             ? GCAB_COMPRESSION_NONE
+                                             : GCAB_COMPRESSION_MSZIP);
     bool ok = true;
     for (size_t i = first; ok && i < end; ++i)
         ok = AddToFolder(folder, files[i], policy, ctx->pinned, problems);
@@ -176,8 +185,9 @@ bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
     return true;
 }
 
-bool StartWriting(const std::vector<SourceFile>* files, Progress* progress, WriteContext* ctx,
-                  Problems* problems) {
+bool StartWriting(const std::vector<SourceFile>* files, const Compression& compression,
+                  Progress* progress, WriteContext* ctx, Problems* problems) {
+    ctx->compression = compression;
     if (!OpenPinned(&ctx->pinned, problems))
         return false;
     ctx->files = files;

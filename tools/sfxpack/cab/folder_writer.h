@@ -1,5 +1,6 @@
-// One cabinet folder at a time through libgcab: a run of files compressed (MSZIP) alone into a
-// one-folder cabinet, each file read through the pinned descriptor and checked unchanged.
+// One cabinet folder at a time: a run of files compressed alone into a one-folder cabinet,
+// through libgcab (MSZIP or none: each file read through the pinned descriptor) or through
+// sfxpack's LZX encoder; each file checked unchanged.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include "cab/cab_reader.h"
 #include "cab/cab_set.h"
 #include "cab/pinned_file.h"
+#include "compress/compression.h"
 #include "payload/folder_scan.h"
 #include "util/file_io.h"
 #include "util/problems.h"
@@ -28,11 +30,13 @@ struct WriteContext {
     Problems problems; // why the write was cancelled
     Progress* progress = nullptr;
     uint64_t pending = 0; // size of the file being written, counted once the next one starts
+    Compression compression;
 };
 
-// Starts a run over files, advancing progress (may be null). False with a line in *problems.
-bool StartWriting(const std::vector<SourceFile>* files, Progress* progress, WriteContext* ctx,
-                  Problems* problems);
+// Starts a run over files in compression, advancing progress (may be null). False with a
+// line in *problems.
+bool StartWriting(const std::vector<SourceFile>* files, const Compression& compression,
+                  Progress* progress, WriteContext* ctx, Problems* problems);
 
 // Ends the run started by StartWriting.
 void StopWriting(WriteContext* ctx);

@@ -1,5 +1,7 @@
 #include "cli/inspect.h"
 
+#include "compress/compression.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +10,7 @@
 #include "cab/cab_reader.h"
 #include "cab/set_reader.h"
 #include "cli/report.h"
+#include "compress/compression.h"
 #include "payload/payload_digest.h"
 #include "payload/payload_rules.h"
 #include "pe/installer_image.h"
@@ -130,6 +133,17 @@ static std::string FileRow(const CabFile& f) {
     return row + EscapeText(f.name) + "\n";
 }
 
+// The compression line of the installer read into v: every folder of its set.
+static std::string CompressionLine(const InstallerView& v) {
+    std::vector<uint16_t> fields;
+    for (const CabFolder& f : v.info.folders)
+        fields.push_back(f.compression);
+    for (const LaterCabinet& c : v.later)
+        for (const CabFolder& f : c.info.folders)
+            fields.push_back(f.compression);
+    return DescribeFolderCompression(fields);
+}
+
 bool ListInstaller(const Source& file, std::string* listing, Problems* problems,
                    const std::string& path) {
     InstallerView v;
@@ -140,6 +154,7 @@ bool ListInstaller(const Source& file, std::string* listing, Problems* problems,
     for (const auto* lines : {&v.branding, &v.manifest, &v.record})
         for (const std::string& line : *lines)
             *listing += EscapeText(line) + "\n";
+    *listing += CompressionLine(v) + "\n";
     *listing += "      Size  Date       Time      Attr    Name\n";
     std::vector<size_t> cabinetOf;
     const CabInfo all = JoinSetFiles(v.info, v.later, &cabinetOf);
@@ -195,6 +210,8 @@ bool CheckInstaller(const Source& file, CheckReport* report, const std::string& 
     report->branding = v.branding;
     report->manifest = v.manifest;
     report->record = v.record;
+    if (v.cabinetRead)
+        report->record.push_back(CompressionLine(v));
     report->files = v.info.files.size();
     for (const LaterCabinet& c : v.later)
         report->files += c.info.files.size();

@@ -18,6 +18,7 @@ static const char kUsage[] =
     "               [--icon FILE.ico] [--version-info KEY=VALUE]... [--progress-bar]\n"
     "               [--execution-level LEVEL] [--supported-os] [--dpi-aware]\n"
     "               [--long-path-aware] [--part-size BYTES]\n"
+    "               [--compression none|mszip|lzx[:15..21]] [--level 1..3]\n"
     "       sfxpack --list INSTALLER\n"
     "       sfxpack --check INSTALLER\n"
     "       sfxpack --help | --version\n";
@@ -109,11 +110,35 @@ static int AddRecordText(const char* option, uint16_t tag, const char* value, Pa
     return 0;
 }
 
-// What the packing options fill in; --arch is checked once all are read.
+// What the packing options fill in; --arch and --level are checked once all are read.
 struct PackArgs {
     PackRequest* request;
     std::string arch;
+    const char* level = nullptr;
 };
+
+// Sets r's compression from a --compression value.
+static int SetCompression(const char* value, PackRequest* r) {
+    Problems problems;
+    if (!ParseCompression(value, &r->compression, &problems)) {
+        ReportErrors(problems);
+        return kExitUsage;
+    }
+    r->compressionGiven = true;
+    return 0;
+}
+
+// Sets r's LZX level from a --level value, once the compression is known.
+static int SetLevel(const char* value, PackRequest* r) {
+    uint64_t level = 0;
+    if (!ParseUnsigned(value, kLzxMaxLevel, &level) || level < kLzxMinLevel)
+        return ValueError("--level", value, "takes 1, 2 or 3");
+    if (r->compression.kind != CompressionKind::Lzx)
+        return ValueError("--level", value, "applies to --compression lzx only");
+    r->compression.level = static_cast<int>(level);
+    r->compressionGiven = true;
+    return 0;
+}
 
 // A packing option: apply stores its value (the next argument, or null for an option that
 // takes none) and returns 0, or reports a usage error and returns its exit status.
@@ -217,6 +242,17 @@ static const PackOption kPackOptions[] = {
      "                 the largest cabinet of the payload (2147483647, the most, by default);\n"
      "                 a larger payload continues in NAME-2.cab, NAME-3.cab ... beside the\n"
      "                 installer, NAME being its file name without .exe\n"},
+    {"--compression", true, [](const char* v, PackArgs* a) { return SetCompression(v, a->request); },
+     "  --compression none|mszip|lzx[:N]\n"
+     "                 how a folder is compressed: MSZIP (the default), LZX with a window\n"
+     "                 of 2^N bytes (15 to 21; lzx is lzx:21, the smallest), or none\n"},
+    {"--level", true,
+     [](const char* v, PackArgs* a) {
+         a->level = v;
+         return 0;
+     },
+     "  --level 1..3   how hard LZX looks for matches: 1 fast, 2 the default, 3 the\n"
+     "                 smallest (a few times slower)\n"},
 };
 
 // The packing option named arg, or null.
@@ -260,6 +296,17 @@ static int ParsePack(int argc, char** argv, PackRequest* r) {
         return UsageError("--arch takes x86 or x64, not ", arch.c_str());
     if (!arch.empty() && !r->stub.empty())
         return UsageError("--stub and --arch both choose the stub: give one", nullptr);
+    if (args.level) {
+        const int status = SetLevel(args.level, r);
+        if (status)
+            return status;
+    }
+    // LZX stores a block that does not compress with more around it than MSZIP does.
+    if (r->partBytes < MinPartBytes(r->compression.kind))
+        return ValueError("--part-size", std::to_string(r->partBytes).c_str(),
+                          "too small for a cabinet's tables and one data block of " +
+                              CompressionOptionName(r->compression) + " (at least " +
+                              std::to_string(MinPartBytes(r->compression.kind)) + " bytes)");
     if (r->stub.empty())
         r->stub = DefaultStub(ProgramPath(argv[0]), arch);
     const char* epoch = getenv("SOURCE_DATE_EPOCH");

@@ -88,6 +88,7 @@ static bool BuildCabinet(const PackRequest& r, TempFile* cabFile, WrittenSet* se
     for (const SourceFile& f : files)
         total += f.size;
     SetRequest request;
+    request.compression = r.compression;
     request.partBytes = r.partBytes;
     request.installerName = BaseName(r.output);
     request.firstPath = cabFile->path;
@@ -221,6 +222,11 @@ int Pack(const PackRequest& r) {
     }
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
         Report(r.input, {"neither a folder nor a cabinet file"});
+        return kExitRefused;
+    }
+    if (!S_ISDIR(st.st_mode) && r.compressionGiven) {
+        Report(r.input, {"a cabinet is appended as it is: --compression and --level apply to a "
+                         "folder"});
         return kExitRefused;
     }
     Branding branding = r.branding;

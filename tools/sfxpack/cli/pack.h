@@ -9,6 +9,7 @@
 #include "branding/branding.h"
 #include "branding/manifest.h"
 #include "cab/cab_builder.h"
+#include "compress/compression.h"
 #include "payload/payload_digest.h"
 
 struct PackRequest {
@@ -20,6 +21,8 @@ struct PackRequest {
     uint16_t recordFlags = 0;              // the payload record's choices: kRecordProgressBar
     ManifestOptions manifest;              // --execution-level, --supported-os, --dpi-aware, ...
     uint64_t partBytes = kMaxCabinetBytes; // --part-size: the largest cabinet of a set
+    Compression compression;               // --compression, --level: a folder's only
+    bool compressionGiven = false;         // either was given
     std::vector<RecordText> texts;         // --destination, --setup-args: checked, one per tag
 };
 

@@ -58,7 +58,26 @@ std::string CompressionFieldName(uint16_t field) {
         return "Quantum:" + std::to_string(window);
     if (type == kCompressionLzx)
         return "LZX:" + std::to_string(window);
-    return "unknown (0x" + HexDigits(field, 4) + ")";
+    return "unknown (" + HexDigits(field, 4) + ")";
+}
+
+std::string DescribeFolderCompression(const std::vector<uint16_t>& fields) {
+    std::vector<std::pair<uint16_t, size_t>> kinds; // in order of first use
+    for (uint16_t f : fields) {
+        size_t i = 0;
+        while (i < kinds.size() && kinds[i].first != f)
+            ++i;
+        if (i == kinds.size())
+            kinds.push_back({f, 0});
+        ++kinds[i].second;
+    }
+    std::string line = "compression:";
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        const size_t n = kinds[i].second;
+        line += (i ? "; " : " ") + CompressionFieldName(kinds[i].first) + ", " +
+                std::to_string(n) + (n == 1 ? " folder" : " folders");
+    }
+    return kinds.empty() ? line + " no folder" : line;
 }
 
 std::string CompressionOptionName(const Compression& c) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "compress/lzx_encoder.h"
 #include "util/problems.h"
@@ -26,6 +27,10 @@ uint16_t CompressionField(const Compression& c);
 // How --list and --check name a typeCompress value: "none", "MSZIP", "Quantum:N", "LZX:N",
 // or "unknown (0xNNNN)".
 std::string CompressionFieldName(uint16_t field);
+
+// The line --list and --check give for a payload's folders' typeCompress values, in order:
+// "compression: LZX:21, 1 folder", each kind with its count when they differ.
+std::string DescribeFolderCompression(const std::vector<uint16_t>& fields);
 
 // How the command line names c: "none", "mszip", "lzx:N".
 std::string CompressionOptionName(const Compression& c);
