@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string out = argv[1];
-    for (const char* dir : {"", "/cab_reader", "/installer", "/names"})
+    for (const char* dir : {"", "/cab_reader", "/installer", "/names", "/lzx"})
         mkdir((out + dir).c_str(), 0777);
     const std::vector<std::vector<FakeEntry>> cabs = {
         {{"Setup.exe", "hello", 0x21}, {"sub\\caf\xc3\xa9.txt", "world!", 0xa0}},
@@ -62,6 +62,15 @@ int main(int argc, char** argv) {
         const std::string name = names[i];
         ok = ok && WriteSeed(out + "/names", std::to_string(i), Bytes(name.begin(), name.end()));
     }
+    // LZX: window, level, copies, split, then data (text, calls, a run, noise-like bytes).
+    const std::string lzx[] = {
+        std::string("\x06\x01\x03\x80") + "the frame of the folder of the cabinet, the window",
+        std::string("\x00\x02\x1f\x10") + "\xe8\x10\x00\x00\x00\x90\xe8\xf0\xff\xff\xff\xc3",
+        std::string("\x03\x00\x10\xff") + std::string(300, 'z'),
+        std::string("\x05\x02\x00\x00") + "\x8f\x13\xa5\x02\x77\xe1\x5c\x39\xd0\x6b\x44",
+    };
+    for (size_t i = 0; i < sizeof(lzx) / sizeof(lzx[0]); ++i)
+        ok = ok && WriteSeed(out + "/lzx", std::to_string(i), Bytes(lzx[i].begin(), lzx[i].end()));
     if (!ok)
         perror(("make_seeds: " + out).c_str());
     return ok ? 0 : 1;
