@@ -246,3 +246,40 @@ TEST(LzxEncoder, EmptyFolderHasNoFrame) {
     std::string why;
     EXPECT_EQ(MspackExtractAll(cab.bytes, 2, &out, &why), 0) << why;
 }
+
+// The largest folder: 65535 frames of 32 KiB, calls throughout, so frames past the last
+// translated one (32768) carry E8 bytes too. Compressible and at level 1 to stay cheap; still
+// about 45 s: a long test. LZX_TEST_FRAMES=N runs one of N frames.
+TEST(LzxRoundTrip, FolderAtTheBlockLimit) {
+    constexpr size_t kMaxFrames = 65535;
+    const char* env = std::getenv("LZX_TEST_FRAMES");
+    const size_t frames = env ? std::strtoul(env, nullptr, 10) : kMaxFrames;
+    const char* isLong = std::getenv("ORVANTA_LONG");
+    if (frames == kMaxFrames && !(isLong && std::strcmp(isLong, "1") == 0))
+        GTEST_SKIP() << "long test (2 GiB through the encoder): runs with ORVANTA_LONG=1";
+    const uint64_t total = uint64_t(frames) * kLzxFrameSize;
+    const Bytes period = Calls(65537, 12); // byte i of the folder is period[i % size]
+    const size_t kPiece = 1 << 20;
+    uint64_t produced = 0;
+    StreamSource source = [&](Bytes* out) {
+        out->clear();
+        for (; out->size() < kPiece && produced < total; ++produced)
+            out->push_back(period[produced % period.size()]);
+    };
+    LzxCabinet cab;
+    ASSERT_TRUE(BuildLzxCabinet(LzxOptions{21, 1}, {uint32_t(total)}, source, &cab));
+    EXPECT_EQ(cab.frames, frames);
+    EXPECT_EQ(cab.frameFault, "");
+    uint64_t checked = 0, firstBad = UINT64_MAX;
+    ByteSink sink = [&](const uint8_t* data, size_t size) {
+        for (size_t i = 0; i < size && firstBad == UINT64_MAX; ++i)
+            if (data[i] != period[(checked + i) % period.size()])
+                firstBad = checked + i;
+        checked += size;
+        return firstBad == UINT64_MAX;
+    };
+    std::string why;
+    EXPECT_EQ(MspackExtract(cab.bytes, 0, sink, &why), 0) << why << ", first wrong byte "
+                                                          << firstBad;
+    EXPECT_EQ(checked, total);
+}
