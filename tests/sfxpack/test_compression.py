@@ -13,7 +13,8 @@ import subprocess
 import unittest
 
 import test_sfxpack as base
-from test_sfxpack import LEVEL, SFXPACK, STUB, TZ, overlay, read, require, run, write
+from test_sfxpack import (FILE_LIMIT, LEVEL, LONG, SFXPACK, STUB, TZ, overlay, read, require,
+                          run, write)
 
 FRAME = 32768
 EPOCH = 1700000000
@@ -170,6 +171,40 @@ class Compression(base.Workdir):
         self.assertEqual(run(["diff", "-r", src, out]).returncode, 0)
         require(STUB)
         base.Wine.extract_and_compare(self, inst, src)
+
+    @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
+    def test_folder_at_the_block_limit(self):
+        """One file of 65535 full frames, calls throughout (frames past the 32768th are not
+        translated), at level 1: the stub and cabextract give it back."""
+        period = calls(65537, 10)
+        src = self.path("big")
+        os.makedirs(src)
+        big = os.path.join(src, "Setup.exe")
+        with open(big, "wb") as f:
+            whole, rest = divmod(FILE_LIMIT, len(period))
+            for _ in range(whole):
+                f.write(period)
+            f.write(period[:rest])
+        inst = self.pack_with(src, "big.exe", ["--compression", "lzx", "--level", "1"])
+        self.assert_listed(inst, "LZX:21, 1 folder")
+        data = read(inst)
+        write(self.path("big.cab"), data[overlay(data):])
+        del data
+        for tool in ["cabextract", "Wine"]:
+            with self.subTest(tool):
+                dest = self.path("dest-" + tool)
+                if tool == "cabextract":
+                    r = run(["cabextract", "-q", "-d", dest, self.path("big.cab")])
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                else:
+                    require(STUB)
+                    with open(self.path("wine.log"), "wb") as log:
+                        subprocess.run(["wine", inst, "Z:" + dest.replace("/", "\\")],
+                                       stdout=log, stderr=subprocess.STDOUT, timeout=1200)
+                    self.assertIn(b"result\t1\t0\t", read(self.path("wine.log")))
+                self.assertEqual(run(["cmp", big, os.path.join(dest, "Setup.exe")]).returncode,
+                                 0, tool)
+                subprocess.run(["rm", "-rf", dest])
 
 
 if __name__ == "__main__":
