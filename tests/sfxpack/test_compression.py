@@ -153,7 +153,7 @@ class Compression(base.Workdir):
                 self.round_trip(option, edge_files(15), ["--compression", option], listed)
 
     def test_set_of_lzx_cabinets(self):
-        """A payload cut into parts: every cabinet's folders are LZX and the set extracts."""
+        # A payload cut into parts: every cabinet's folders are LZX and the set extracts.
         tag = "set"
         src = self.payload(tag, edge_files(16))
         inst = self.pack_with(src, "inst.exe",
@@ -174,8 +174,8 @@ class Compression(base.Workdir):
 
     @unittest.skipUnless(LONG, "long test: runs with ORVANTA_LONG=1")
     def test_folder_at_the_block_limit(self):
-        """One file of 65535 full frames, calls throughout (frames past the 32768th are not
-        translated), at level 1: the stub and cabextract give it back."""
+        # One file of 65535 full frames, calls throughout (frames past the 32768th are not
+        # translated), at level 1: the stub and cabextract give it back.
         period = calls(65537, 10)
         src = self.path("big")
         os.makedirs(src)
