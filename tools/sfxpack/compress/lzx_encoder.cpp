@@ -59,7 +59,7 @@ LzxEncoderPtr LzxCreate(const LzxOptions& options) {
     // Per level: hash bits, chain depth, nice, lazy and good lengths (see MatchFinder).
     static const struct {
         unsigned hashBits, depth, nice, lazy, good;
-    } kLevels[] = {{16, 8, 32, 16, 8}, {17, 32, 128, 32, 16}, {17, 48, 192, 192, 192}};
+    } kLevels[] = {{18, 8, 32, 16, 8}, {20, 32, 128, 32, 16}, {20, 48, 192, 192, 192}};
     const auto& lv = kLevels[options.level - 1];
     InitMatchFinder(&e->finder, options.windowBits, lv.hashBits, lv.depth, lv.nice);
     e->finder.lazyLength = lv.lazy;

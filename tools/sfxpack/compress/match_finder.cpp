@@ -32,6 +32,11 @@ void InsertUpTo(MatchFinder* m, uint32_t upTo) {
         m->inserted = upTo;
 }
 
+void SkipUpTo(MatchFinder* m, uint32_t upTo) {
+    if (upTo > m->inserted)
+        m->inserted = upTo;
+}
+
 uint32_t MatchLength(const MatchFinder& m, uint32_t a, uint32_t b, uint32_t limit) {
     const uint8_t* pa = m.data + (a - m.start);
     const uint8_t* pb = m.data + (b - m.start);

@@ -35,6 +35,10 @@ void InitMatchFinder(MatchFinder* m, unsigned windowBits, unsigned hashBits, uns
 // Adds the positions from m->inserted up to (not including) upTo whose three bytes are final.
 void InsertUpTo(MatchFinder* m, uint32_t upTo);
 
+// Leaves the positions from m->inserted up to upTo out of the chains: data that does not
+// compress is not worth their cost.
+void SkipUpTo(MatchFinder* m, uint32_t upTo);
+
 // The length of the common run of the bytes at a and b, at most limit.
 uint32_t MatchLength(const MatchFinder& m, uint32_t a, uint32_t b, uint32_t limit);
 
