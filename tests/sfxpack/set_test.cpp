@@ -185,6 +185,7 @@ TEST(SetWriter, FoldersInCabinetsReadBackWhole) {
     Problems problems;
     ASSERT_TRUE(ScanFolder(dir + "/src", &files, &problems));
     SetRequest request;
+    request.compression.kind = CompressionKind::Mszip; // the worst case planned below
     request.partBytes = WorstCompressedSize(100000) + kOneFileTablesBytes;
     ASSERT_EQ(FolderLimit(request.partBytes), 100000u);
     request.installerName = "s.exe";

@@ -585,6 +585,83 @@ class CabinetSet(Workdir):
         self.installer(self.sample(), "caf\u00e9.exe", args=["--part-size", str(self.PART)])
 
 
+class Compressions(Workdir):
+    """Every compression through sfxpack's own reading and cabextract; the stub's reading of
+    LZX under Wine is test_compression.py's."""
+    PART = CabinetSet.PART
+    random_tree = CabinetSet.random_tree
+    parts = CabinetSet.parts
+    CHOICES = [  # options, the name --list gives
+        (["--compression", "none"], "none"),
+        (["--compression", "mszip"], "MSZIP"),
+        (["--compression", "lzx:15", "--level", "1"], "LZX:15"),
+        (["--compression", "lzx"], "LZX:21"),
+        (["--compression", "lzx:17", "--level", "3"], "LZX:17"),
+    ]
+
+    def test_each_lists_checks_and_extracts_as_a_set(self):
+        src = self.random_tree()
+        sizes = {}
+        for options, name in self.CHOICES:
+            with self.subTest(name=" ".join(options)):
+                out = self.path(options[1].replace(":", "_") + options[-1])
+                os.makedirs(out)
+                inst = self.installer(src, os.path.join(out, "inst.exe"),
+                                      args=options + ["--part-size", str(self.PART)])
+                cabs = [read(inst)[overlay(read(inst)):]] + [
+                    read(os.path.join(out, n)) for n in self.parts(out)]
+                self.assertGreaterEqual(len(cabs), 2)
+                self.assertTrue(all(len(c) <= self.PART for c in cabs))
+                listed = run([SFXPACK, "--list", inst], check=True).stdout.decode()
+                self.assertRegex(listed, r"\ncompression: %s, \d+ folders?\n" % name)
+                r = self.check(inst)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn(("\ncompression: " + name).encode(), r.stdout)
+                # cabextract follows the set from the first cabinet, the others beside it.
+                write(os.path.join(out, "first.cab"), cabs[0])
+                run(["cabextract", "-q", "-d", os.path.join(out, "x"),
+                     os.path.join(out, "first.cab")], check=True)
+                self.assertEqual(run(["diff", "-r", src, os.path.join(out, "x")]).returncode, 0)
+                sizes[name] = sum(len(c) for c in cabs)
+        # The 60000 bytes of text compress away; the random bytes are stored, not inflated.
+        for name, size in sizes.items():
+            if name != "none":
+                self.assertGreater(sizes["none"] - size, 55000, name)
+
+    def test_lzx_folders_same_on_one_processor_and_all(self):
+        src = self.random_tree()
+        runs = []
+        for cpus in ["0", "0-%d" % (os.cpu_count() - 1)]:
+            out = self.path("cpu" + cpus)
+            os.makedirs(out)
+            r = run(["taskset", "-c", cpus, SFXPACK, src, "-o", os.path.join(out, "inst.exe"),
+                     "--stub", STUB, "--compression", "lzx:16", "--part-size", str(self.PART)],
+                    {"SOURCE_DATE_EPOCH": str(EPOCH)})
+            self.assertEqual(r.returncode, 0, r.stderr)
+            runs.append({n: read(os.path.join(out, n)) for n in os.listdir(out)})
+        self.assertGreaterEqual(len(runs[0]), 3)
+        self.assertEqual(runs[0], runs[1])
+
+    def test_refusals(self):
+        src = self.sample()
+        cab = self.path("g.cab")
+        run(["gcab", "-c", "-z", cab, "Setup.exe"], cwd=src, check=True)
+        cases = [  # input, options, message, exit status
+            (src, ["--compression", "lzx:22"], "the LZX window is 15 to 21 bits", 2),
+            (src, ["--compression", "zip"], "expected none, mszip, lzx or lzx:15 to lzx:21", 2),
+            (src, ["--compression", "mszip", "--level", "2"],
+             "--level 2: applies to --compression lzx only", 2),
+            (src, ["--compression", "lzx", "--level", "4"], "--level 4: takes 1, 2 or 3", 2),
+            (src, ["--compression", "lzx", "--part-size", "33620"],
+             "too small for a cabinet's tables and one data block of lzx:21", 2),
+            (cab, ["--compression", "lzx"], "--compression and --level apply to a folder", 1),
+        ]
+        for source, options, expected, rc in cases:
+            with self.subTest(" ".join(options)):
+                r = self.pack(source, self.path("out", "inst.exe"), args=options)
+                self.assert_refused(r, expected, rc)
+
+
 class Refusals(Workdir):
     def test_refusals_leave_no_output(self):
         good = read(self.installer())
@@ -769,9 +846,10 @@ class Hostile(Workdir):
         r = run([SFXPACK, "--list", self.path("odd.exe")])
         self.assertEqual(r.returncode, 0, r.stderr)
         lines = r.stdout.splitlines()
-        self.assertEqual(len(lines), 4 + len(names), r.stdout)
-        self.assertEqual(lines[:2], [b"manifest: none",
-                                     b"payload digest: none (not packed by sfxpack)"])
+        self.assertEqual(len(lines), 5 + len(names), r.stdout)
+        self.assertEqual(lines[:3], [b"manifest: none",
+                                     b"payload digest: none (not packed by sfxpack)",
+                                     b"compression: none, 1 folder"])
         self.assertFalse(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", r.stdout))
         for row in [b"  a\\x0ab.txt", b"  \\x1b[2Jred", b"  c\\x7f\\xc2\\x9b"]:
             self.assertEqual(sum(line.endswith(row) for line in lines), 1, (row, r.stdout))

@@ -1,15 +1,18 @@
 #include "cab/cab_builder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "cab/cab_tables.h"
+#include "cab/folder_pool.h"
 #include "cab/folder_writer.h"
 #include "crc32c.h"
 #include "le.h"
 #include "payload/payload_digest.h"
+#include "util/progress.h"
 
 bool CheckCabinetCapacity(const std::vector<SourceFile>& files, Problems* problems) {
     const size_t before = problems->errors.size();
@@ -148,9 +151,27 @@ static bool StampSetId(const std::string& path, uint16_t setId, Problems* proble
     return ok;
 }
 
-// libgcab writes one folder per cabinet: each folder is compressed alone into a cabinet beside
-// the first, and its data blocks are moved into the cabinet of the set it is placed in, as
-// soon as that cabinet is full. Once all are written, each gets the set's ID.
+// Compresses folders[index] into *p: on the pool when there is one, else here.
+static bool NextFolder(const std::vector<SourceFile>& files,
+                       const std::vector<std::pair<size_t, size_t>>& folders, size_t index,
+                       FolderPool* pool, const TimePolicy& policy, const SetRequest& request,
+                       WriteContext* ctx, PackedFolder* p, Problems* problems) {
+    const size_t first = folders[index].first, end = folders[index].second;
+    if (!pool)
+        return PackFolder(files, first, end, policy, request.firstPath, ctx, p, problems);
+    if (!TakeFolder(pool, index, &p->temp, problems)) {
+        DiscardTemp(&p->temp);
+        return false;
+    }
+    for (size_t i = first; i < end; ++i)
+        AdvanceProgress(ctx->progress, files[i].size);
+    return ReadBackFolder(files, first, end, p, problems);
+}
+
+// Each folder is compressed alone into a cabinet beside the first (LZX folders on as many
+// threads as there are processors), and its data blocks are moved, in order, into the cabinet
+// of the set it is placed in, as soon as that cabinet is full. Once all are written, each gets
+// the set's ID.
 static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector<size_t>& folderOf,
                          const TimePolicy& policy, const SetRequest& request, WriteContext* ctx,
                          WrittenSet* out, Problems* problems) {
@@ -159,12 +180,28 @@ static bool WriteFolders(const std::vector<SourceFile>& files, const std::vector
     w.plan.partBytes = request.partBytes;
     w.plan.installerName = request.installerName;
     w.out = out;
-    bool ok = true;
-    for (size_t first = 0, end = 0; ok && first < files.size(); first = end) {
+    std::vector<std::pair<size_t, size_t>> folders;
+    for (size_t first = 0, end = 0; first < files.size(); first = end) {
         while (end < files.size() && folderOf[end] == folderOf[first])
             ++end;
+        folders.push_back({first, end});
+    }
+    FolderPoolPtr pool;
+    const unsigned threads = UsableProcessors();
+    if (request.compression.kind == CompressionKind::Lzx && threads > 1) {
+        LzxOptions options;
+        options.windowBits = request.compression.windowBits;
+        options.level = request.compression.level;
+        pool = StartFolderPool(files, folders, policy, options, request.firstPath,
+                               static_cast<unsigned>(std::min<size_t>(threads, folders.size())),
+                               problems);
+        if (!pool)
+            return false;
+    }
+    bool ok = true;
+    for (size_t index = 0; ok && index < folders.size(); ++index) {
         PackedFolder p;
-        ok = PackFolder(files, first, end, policy, request.firstPath, ctx, &p, problems);
+        ok = NextFolder(files, folders, index, pool.get(), policy, request, ctx, &p, problems);
         for (size_t n; ok && (n = FoldersToClose(w.plan, p.cost)) > 0;)
             ok = CloseCabinet(&w, n, true, problems);
         if (ok) {

@@ -147,32 +147,23 @@ bool WriteFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
     return ok;
 }
 
-// Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
-// reads its tables back into *out. False with a line in *problems; out->temp is then discarded.
-bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
-                const TimePolicy& policy, const std::string& path, WriteContext* ctx,
-                PackedFolder* out, Problems* problems) {
-    if (!CreateTempBeside(path, ".part", &out->temp, problems))
-        return false;
+bool ReadBackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
+                    PackedFolder* out, Problems* problems) {
     Source src;
-    bool ok = CloseTemp(&out->temp) &&
-              WriteFolder(files, first, end, policy, out->temp.path, ctx, problems) &&
-              OpenSource(out->temp.path, &src, problems);
-    if (!ok) {
+    if (!OpenSource(out->temp.path, &src, problems)) {
         DiscardTemp(&out->temp);
         return false;
     }
     CabInfo info;
-    Problems readBack; // any problem is libgcab's
-    ok = ReadCabinet(src, &info, &readBack) && readBack.errors.empty() &&
-         info.folders.size() == 1 && info.files.size() == end - first &&
-         info.cabinetSize == src.size;
+    Problems readBack; // any problem is the writer's
+    bool ok = ReadCabinet(src, &info, &readBack) && readBack.errors.empty() &&
+              info.folders.size() == 1 && info.files.size() == end - first &&
+              info.cabinetSize == src.size;
     for (size_t i = 0; ok && i < info.files.size(); ++i)
         ok = info.files[i].name == files[first + i].name;
     CloseSource(&src);
     if (!ok) {
-        Fail(problems,
-             "libgcab wrote an unexpected cabinet for the folder starting at " + files[first].path);
+        Fail(problems, "unexpected cabinet written for the folder starting at " + files[first].path);
         DiscardTemp(&out->temp);
         return false;
     }
@@ -183,6 +174,21 @@ bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
     for (const CabFile& f : info.files)
         out->cost.entryBytes += FileEntryBytes(f.name);
     return true;
+}
+
+// Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
+// reads its tables back into *out. False with a line in *problems; out->temp is then discarded.
+bool PackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
+                const TimePolicy& policy, const std::string& path, WriteContext* ctx,
+                PackedFolder* out, Problems* problems) {
+    if (!CreateTempBeside(path, ".part", &out->temp, problems))
+        return false;
+    if (!CloseTemp(&out->temp) ||
+        !WriteFolder(files, first, end, policy, out->temp.path, ctx, problems)) {
+        DiscardTemp(&out->temp);
+        return false;
+    }
+    return ReadBackFolder(files, first, end, out, problems);
 }
 
 bool StartWriting(const std::vector<SourceFile>* files, const Compression& compression,

@@ -55,6 +55,11 @@ struct PackedFolder {
     FolderCost cost; // dataBytes: its data blocks, from folder.dataOffset on
 };
 
+// Reads back the tables of the one-folder cabinet of files [first, end) written to out->temp,
+// into *out. False with a line in *problems; out->temp is then discarded.
+bool ReadBackFolder(const std::vector<SourceFile>& files, size_t first, size_t end,
+                    PackedFolder* out, Problems* problems);
+
 // Compresses files [first, end) as a one-folder cabinet into a temporary file beside path and
 // reads its tables back into *out. False with a line in *problems; out->temp is then
 // discarded.

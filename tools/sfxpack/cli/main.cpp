@@ -244,8 +244,8 @@ static const PackOption kPackOptions[] = {
      "                 installer, NAME being its file name without .exe\n"},
     {"--compression", true, [](const char* v, PackArgs* a) { return SetCompression(v, a->request); },
      "  --compression none|mszip|lzx[:N]\n"
-     "                 how a folder is compressed: MSZIP (the default), LZX with a window\n"
-     "                 of 2^N bytes (15 to 21; lzx is lzx:21, the smallest), or none\n"},
+     "                 how a folder is compressed: LZX with a window of 2^N bytes (15 to\n"
+     "                 21; lzx, the default, is lzx:21, the smallest), MSZIP, or none\n"},
     {"--level", true,
      [](const char* v, PackArgs* a) {
          a->level = v;

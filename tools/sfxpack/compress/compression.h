@@ -12,7 +12,7 @@
 enum class CompressionKind { None, Mszip, Lzx };
 
 struct Compression {
-    CompressionKind kind = CompressionKind::Mszip;
+    CompressionKind kind = CompressionKind::Lzx;
     unsigned windowBits = kLzxMaxWindowBits; // LZX only
     int level = kLzxDefaultLevel;            // LZX only
 };

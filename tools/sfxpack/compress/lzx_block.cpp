@@ -157,7 +157,13 @@ void PlanBlock(const LzxSlots& slots, const LzxStats& stats, const LzxTrees& pre
     LzxTrees& t = plan->trees;
     BuildLengths(stats.main, slots.mainSymbols, kLzxMaxCodeLength, t.main);
     std::fill(t.main + slots.mainSymbols, t.main + kLzxMaxMainSymbols, 0);
-    BuildLengths(stats.length, kLzxLengthSymbols, kLzxMaxCodeLength, t.length);
+    // An empty length tree is valid, but not every decoder has been seen to take one: a
+    // block without long matches still gets a tree of two codes.
+    uint32_t lengthFreqs[kLzxLengthSymbols];
+    std::copy(stats.length, stats.length + kLzxLengthSymbols, lengthFreqs);
+    if (std::all_of(lengthFreqs, lengthFreqs + kLzxLengthSymbols, [](uint32_t f) { return !f; }))
+        lengthFreqs[0] = lengthFreqs[1] = 1;
+    BuildLengths(lengthFreqs, kLzxLengthSymbols, kLzxMaxCodeLength, t.length);
     BuildLengths(stats.aligned, kLzxAlignedSymbols, kLzxMaxAlignedLength, t.aligned);
     const uint64_t header =
         kLzxBlockTypeBits + kLzxBlockSizeBits + CodeTrees(slots, t, prev, nullptr);

@@ -56,11 +56,14 @@ LzxEncoderPtr LzxCreate(const LzxOptions& options) {
         return nullptr;
     e->options = options;
     InitSlots(&e->slots, options.windowBits);
+    // Per level: hash bits, chain depth, nice, lazy and good lengths (see MatchFinder).
     static const struct {
-        unsigned hashBits, depth, nice;
-    } kLevels[] = {{16, 8, 32}, {17, 32, 128}, {17, 48, 192}};
+        unsigned hashBits, depth, nice, lazy, good;
+    } kLevels[] = {{18, 8, 32, 16, 8}, {20, 32, 128, 32, 16}, {20, 48, 192, 192, 192}};
     const auto& lv = kLevels[options.level - 1];
     InitMatchFinder(&e->finder, options.windowBits, lv.hashBits, lv.depth, lv.nice);
+    e->finder.lazyLength = lv.lazy;
+    e->finder.goodLength = lv.good;
     const size_t window = size_t(1) << options.windowBits;
     e->capacity = 2 * window + 2 * kLzxFrameSize;
     e->buf.reserve(e->capacity);

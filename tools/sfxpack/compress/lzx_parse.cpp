@@ -40,7 +40,7 @@ static void Consider(Candidate* best, uint32_t length, uint32_t formatted, uint3
 
 // The best match at pos: the repeats first, then the chains; none past limit bytes.
 static Candidate BestAt(const MatchFinder& m, uint32_t pos, uint32_t limit,
-                        const LzxRepeats& reps) {
+                        const LzxRepeats& reps, unsigned depth) {
     Candidate best;
     if (limit < kLzxMinMatch)
         return best;
@@ -52,7 +52,7 @@ static Candidate BestAt(const MatchFinder& m, uint32_t pos, uint32_t limit,
         if (len >= kLzxMinMatch)
             Consider(&best, len, k, d);
     }
-    const Match found = LongestMatch(m, pos, limit);
+    const Match found = LongestMatch(m, pos, limit, depth);
     if (found.length > best.length) {
         uint32_t formatted = found.distance + 2;
         for (uint32_t k = 0; k < kLzxRepeats; ++k)
@@ -69,25 +69,40 @@ static void EmitLiteral(const MatchFinder& m, uint32_t pos, std::vector<LzxToken
     out->push_back({0, m.data[pos - m.start]});
 }
 
+// After this many literals in a row the parser looks at fewer positions, more of them
+// skipped the longer the run: data that does not compress costs little time.
+constexpr uint32_t kSkipAfter = 64;
+constexpr uint32_t kMaxSkip = 32;
+
 void ParseLazy(MatchFinder* m, uint32_t start, uint32_t end, LzxRepeats* reps,
                std::vector<LzxToken>* out) {
     uint32_t pos = start;
     Candidate carried;
     bool haveCarried = false;
+    uint32_t misses = 0; // literals in a row
     while (pos < end) {
         const uint32_t limit = std::min<uint32_t>(kLzxMaxMatch, end - pos);
         InsertUpTo(m, pos);
-        const Candidate cur = haveCarried ? carried : BestAt(*m, pos, limit, *reps);
+        const Candidate cur = haveCarried ? carried : BestAt(*m, pos, limit, *reps, m->depth);
         haveCarried = false;
         if (cur.gain <= 0) {
-            EmitLiteral(*m, pos, out);
-            ++pos;
+            uint32_t step = 1;
+            if (misses >= kSkipAfter)
+                step = std::min(std::min(1 + (misses - kSkipAfter) / 16, kMaxSkip), end - pos);
+            for (uint32_t i = 0; i < step; ++i)
+                EmitLiteral(*m, pos + i, out);
+            InsertUpTo(m, pos + 1);
+            SkipUpTo(m, pos + step);
+            pos += step;
+            misses += step;
             continue;
         }
-        if (cur.length < m->niceLength && pos + 1 < end) {
+        misses = 0;
+        if (cur.length < m->lazyLength && pos + 1 < end) {
             InsertUpTo(m, pos + 1);
-            const Candidate next =
-                BestAt(*m, pos + 1, std::min<uint32_t>(kLzxMaxMatch, end - pos - 1), *reps);
+            const unsigned depth = cur.length >= m->goodLength ? m->depth / 4 + 1 : m->depth;
+            const Candidate next = BestAt(
+                *m, pos + 1, std::min<uint32_t>(kLzxMaxMatch, end - pos - 1), *reps, depth);
             if (next.gain > cur.gain + 8) {
                 EmitLiteral(*m, pos, out);
                 ++pos;

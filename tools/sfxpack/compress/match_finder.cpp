@@ -32,6 +32,11 @@ void InsertUpTo(MatchFinder* m, uint32_t upTo) {
         m->inserted = upTo;
 }
 
+void SkipUpTo(MatchFinder* m, uint32_t upTo) {
+    if (upTo > m->inserted)
+        m->inserted = upTo;
+}
+
 uint32_t MatchLength(const MatchFinder& m, uint32_t a, uint32_t b, uint32_t limit) {
     const uint8_t* pa = m.data + (a - m.start);
     const uint8_t* pb = m.data + (b - m.start);
@@ -52,13 +57,14 @@ uint32_t MatchLength(const MatchFinder& m, uint32_t a, uint32_t b, uint32_t limi
 // Walks the chain at pos, calling take(length, distance) for each candidate longer than
 // the best so far; stops at the depth, the window or a nice length.
 template <typename F>
-static void WalkChain(const MatchFinder& m, uint32_t pos, uint32_t limit, F take) {
+static void WalkChain(const MatchFinder& m, uint32_t pos, uint32_t limit, unsigned depth,
+                      F take) {
     if (limit < 3 || pos + 2 >= m.end)
         return;
     const uint8_t* cur = m.data + (pos - m.start);
     uint32_t cand = m.head[HashAt(cur, m.hashBits)];
     uint32_t best = 2;
-    for (unsigned steps = m.depth; cand != 0 && steps > 0; --steps) {
+    for (unsigned steps = depth; cand != 0 && steps > 0; --steps) {
         const uint32_t c = cand - 1;
         const uint32_t distance = pos - c;
         if (c >= pos || distance > m.maxDistance || c < m.start)
@@ -80,9 +86,9 @@ static void WalkChain(const MatchFinder& m, uint32_t pos, uint32_t limit, F take
     }
 }
 
-Match LongestMatch(const MatchFinder& m, uint32_t pos, uint32_t limit) {
+Match LongestMatch(const MatchFinder& m, uint32_t pos, uint32_t limit, unsigned depth) {
     Match found;
-    WalkChain(m, pos, limit, [&](uint32_t len, uint32_t distance) {
+    WalkChain(m, pos, limit, depth, [&](uint32_t len, uint32_t distance) {
         found.length = len;
         found.distance = distance;
     });
@@ -91,7 +97,7 @@ Match LongestMatch(const MatchFinder& m, uint32_t pos, uint32_t limit) {
 
 size_t AllMatches(const MatchFinder& m, uint32_t pos, uint32_t limit, std::vector<Match>* out) {
     const size_t before = out->size();
-    WalkChain(m, pos, limit,
+    WalkChain(m, pos, limit, m.depth,
               [&](uint32_t len, uint32_t distance) { out->push_back({len, distance}); });
     return out->size() - before;
 }
