@@ -14,7 +14,9 @@ struct CabLane {
     CMap map;                  // embedded handles with their stream offsets
     FILE* selfFile = nullptr;  // this lane's stream on the program's own file
     int32_t selfFileRefs = 0;  // embedded handles still open on it
-    int64_t streamOffset = -1; // where selfFile stands, -1 when unknown
+    // Where selfFile stands, -1 when unknown; set whenever the stream is opened (zero here
+    // keeps the first record out of the program's initialised data).
+    int64_t streamOffset = 0;
     // Set by CabWrite when a write fails or falls short; the run then fails with code 8.
     int32_t writeFailed = 0;
     // The output file the driver has open, 0 when none: CabClose clears it, so that a library

@@ -17,6 +17,7 @@ struct CabRunResult {
     std::string message;
     std::vector<ProgressLine> progress;
     std::string loads; // "first second" with --load-twice
+    int lanes = 0;     // lanes the extraction ran on
     std::string raw;
 };
 
