@@ -5,8 +5,12 @@ std::atomic<uint32_t> g_writtenKiB{0};
 static CabLane s_firstLane;
 static DWORD s_laneSlot = TLS_OUT_OF_INDEXES;
 
+// A box is up while s_boxUp is 1; its holder has the lock exclusive, so the lanes that look
+// at it wait on the lock shared. Taking the flag first lets the dialog's thread give up at
+// once instead of blocking while a lane's box needs it (the box disables the dialog through a
+// message to that thread). The lock has no try-acquire before Windows 7.
 static SRWLOCK s_boxLock = SRWLOCK_INIT;
-static std::atomic<int> s_held{0};
+static std::atomic<int> s_boxUp{0};
 
 CabLane* CurrentLane() {
     if (s_laneSlot != TLS_OUT_OF_INDEXES) {
@@ -43,25 +47,26 @@ void ResetLane(CabLane* lane) {
     lane->stop = nullptr;
 }
 
-void HoldLanes() {
-    AcquireSRWLockExclusive(&s_boxLock);
-    s_held.store(1);
-}
-
 bool TryHoldLanes() {
-    if (!TryAcquireSRWLockExclusive(&s_boxLock))
+    int none = 0;
+    if (!s_boxUp.compare_exchange_strong(none, 1))
         return false;
-    s_held.store(1);
+    AcquireSRWLockExclusive(&s_boxLock); // only lanes passing through hold it, shared
     return true;
 }
 
+void HoldLanes() {
+    while (!TryHoldLanes())
+        Sleep(10); // another box is up: this one waits its turn
+}
+
 void ReleaseLanes() {
-    s_held.store(0);
     ReleaseSRWLockExclusive(&s_boxLock);
+    s_boxUp.store(0);
 }
 
 void WaitWhileHeld() {
-    if (!s_held.load(std::memory_order_relaxed))
+    if (!s_boxUp.load(std::memory_order_relaxed))
         return;
     AcquireSRWLockShared(&s_boxLock);
     ReleaseSRWLockShared(&s_boxLock);

@@ -46,8 +46,10 @@ void ResetLane(CabLane* lane);
 
 // One box at a time, and every lane waits while one is up: a box shown during a run is held
 // around by HoldLanes/ReleaseLanes; the lanes call WaitWhileHeld at each write and notice.
+// HoldLanes waits for another box to be answered first.
 void HoldLanes();
-// As HoldLanes, but false at once, holding nothing, when a box is already up.
+// As HoldLanes, but false at once, holding nothing, when a box is already up: for a thread
+// that a box shown by a lane may need (the dialog's).
 bool TryHoldLanes();
 void ReleaseLanes();
 // Returns at once unless a box is up; else when it is answered.

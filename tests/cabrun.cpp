@@ -45,6 +45,9 @@ CabRunResult RunCabFrom(const std::string& cab, const std::string& exeDir,
                             std::stol(f[5]),
                             static_cast<unsigned>(std::stoul(f[6], nullptr, 16))};
             r.progress.push_back(pl);
+        } else if (f[0] == "held" && f.size() == 3) {
+            r.heldKiB[0] = atol(f[1].c_str());
+            r.heldKiB[1] = atol(f[2].c_str());
         } else if (f[0] == "lanes" && f.size() == 2) {
             r.lanes = atoi(f[1].c_str());
         } else if (f[0] == "load" && f.size() == 3) {

@@ -248,6 +248,22 @@ TEST(LanesTest, CancelMidRunSkipsLaterFilesOnEveryLane) {
     EXPECT_LT(written, all.size() / 2);
 }
 
+// A box (here held by the test's main thread as the dialog holds its question) stops every
+// lane's writes until it is answered; the run then ends whole.
+TEST(LanesTest, HeldLanesWriteNothingUntilReleased) {
+    const auto folders = Folders({4000 * 1024, 4000 * 1024, 4000 * 1024, 4000 * 1024});
+    const auto all = Expected(folders);
+    ForcedLanes forced(2);
+    TempDir dir("lane-hold");
+    CabRunResult r = RunCab(WriteFoldersCab(folders), dir.path(), dir / "out", "--hold-at 2");
+    ASSERT_TRUE(r.finished) << r.raw;
+    EXPECT_EQ(r.ok, 1) << r.message;
+    ASSERT_GE(r.heldKiB[0], 0) << r.raw;
+    EXPECT_EQ(r.heldKiB[1], r.heldKiB[0]);
+    EXPECT_LT(r.heldKiB[1], 16000); // held before the end
+    EXPECT_EQ(CountWholeFiles(dir / "out", all), all.size());
+}
+
 // A close that fails on a pool thread fails the run with the target file's code and removes
 // that file; the files closed before stay whole, and no file is left cut short.
 TEST(LanesTest, FailedCloseOnThePoolFailsTheRunAndRemovesTheFile) {

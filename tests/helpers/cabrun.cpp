@@ -12,6 +12,8 @@
 //                   only when they pass
 //   --fail-close N  the close pool's N-th close fails (from 1)
 //   --affinity MASK run on these processors only
+//   --hold-at N     hold the lanes as a box would when the N-th progress message arrives,
+//                   and print the KiB written 100 ms and 500 ms into the hold
 // The last lines say how many lanes the run used and its result.
 #include <windows.h>
 #include <process.h>
@@ -22,6 +24,7 @@
 
 #include "binding.h"
 #include "close_pool.h"
+#include "lane.h"
 #include "driver.h"
 #include "embedded_file.h"
 #include "precheck.h"
@@ -70,7 +73,7 @@ int main(int argc, char** argv) {
     wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
     s_destination =
         strcmp(argv[1], "-") == 0 || !wargv || wargc < 2 ? nullptr : WideToUtf8(wargv[1]);
-    int cancelAt = -1;
+    int cancelAt = -1, holdAt = -1;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--cancel-at") == 0 && i + 1 < argc)
             cancelAt = atoi(argv[++i]);
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
             s_loadTwice = true;
         else if (strcmp(argv[i], "--check") == 0)
             s_check = true;
+        else if (strcmp(argv[i], "--hold-at") == 0 && i + 1 < argc)
+            holdAt = atoi(argv[++i]);
         else if (strcmp(argv[i], "--fail-close") == 0 && i + 1 < argc)
             g_failPoolCloseAt = atoi(argv[++i]);
         else if (strcmp(argv[i], "--affinity") == 0 && i + 1 < argc)
@@ -102,6 +107,15 @@ int main(int argc, char** argv) {
             FreeProgressInfo(p);
             if (++progress == cancelAt)
                 g_cancelRequested = 1;
+            if (progress == holdAt) {
+                HoldLanes();
+                Sleep(100); // a write under way ends
+                const uint32_t settled = g_writtenKiB.load();
+                Sleep(400);
+                const uint32_t later = g_writtenKiB.load();
+                ReleaseLanes();
+                printf("held\t%u\t%u\n", settled, later);
+            }
         } else if (msg.message == WM_RUN_DONE) {
             break;
         } else {
