@@ -278,7 +278,9 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     lane->stop = &share.stop;
 
     LaneTables tables[kMaxLanes];
-    const int lanes = PlanLanes(LaneBudget(), tables);
+    // The slot is reserved before any lane thread exists: the threads only read it.
+    const int budget = LaneBudget();
+    const int lanes = budget > 1 && ReserveLaneSlot() ? PlanLanes(budget, tables) : 0;
     ex->lanesUsed = lanes > 1 ? lanes : 1;
     bool ok = lanes > 1 ? ExtractLanes(ex, tables, lanes) : ExtractChain(ex);
     FreeLaneTables(tables, lanes);

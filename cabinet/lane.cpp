@@ -21,11 +21,13 @@ CabLane* CurrentLane() {
     return &s_firstLane;
 }
 
-bool EnterLane(CabLane* lane) {
-    // The slot is taken by the run's thread before it starts any lane, so no two threads
-    // race to take it.
+bool ReserveLaneSlot() {
     if (s_laneSlot == TLS_OUT_OF_INDEXES)
         s_laneSlot = TlsAlloc();
+    return s_laneSlot != TLS_OUT_OF_INDEXES;
+}
+
+bool EnterLane(CabLane* lane) {
     return s_laneSlot != TLS_OUT_OF_INDEXES && TlsSetValue(s_laneSlot, lane);
 }
 

@@ -37,7 +37,10 @@ extern std::atomic<uint32_t> g_writtenKiB;
 
 // The calling thread's record: the one it entered, else the process's first.
 CabLane* CurrentLane();
-// Makes lane the calling thread's record until LeaveLane; false when no slot can be had (the
+// Takes the thread-local slot the records are found through, once per process: false when
+// none can be had. Called by the run's thread before it starts any other lane.
+bool ReserveLaneSlot();
+// Makes lane the calling thread's record until LeaveLane; false without a reserved slot (the
 // thread then keeps the process's first record).
 bool EnterLane(CabLane* lane);
 void LeaveLane();
