@@ -75,6 +75,9 @@ static bool CopyCabinet(CabExtractor* ex, char* name) {
     TakeWriteFailure(ex);
     if (ex->pendingError)
         copied = FALSE;
+    // The same for a write that the run's stop refused: that file is still open.
+    if (ex->share && ex->share->stop.load() && CurrentLane()->openOutput)
+        copied = FALSE;
     if (!copied) {
         if (ex->share)
             ClaimFailure(ex->share, ex->laneNumber);
