@@ -81,8 +81,9 @@ TEST(SetSplit, FoldersSharedForThreads) {
         {kMinSharedPayload, CompressionKind::Mszip, 1 * MiB},
         {96 * MiB, CompressionKind::Mszip, 12 * MiB},
         {96 * MiB + 1, CompressionKind::None, 12 * MiB + 1},
-        {96 * MiB, CompressionKind::Lzx, 32 * MiB},
-        {400 * MiB, CompressionKind::Lzx, 50 * MiB},
+        {96 * MiB, CompressionKind::Lzx, 12 * MiB},
+        {24 * MiB, CompressionKind::Lzx, 4 * MiB},
+        {24 * MiB, CompressionKind::Mszip, 3 * MiB},
     };
     for (const auto& r : rules)
         EXPECT_EQ(SharedFolderBytes(r.payload, r.kind), r.share) << r.payload;
