@@ -73,7 +73,7 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
 // files each) so that two to four threads get even shares. LZX keeps a window of up to 2 MiB
 // across a folder: cut, it loses more than MSZIP (32 KiB), so its folders hold at least two
 // windows (measured on the benchmark's payloads: 0.10 % more for 5,000 small files in eight
-// folders of 3.6 MiB, 0.007 % for six folders of about 100 MB).
+// folders of 1.9 MiB, 0.007 % for six folders of about 100 MB).
 constexpr uint64_t kMinSharedPayload = 8ull << 20;
 constexpr uint64_t kSharedFolders = 8;
 constexpr uint64_t kMinSharedFolderBytes = 1ull << 20;
