@@ -10,15 +10,20 @@
 #include "exit_codes.h"
 #include "cab_messages.h"
 #include "driver.h"
+#include "lane.h"
 #include "wide_path.h"
 
 static void AskCancellation(HWND hwnd) {
     // A passive run asks nothing: Annuler cancels.
     if (!g_options.passive) {
         SetTaskbarState(hwnd, TBPF_PAUSED);
+        // The extraction waits for the answer; when another box is up it waits already.
+        const bool held = TryHoldLanes();
         const int answer =
             MessageBoxW(hwnd, L"Voulez-vous vraiment annuler la procédure d'extraction ?",
                         L"Annuler...", MB_YESNO | MB_ICONWARNING);
+        if (held)
+            ReleaseLanes();
         SetTaskbarState(hwnd, TBPF_NORMAL);
         if (answer != IDYES)
             return;

@@ -201,10 +201,10 @@ class Bench:
         if memory:
             self.memory.setdefault(key, []).append(memory)
 
-    def installer(self, payload, exe, payload_dir, name="installer"):
+    def installer(self, payload, exe, payload_dir, name="installer", env=None):
         workdir = self.fresh_dir(name.replace(" ", "-") + "-" + payload)
         cmd = ["wine", self.args.driver, wine_path(exe), wine_path(workdir)]
-        code, _, _, out, err = timed(cmd)
+        code, _, _, out, err = timed(cmd, env=env)
         fields = dict(item.split("=", 1) for item in out.split() if "=" in item)
         if code != 0 or "elapsed_ms" not in fields:
             sys.exit("bench: installer run failed (%d): %s %s" % (code, out, err))
@@ -464,6 +464,9 @@ def main():
                         help="also time the installer made with this stub, in the same rounds")
     parser.add_argument("--bar", action="store_true",
                         help="also time the installer packed with --progress-bar (\"bar\")")
+    parser.add_argument("--threads", default="",
+                        help="comma-separated thread counts: also time the installer with "
+                             "ORVANTA_THREADS set to each (\"N threads\")")
     args = parser.parse_args()
     if args.runs < 3:
         sys.exit("bench: at least 3 runs each")
@@ -493,8 +496,9 @@ def main():
                  packed[payload] + ".cab", options)
         compare.append((label, packed))
 
+    threads = [int(n) for n in args.threads.split(",") if n.strip()]
     with desktop_held(args.hold):
-        bench = run_rounds(args, exes, cabs, compare, payload_root)
+        bench = run_rounds(args, exes, cabs, compare, payload_root, threads)
     table, adjusted = report(bench, facts, cab_sizes, file_counts, out)
     noop_ms = statistics.median(bench.samples[("wine start-up", "no-op program")])
     tiny_ms = statistics.median(bench.samples[("tiny", "extrac32")])
@@ -512,10 +516,14 @@ def main():
                                       os.path.join(out, "results.png")))
 
 
-def run_rounds(args, exes, cabs, compare, payload_root):
+def threads_label(n):
+    return "%d thread%s" % (n, "" if n == 1 else "s")
+
+
+def run_rounds(args, exes, cabs, compare, payload_root, threads=()):
     """Every timed run, in rounds, after one untimed warm-up round."""
     bench = Bench(args)
-    bench.compare = [label for label, _ in compare]
+    bench.compare = [label for label, _ in compare] + [threads_label(n) for n in threads]
     if os.path.exists(bench.work):
         # An earlier run's trees: gone, and out of ext4's recent past, before anything is timed.
         shutil.rmtree(bench.work)
@@ -539,6 +547,9 @@ def run_rounds(args, exes, cabs, compare, payload_root):
                                                               os.path.join(payload_root, p))]
             steps += [lambda p=payload, l=label, e=packed: bench.installer(
                 p, e[p], os.path.join(payload_root, p), "installer " + l) for label, packed in compare]
+            steps += [lambda p=payload, n=n: bench.installer(
+                p, exes[p], os.path.join(payload_root, p), "installer " + threads_label(n),
+                dict(os.environ, ORVANTA_THREADS=str(n))) for n in threads]
             shift = i % len(steps)
             for step in steps[shift:] + steps[:shift]:
                 step()

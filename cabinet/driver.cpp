@@ -6,8 +6,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+#include <process.h>
+
 #include "cab_errors.h"
+#include "close_pool.h"
 #include "file_in_use.h"
+#include "lane.h"
+#include "lane_tables.h"
 #include "names.h"
 #include "owned.h"
 #include "precheck.h"
@@ -33,9 +39,10 @@ static bool RememberCabinet(CabExtractor* ex, const char* name) {
 // Records a failed or short write as the run's failure: the write callback gets no context,
 // so it can only raise a flag. True when there was one.
 static bool TakeWriteFailure(CabExtractor* ex) {
-    if (g_writeFailed)
+    const bool failed = CurrentLane()->writeFailed != 0;
+    if (failed)
         RecordFailure(ex, FDIERROR_TARGET_FILE);
-    return g_writeFailed != 0;
+    return failed;
 }
 
 // Removes the file a failed run was writing: it is incomplete, or its last block was
@@ -43,8 +50,11 @@ static bool TakeWriteFailure(CabExtractor* ex) {
 static void DiscardUnfinishedFile(CabExtractor* ex) {
     if (!ex->currentUnfinished || !ex->currentPath)
         return;
-    if (g_openOutput)
-        CabClose(g_openOutput);
+    CabLane* lane = CurrentLane();
+    if (lane->openOutput)
+        CabClose(lane->openOutput);
+    else if (ex->closer)
+        WaitForCloses(ex->closer); // it may have been handed over: it must be closed first
     wchar_t* wide = WidePath(ex->currentPath);
     if (wide) {
         SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL); // stamped read-only on its close
@@ -54,17 +64,35 @@ static void DiscardUnfinishedFile(CabExtractor* ex) {
     ex->currentUnfinished = 0;
 }
 
-bool ExtractAll(CabExtractor* ex, const char* destination) {
-    StartRun(ex);
-    if (!ex->hfdi)
+// One copy by the library over a cabinet (name: the bare name it is opened under), with
+// whatever the callbacks recorded: false when it failed, with the run stopped, the failure
+// claimed, and the file being written removed.
+static bool CopyCabinet(CabExtractor* ex, char* name) {
+    char path[] = "";
+    BOOL copied = ex->pfnFDICopy(ex->hfdi, name, path, 0, CabNotify, nullptr, ex);
+    // Some libraries ignore the write callback's result and report success: whatever was
+    // recorded fails the copy.
+    TakeWriteFailure(ex);
+    if (ex->pendingError)
+        copied = FALSE;
+    // The same for a write that the run's stop refused: that file is still open.
+    if (ex->share && ex->share->stop.load() && CurrentLane()->openOutput)
+        copied = FALSE;
+    if (!copied) {
+        if (ex->share)
+            ClaimFailure(ex->share, ex->laneNumber);
+        DiscardUnfinishedFile(ex);
         return false;
+    }
+    ex->currentUnfinished = 0;
+    return true;
+}
 
-    ex->destination = destination ? destination : "";
-
+// The embedded cabinet, then each continuation it names, one after the other on this thread.
+static bool ExtractChain(CabExtractor* ex) {
     // The embedded cabinet first, by its bare name; the later ones of a set are looked for
     // beside the program, then in the working folder (CabOpen).
     char cabName[kMaxNameBytes + 1];
-    char cabPath[] = "";
     static_assert(sizeof(kEmbeddedCabName) <= sizeof(cabName), "the embedded name fits");
     strcpy(cabName, kEmbeddedCabName);
 
@@ -74,17 +102,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
             RecordFailure(ex, FDIERROR_ALLOC_FAIL);
             return false;
         }
-        BOOL copied = ex->pfnFDICopy(ex->hfdi, cabName, cabPath, 0, CabNotify, nullptr, ex);
-        // Some libraries ignore the write callback's result and report success: whatever was
-        // recorded fails the copy.
-        TakeWriteFailure(ex);
-        if (ex->pendingError)
-            copied = FALSE;
-        if (!copied) {
-            DiscardUnfinishedFile(ex);
+        if (!CopyCabinet(ex, cabName))
             return false;
-        }
-        ex->currentUnfinished = 0;
         if (_stricmp(cabName, ex->nextCabinet) == 0)
             return true;
         bool repeated = false;
@@ -96,6 +115,189 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
         }
         strcpy(cabName, ex->nextCabinet);
     }
+}
+
+// The lanes a run may use: ORVANTA_THREADS when it names 1 to kMaxLanes, else the processors
+// the process may run on, at most kMaxLanes.
+static int LaneBudget() {
+    char forced[8];
+    const DWORD n = GetEnvironmentVariableA("ORVANTA_THREADS", forced, sizeof(forced));
+    if (n > 0 && n < sizeof(forced)) {
+        const int value = atoi(forced);
+        if (value >= 1 && value <= kMaxLanes)
+            return value;
+    }
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return 1;
+    int count = 0;
+    for (; process && count < kMaxLanes; process &= process - 1)
+        ++count;
+    return count;
+}
+
+// Most embedded cabinets' header and tables fit here; longer ones are read again whole.
+constexpr size_t kFirstTablesRead = 64 * 1024;
+
+// Reads the embedded cabinet's first size bytes into a new block: null when it cannot.
+static unsigned char* ReadEmbeddedStart(size_t size, size_t* got) {
+    *got = 0;
+    char name[sizeof(kEmbeddedCabName)];
+    memcpy(name, kEmbeddedCabName, sizeof(name));
+    const INT_PTR h = CabOpen(name, _O_RDONLY | _O_BINARY, 0);
+    if (h == -1)
+        return nullptr;
+    unsigned char* bytes = static_cast<unsigned char*>(malloc(size));
+    if (bytes) {
+        const UINT r = CabRead(h, bytes, static_cast<UINT>(size));
+        *got = r == static_cast<UINT>(-1) ? 0 : r;
+    }
+    CabClose(h);
+    return bytes;
+}
+
+// Shares the embedded cabinet's folders among at most lanes lanes: their count (two or more)
+// with out filled, else 0 (the cabinet is extracted on one lane).
+static int PlanLanes(int lanes, LaneTables* out) {
+    size_t size = kFirstTablesRead, got = 0, needed = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        unsigned char* bytes = ReadEmbeddedStart(size, &got);
+        if (!bytes)
+            return 0;
+        int used = 0;
+        const SplitResult result = SplitFolders(bytes, got, lanes, out, &used, &needed);
+        free(bytes);
+        if (result == kSplitDone)
+            return used;
+        if (result != kSplitNeedMore || got < size || needed <= size)
+            return 0;
+        size = needed;
+    }
+    return 0;
+}
+
+// One lane of a shared run: its record, its callbacks' state, its thread.
+struct LaneRun {
+    CabExtractor* ex = nullptr;
+    CabLane lane;
+    bool ok = false;
+    HANDLE thread = nullptr;
+};
+
+// Runs one lane's copy on the calling thread.
+static void RunLane(LaneRun* run) {
+    if (!EnterLane(&run->lane)) {
+        RecordFailure(run->ex, FDIERROR_ALLOC_FAIL);
+        ClaimFailure(run->ex->share, run->ex->laneNumber);
+        return;
+    }
+    char name[sizeof(kEmbeddedCabName)];
+    memcpy(name, kEmbeddedCabName, sizeof(name));
+    run->ok = CopyCabinet(run->ex, name);
+    // The lane's stream is closed with its last handle; nothing of it outlives the copy.
+    LeaveLane();
+}
+
+static unsigned __stdcall LaneThread(void* argument) {
+    RunLane(static_cast<LaneRun*>(argument));
+    return 0;
+}
+
+// A record for a lane besides the run's own: the same library and destination, a context of
+// its own. Null when there is no memory or no context.
+static CabExtractor* NewLaneExtractor(CabExtractor* ex, int number) {
+    CabExtractor* lane = new (std::nothrow) CabExtractor(ex->hwndNotify);
+    if (!lane)
+        return nullptr;
+#define CAB_COPY_ENTRY(name) lane->pfn##name = ex->pfn##name;
+    CAB_ENTRY_POINTS(CAB_COPY_ENTRY)
+#undef CAB_COPY_ENTRY
+    lane->destination = ex->destination;
+    lane->askRetryInUse = ex->askRetryInUse;
+    lane->share = ex->share;
+    lane->closer = ex->closer;
+    lane->laneNumber = number;
+    lane->hfdi = CreateCabContext(ex->pfnFDICreate, &lane->erf);
+    if (!lane->hfdi) {
+        delete lane; // the library stays the run's: this record never bound it
+        return nullptr;
+    }
+    return lane;
+}
+
+// Extracts the folders of tables' lanes at the same time, lane 0 on this thread; the first
+// failure claimed becomes ex's.
+static bool ExtractLanes(CabExtractor* ex, LaneTables* tables, int count) {
+    LaneRun runs[kMaxLanes];
+    bool ok = true;
+    for (int l = 0; l < count; ++l) {
+        runs[l].ex = l == 0 ? ex : NewLaneExtractor(ex, l);
+        if (!runs[l].ex) {
+            RecordFailure(ex, FDIERROR_ALLOC_FAIL);
+            ok = false;
+            count = l;
+            break;
+        }
+        runs[l].lane.tables = tables[l].bytes;
+        runs[l].lane.tablesLength = tables[l].length;
+        runs[l].lane.stop = &ex->share->stop;
+    }
+    for (int l = 1; ok && l < count; ++l) {
+        runs[l].thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, LaneThread, &runs[l], 0, nullptr));
+    }
+    if (ok) {
+        RunLane(&runs[0]);
+        for (int l = 1; l < count; ++l) {
+            if (runs[l].thread) {
+                WaitForSingleObject(runs[l].thread, INFINITE);
+                CloseHandle(runs[l].thread);
+            } else {
+                RunLane(&runs[l]); // no thread to be had: after the others, on this one
+            }
+        }
+        for (int l = 0; l < count; ++l)
+            ok = ok && runs[l].ok;
+        const int first = ex->share->firstFailure.load();
+        if (!ok && first > 0 && first < count)
+            MoveFailure(runs[first].ex, ex);
+    }
+    for (int l = 1; l < count; ++l)
+        delete runs[l].ex;
+    return ok;
+}
+
+bool ExtractAll(CabExtractor* ex, const char* destination) {
+    StartRun(ex);
+    if (!ex->hfdi)
+        return false;
+
+    ex->destination = destination ? destination : "";
+    RunShare share;
+    ClosePool pool;
+    ex->share = &share;
+    ex->closer = StartClosePool(&pool, &share) ? &pool : nullptr;
+    CabLane* lane = CurrentLane();
+    lane->stop = &share.stop;
+
+    LaneTables tables[kMaxLanes];
+    // The slot is reserved before any lane thread exists: the threads only read it.
+    const int budget = LaneBudget();
+    const int lanes = budget > 1 && ReserveLaneSlot() ? PlanLanes(budget, tables) : 0;
+    ex->lanesUsed = lanes > 1 ? lanes : 1;
+    bool ok = lanes > 1 ? ExtractLanes(ex, tables, lanes) : ExtractChain(ex);
+    FreeLaneTables(tables, lanes);
+
+    // The launch comes after the last close; a failed close fails the run.
+    StopClosePool(&pool);
+    if (share.firstFailure.load() == kCloseFailure) {
+        RecordFailure(ex, FDIERROR_TARGET_FILE);
+        ok = false;
+    }
+    lane->stop = nullptr;
+    ex->share = nullptr;
+    ex->closer = nullptr;
+    return ok;
 }
 
 void FreeProgressInfo(ProgressInfo* info) {
@@ -220,6 +422,16 @@ static ProgressInfo* OutputProgressInfo(const OutputPath& out, const FDINOTIFICA
     return NewProgressInfo(texts, pfdin);
 }
 
+// The file-in-use question, with every lane waiting until it is answered: true to try again.
+static bool AskRetryWithLanesHeld(CabExtractor* ex, const char* file) {
+    if (!ex->askRetryInUse)
+        return false;
+    HoldLanes();
+    const bool again = ex->askRetryInUse(ex->hwndNotify, file);
+    ReleaseLanes();
+    return again;
+}
+
 static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     ex->currentUnfinished = 0; // the library has moved past the previous file
     OutputPath out;
@@ -249,11 +461,10 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     INT_PTR hf = OpenOutputFile(out.path, &error);
     // Held by another program since the checks: the user may close it and try again.
     const char* file = out.path + out.archiveStart;
-    while (hf == -1 && IsInUseError(error) && ex->askRetryInUse &&
-           ex->askRetryInUse(ex->hwndNotify, file))
+    while (hf == -1 && IsInUseError(error) && AskRetryWithLanesHeld(ex, file))
         hf = OpenOutputFile(out.path, &error);
     if (hf > 0) {
-        g_openOutput = hf;
+        CurrentLane()->openOutput = hf;
         ex->currentUnfinished = 1;
         return hf;
     }
@@ -265,28 +476,28 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     return -1;
 }
 
-// Stamps the archived times and masked attributes through the still-open output handle: one
-// call instead of reopening the file by name. False when the handle does not take it.
-static bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(hf)));
-    if (handle == INVALID_HANDLE_VALUE)
+// Hands a finished file to the close pool: false when it stays the caller's to close.
+static bool HandOverClose(CabExtractor* ex, CabLane* lane, PFDINOTIFICATION pfdin) {
+    if (!ex->closer || !ex->currentPath)
         return false;
-    FILE_BASIC_INFO info = {};
-    FILETIME local, utc;
-    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
-        info.CreationTime.LowPart = utc.dwLowDateTime;
-        info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
-        info.LastWriteTime = info.CreationTime;
+    CloseJob job = {pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs, _strdup(ex->currentPath)};
+    if (!job.path)
+        return false;
+    if (!QueueClose(ex->closer, job)) {
+        free(job.path);
+        return false;
     }
-    // Zero leaves a field alone, so "no attribute" has to be spelled NORMAL.
-    const DWORD masked = attribs & kDosAttributeMask;
-    info.FileAttributes = masked ? masked : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof(info)) != FALSE;
+    if (lane->openOutput == pfdin->hf)
+        lane->openOutput = 0;
+    return true;
 }
 
 static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
+    CabLane* lane = CurrentLane();
+    if (!lane->writeFailed && !ex->pendingError && HandOverClose(ex, lane, pfdin))
+        return TRUE;
     const bool stamped =
-        !g_writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
+        !lane->writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
     // A write the system deferred (a network share, a quota) can fail only here.
     if (CabClose(pfdin->hf) != 0)
         RecordFailure(ex, FDIERROR_TARGET_FILE);
@@ -318,8 +529,16 @@ static INT_PTR CheckNextCabinet(CabExtractor* ex, const char* folder, const char
 
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE fdint, PFDINOTIFICATION pfdin) {
     CabExtractor* ex = static_cast<CabExtractor*>(pfdin->pv);
+    WaitWhileHeld();
     if (ex->abortRequested)
         return -1;
+    if (ex->share && ex->share->stop.load(std::memory_order_relaxed)) {
+        // Another part of the run failed. A file this lane closed before is whole and stays;
+        // one still open is removed (DiscardUnfinishedFile).
+        if (!CurrentLane()->openOutput)
+            ex->currentUnfinished = 0;
+        return -1;
+    }
     switch (fdint) {
     case fdintCOPY_FILE:
         return OnCopyFile(ex, pfdin);

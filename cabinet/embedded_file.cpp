@@ -4,18 +4,16 @@
 #include <new>
 #include <stdlib.h>
 
+#include "lane.h"
 #include "le.h"
 #include "pe_format.h"
 
 HINSTANCE g_hInstance = nullptr;
-FILE* g_selfFile = nullptr;
-int32_t g_selfFileRefs = 0;
 
-// Where g_selfFile stands, or -1 when unknown. The runtime's fseek drops the stream's buffer
-// even when it goes nowhere, so reads that follow each other skip it and stay buffered.
-// Offsets in the file are 64-bit: an installer whose cabinet is near 2 GiB passes 2 GiB by
-// the program's own size.
-static int64_t s_streamOffset = -1;
+// The lane's streamOffset says where its stream stands: the runtime's fseek drops the
+// stream's buffer even when it goes nowhere, so reads that follow each other skip it and stay
+// buffered. Offsets in the file are 64-bit: an installer whose cabinet is near 2 GiB passes
+// 2 GiB by the program's own size.
 // Large enough that a data block and the header after it come from one read of the file.
 constexpr size_t kStreamBufferSize = 64 * 1024;
 
@@ -63,26 +61,27 @@ FILE* OpenOwnFile() {
 }
 
 EmbeddedCabFile* OpenEmbeddedCab() {
+    CabLane* lane = CurrentLane();
     bool opened = false;
-    if (!g_selfFile) {
-        g_selfFile = OpenOwnFile();
-        if (!g_selfFile)
+    if (!lane->selfFile) {
+        lane->selfFile = OpenOwnFile();
+        if (!lane->selfFile)
             return nullptr;
-        setvbuf(g_selfFile, nullptr, _IOFBF, kStreamBufferSize); // best effort
+        setvbuf(lane->selfFile, nullptr, _IOFBF, kStreamBufferSize); // best effort
         opened = true;
     }
     EmbeddedCabFile* file = new (std::nothrow) EmbeddedCabFile;
     if (!file) {
         if (opened) {
-            fclose(g_selfFile);
-            g_selfFile = nullptr;
+            fclose(lane->selfFile);
+            lane->selfFile = nullptr;
         }
         return nullptr;
     }
-    ++g_selfFileRefs;
-    _fseeki64(g_selfFile, 0, SEEK_END);
-    const int64_t size = _ftelli64(g_selfFile);
-    s_streamOffset = _fseeki64(g_selfFile, 0, SEEK_SET) == 0 ? 0 : -1;
+    ++lane->selfFileRefs;
+    _fseeki64(lane->selfFile, 0, SEEK_END);
+    const int64_t size = _ftelli64(lane->selfFile);
+    lane->streamOffset = _fseeki64(lane->selfFile, 0, SEEK_SET) == 0 ? 0 : -1;
     file->reserved = 0;
     file->position = 0;
     // No cabinet passes INT32_MAX bytes: what lies beyond is not the library's to read.
@@ -92,11 +91,12 @@ EmbeddedCabFile* OpenEmbeddedCab() {
 }
 
 void ReleaseEmbeddedCab(EmbeddedCabFile* file) {
+    CabLane* lane = CurrentLane();
     delete file;
-    if (--g_selfFileRefs <= 0 && g_selfFile) {
-        fclose(g_selfFile);
-        g_selfFile = nullptr;
-        s_streamOffset = -1;
+    if (--lane->selfFileRefs <= 0 && lane->selfFile) {
+        fclose(lane->selfFile);
+        lane->selfFile = nullptr;
+        lane->streamOffset = -1;
     }
 }
 
@@ -106,13 +106,14 @@ int ReadEmbeddedCab(EmbeddedCabFile* file, void* buf, UINT count) {
     const int32_t remaining = file->length - file->position;
     const int32_t n =
         static_cast<int64_t>(count) < remaining ? static_cast<int32_t>(count) : remaining;
+    CabLane* lane = CurrentLane();
     const int64_t offset = static_cast<int64_t>(GetOverlayOffset()) + file->position;
-    if (offset != s_streamOffset && _fseeki64(g_selfFile, offset, SEEK_SET) != 0) {
-        s_streamOffset = -1;
+    if (offset != lane->streamOffset && _fseeki64(lane->selfFile, offset, SEEK_SET) != 0) {
+        lane->streamOffset = -1;
         return -1;
     }
-    const int r = static_cast<int>(fread(buf, 1, static_cast<size_t>(n), g_selfFile));
-    s_streamOffset = r == n ? offset + r : -1; // a short read leaves the stream in doubt
+    const int r = static_cast<int>(fread(buf, 1, static_cast<size_t>(n), lane->selfFile));
+    lane->streamOffset = r == n ? offset + r : -1; // a short read leaves the stream in doubt
     if (r > 0)
         file->position += r;
     return r;

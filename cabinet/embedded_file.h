@@ -17,10 +17,6 @@ struct EmbeddedCabFile {
 // stands for the main module.
 extern HINSTANCE g_hInstance;
 
-// The shared stream on the program's own file, and the embedded handles still open on it.
-extern FILE* g_selfFile;
-extern int32_t g_selfFileRefs;
-
 // The file offset where the appended cabinet begins: the largest end of section raw data
 // of the loaded image at g_hInstance (the main module when g_hInstance is null).
 uint32_t GetOverlayOffset();
@@ -31,7 +27,8 @@ wchar_t* OwnPath();
 // Opens the program's own file for reading, whatever the length of its path; null on failure.
 FILE* OpenOwnFile();
 
-// A new record on the shared stream, opening the stream first when needed.
+// A new record on the calling thread's lane's stream (lane.h), opening the stream first when
+// needed.
 // Null when the program's file cannot be opened or the record cannot be allocated; no
 // reference is then counted.
 EmbeddedCabFile* OpenEmbeddedCab();

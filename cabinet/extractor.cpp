@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "embedded_file.h"
+#include "lane.h"
 #include "stream_callbacks.h"
 
 std::atomic<int> g_cancelRequested{0};
@@ -31,16 +32,11 @@ void StartRun(CabExtractor* ex) {
     ex->currentUnfinished = 0;
     FreeRunPaths(ex);
     ex->seenCount = 0;
-    g_writeFailed = 0;
-    g_openOutput = 0;
-    g_bytesWritten = 0;
+    ResetLane(CurrentLane());
     g_writtenKiB = 0;
     CabStreamState& state = StreamState();
-    state.map.Clear();
     strncpy(state.cabName, kEmbeddedCabName, sizeof(state.cabName) - 1);
     state.cabName[sizeof(state.cabName) - 1] = '\0';
-    g_selfFileRefs = 0;
-    g_selfFile = nullptr;
 }
 
 void ReleaseRun(CabExtractor* ex) {
@@ -48,6 +44,14 @@ void ReleaseRun(CabExtractor* ex) {
     free(ex->seenCabinets);
     ex->seenCabinets = nullptr;
     ex->seenCount = ex->seenCapacity = 0;
+}
+
+void MoveFailure(CabExtractor* from, CabExtractor* to) {
+    to->pendingError = from->pendingError;
+    to->erf = from->erf;
+    free(to->failureText);
+    to->failureText = from->failureText;
+    from->failureText = nullptr;
 }
 
 void RecordFailure(CabExtractor* ex, int code, char* text) {

@@ -9,6 +9,9 @@
 
 #include "names.h"
 
+struct RunShare;
+struct ClosePool;
+
 // One-way flag (0 to 1), written only by the program's main thread: the checks stop at it,
 // and the files offered after it are skipped.
 extern std::atomic<int> g_cancelRequested;
@@ -42,6 +45,12 @@ struct CabExtractor {
     // Asked, with the window to own a box, when an output file (UTF-8, under the destination)
     // is held by another program: true to try it again. Null: the run fails at once.
     bool (*askRetryInUse)(HWND owner, const char* file) = nullptr;
+    // Set for the length of ExtractAll: what the run's lanes share, and the pool that closes
+    // finished files (null: each file is closed on the extraction path).
+    RunShare* share = nullptr;
+    ClosePool* closer = nullptr;
+    int32_t laneNumber = 0; // this record's lane in its run
+    int32_t lanesUsed = 0;  // lanes the last run extracted on (1 when not shared)
     HMODULE hCabinetDll = nullptr;
 #define CAB_ENTRY_FIELD(name) decltype(&::name) pfn##name = nullptr;
     CAB_ENTRY_POINTS(CAB_ENTRY_FIELD)
@@ -49,9 +58,9 @@ struct CabExtractor {
     HWND hwndNotify;
 };
 
-// Puts every part of a run's state at its start, the process-wide parts the callbacks share
-// included: no error or abort recorded, no paths, no cabinet seen, no failed write, no
-// embedded handle. The library stays bound.
+// Puts every part of a run's state at its start, the parts the callbacks keep on the calling
+// thread's lane included: no error or abort recorded, no paths, no cabinet seen, no failed
+// write, no embedded handle, nothing written. The library stays bound.
 void StartRun(CabExtractor* ex);
 // Frees the paths and names the run holds; safe to repeat. The library is the binding's to
 // release.
@@ -63,3 +72,5 @@ void ReleaseRun(CabExtractor* ex);
 // heap block, owned from here on) is the whole text to show; null: the code's own text. A
 // later failure replaces an earlier one.
 void RecordFailure(CabExtractor* ex, int code, char* text = nullptr);
+// Makes from's failure (code, the library's ERF, text) to's, replacing to's own.
+void MoveFailure(CabExtractor* from, CabExtractor* to);

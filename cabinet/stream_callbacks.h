@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "handle_table.h"
+#include "lane.h"
 #include "names.h"
 
 // The name under which the embedded cabinet is asked for and recognised.
@@ -15,10 +16,11 @@ constexpr const char kEmbeddedCabName[] = "exe";
 
 constexpr int kKeyCapacity = 5000;
 
-// The file callbacks get a handle and nothing else, so what they share is kept once per
-// process: the embedded handles with their stream offsets, and the unmasking key.
+// The file callbacks get a handle and nothing else, so what every thread reads alike is kept
+// once per process: the unmasking key and the embedded cabinet's name. The embedded handles
+// with their stream offsets are per thread (lane.h: an entry in the lane's map is what marks a
+// handle as embedded).
 struct CabStreamState {
-    CMap map; // an entry is what marks a handle as embedded
     unsigned char key[kKeyCapacity];
     int32_t keyLength;
     char cabName[kMaxNameBytes + 1]; // the name under which the embedded cabinet is opened
@@ -26,19 +28,6 @@ struct CabStreamState {
 
 // The single instance; zero-initialised, so it exists from the first use on.
 CabStreamState& StreamState();
-
-// Set by CabWrite when a write fails or falls short; the run then fails with code 8. Global,
-// not on the run's record, only because the write callback gets a handle and no context.
-extern int g_writeFailed;
-
-// Bytes the run has written to its output files, and the same in KiB for another thread to
-// read (a progress bar): written by CabWrite only.
-extern uint64_t g_bytesWritten;
-extern std::atomic<uint32_t> g_writtenKiB;
-
-// The output file the driver has open, 0 when none: CabClose clears it, so that a library
-// that closes the file itself on a failure is not followed by a second close.
-extern INT_PTR g_openOutput;
 
 void* DIAMONDAPI CabAlloc(ULONG cb);
 void DIAMONDAPI CabFree(void* pv);
@@ -49,7 +38,10 @@ void DIAMONDAPI CabFree(void* pv);
 // or the table is full (the record is released again).
 INT_PTR DIAMONDAPI CabOpen(char* name, int oflag, int pmode);
 // Reads, unmasks when a key is present, and follows the handle's offset; _read on the disk.
+// Bytes below the lane's tablesLength come from its tables instead, as they are.
 UINT DIAMONDAPI CabRead(INT_PTR hf, void* pv, UINT cb);
+// _write, counted in the lane's bytes and g_writtenKiB; fails at once once the lane's stop is
+// set, and waits while a box is up.
 UINT DIAMONDAPI CabWrite(INT_PTR hf, void* pv, UINT cb);
 // 0 for an embedded handle, dropped from the table (the stream closes with the last one);
 // _close's result otherwise.

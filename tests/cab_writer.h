@@ -23,3 +23,9 @@ struct CabLink {
 
 // One folder, no compression, no checksums.
 std::string WriteCab(const std::vector<CabEntry>& files, const CabLink& link = CabLink());
+
+// Several folders, one after the other, each with its files, no compression, no checksums;
+// with damagedFolder set, that folder's last block says it holds one byte more than it
+// carries, which the library reports as a corrupt cabinet.
+std::string WriteFoldersCab(const std::vector<std::vector<CabEntry>>& folders,
+                            int damagedFolder = -1);

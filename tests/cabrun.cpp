@@ -1,5 +1,6 @@
 #include "cabrun.h"
 
+#include <cstdlib>
 #include <sstream>
 
 #include "test_util.h"
@@ -44,6 +45,11 @@ CabRunResult RunCabFrom(const std::string& cab, const std::string& exeDir,
                             std::stol(f[5]),
                             static_cast<unsigned>(std::stoul(f[6], nullptr, 16))};
             r.progress.push_back(pl);
+        } else if (f[0] == "held" && f.size() == 3) {
+            r.heldKiB[0] = atol(f[1].c_str());
+            r.heldKiB[1] = atol(f[2].c_str());
+        } else if (f[0] == "lanes" && f.size() == 2) {
+            r.lanes = atoi(f[1].c_str());
         } else if (f[0] == "load" && f.size() == 3) {
             r.loads = f[1] + " " + f[2];
         } else if (f[0] == "result" && f.size() == 4) {

@@ -17,6 +17,8 @@ struct CabRunResult {
     std::string message;
     std::vector<ProgressLine> progress;
     std::string loads; // "first second" with --load-twice
+    int lanes = 0;     // lanes the extraction ran on
+    long heldKiB[2] = {-1, -1}; // with --hold-at: KiB written 100 ms and 500 ms into the hold
     std::string raw;
 };
 

@@ -11,6 +11,7 @@
 #include "binding.h"
 #include "driver.h"
 #include "embedded_file.h"
+#include "lane.h"
 #include "name_cases.h"
 #include "test_util.h"
 
@@ -30,8 +31,8 @@ std::vector<std::string> Names(const CabRunResult& r) {
 // The test executable carries embedded.cab; extract it in this process.
 TEST(DriverTest, ExtractsTheEmbeddedCabinetInProcess) {
     g_hInstance = GetModuleHandleW(nullptr);
-    g_selfFile = nullptr;
-    g_selfFileRefs = 0;
+    CurrentLane()->selfFile = nullptr;
+    CurrentLane()->selfFileRefs = 0;
     TempDir dir("inproc");
     const std::string dest = dir / "out";
     CreateDirectoryA(dest.c_str(), nullptr);
@@ -48,8 +49,8 @@ TEST(DriverTest, ExtractsTheEmbeddedCabinetInProcess) {
         ++progress;
     }
     EXPECT_EQ(progress, 3);
-    EXPECT_EQ(g_selfFileRefs, 0);
-    EXPECT_EQ(g_selfFile, nullptr);
+    EXPECT_EQ(CurrentLane()->selfFileRefs, 0);
+    EXPECT_EQ(CurrentLane()->selfFile, nullptr);
     EXPECT_EQ(ListTree(dest),
               (std::vector<std::string>{"data\\", "data\\deep\\", "data\\deep\\zeros.bin",
                                         "data\\random.bin", "hello.txt"}));

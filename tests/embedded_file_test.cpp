@@ -21,10 +21,10 @@ class EmbeddedFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_hInstance = GetModuleHandleW(nullptr);
-        g_selfFile = nullptr;
-        g_selfFileRefs = 0;
+        CurrentLane()->selfFile = nullptr;
+        CurrentLane()->selfFileRefs = 0;
         CabStreamState& state = StreamState();
-        state.map.Clear();
+        CurrentLane()->map.Clear();
         strcpy(state.cabName, "exe");
         state.keyLength = 0;
         cab_ = ReadBytes(ExeDir() + "\\fixtures\\embedded.cab");
@@ -34,7 +34,7 @@ class EmbeddedFileTest : public ::testing::Test {
     }
     void TearDown() override {
         StreamState().keyLength = 0;
-        EXPECT_EQ(g_selfFileRefs, 0) << "a test left an embedded handle open";
+        EXPECT_EQ(CurrentLane()->selfFileRefs, 0) << "a test left an embedded handle open";
     }
 
     // Reads the whole embedded cabinet through CabRead in chunks of the given size.
@@ -68,17 +68,17 @@ TEST_F(EmbeddedFileTest, NameIsRecognisedWithoutRegardToCaseAndOnlyWhole) {
     for (const char* name : {"exe", "EXE", "ExE", "eXe"}) {
         INT_PTR h = CabOpen(const_cast<char*>(name), _O_RDONLY | _O_BINARY, 0);
         ASSERT_NE(h, -1) << name;
-        EXPECT_EQ(StreamState().map.Find(h), 0) << name;
+        EXPECT_EQ(CurrentLane()->map.Find(h), 0) << name;
         EXPECT_EQ(CabClose(h), 0);
-        EXPECT_EQ(StreamState().map.count, 0);
+        EXPECT_EQ(CurrentLane()->map.count, 0);
     }
     // These go to the disk, where they do not exist.
     for (const char* name :
          {"C:\\exe", "exe ", ".\\exe", "sub\\exe", "exe.cab", "Z:\\nowhere\\exe"}) {
         INT_PTR h = CabOpen(const_cast<char*>(name), _O_RDONLY | _O_BINARY, 0);
         EXPECT_EQ(h, -1) << name;
-        EXPECT_EQ(StreamState().map.count, 0) << name;
-        EXPECT_EQ(g_selfFileRefs, 0) << name;
+        EXPECT_EQ(CurrentLane()->map.count, 0) << name;
+        EXPECT_EQ(CurrentLane()->selfFileRefs, 0) << name;
     }
 }
 
@@ -129,7 +129,7 @@ TEST_F(EmbeddedFileTest, ReadPastTheEndReturnsWhatRemainsThenNothing) {
     EXPECT_EQ(std::string(buf, 10), cab_.substr(cab_.size() - 10));
     EXPECT_EQ(CabRead(h, buf, sizeof(buf)), 0u);
     EXPECT_EQ(reinterpret_cast<EmbeddedCabFile*>(h)->position, length);
-    EXPECT_EQ(StreamState().map.Get(0), length);
+    EXPECT_EQ(CurrentLane()->map.Get(0), length);
     EXPECT_EQ(CabClose(h), 0);
 }
 
@@ -138,8 +138,8 @@ TEST_F(EmbeddedFileTest, TwoHandlesKeepSeparatePositionsOnOneStream) {
     INT_PTR b = CabOpen(const_cast<char*>("EXE"), _O_RDONLY, 0);
     ASSERT_NE(a, -1);
     ASSERT_NE(b, -1);
-    FILE* stream = g_selfFile;
-    EXPECT_EQ(g_selfFileRefs, 2);
+    FILE* stream = CurrentLane()->selfFile;
+    EXPECT_EQ(CurrentLane()->selfFileRefs, 2);
     char x[8], y[8];
     ASSERT_EQ(CabSeek(b, 100, SEEK_SET), 100);
     ASSERT_EQ(CabRead(a, x, 8), 8u);
@@ -149,15 +149,15 @@ TEST_F(EmbeddedFileTest, TwoHandlesKeepSeparatePositionsOnOneStream) {
     ASSERT_EQ(CabRead(a, x, 8), 8u);
     EXPECT_EQ(std::string(x, 8), cab_.substr(8, 8));
     EXPECT_EQ(CabClose(a), 0);
-    EXPECT_EQ(g_selfFile, stream); // still open for b
-    EXPECT_EQ(g_selfFileRefs, 1);
+    EXPECT_EQ(CurrentLane()->selfFile, stream); // still open for b
+    EXPECT_EQ(CurrentLane()->selfFileRefs, 1);
     ASSERT_EQ(CabRead(b, y, 8), 8u);
     EXPECT_EQ(std::string(y, 8), cab_.substr(108, 8));
     EXPECT_EQ(CabClose(b), 0);
-    EXPECT_EQ(g_selfFile, nullptr);
+    EXPECT_EQ(CurrentLane()->selfFile, nullptr);
     INT_PTR c = CabOpen(const_cast<char*>("exe"), _O_RDONLY, 0); // reopens the stream
     ASSERT_NE(c, -1);
-    EXPECT_NE(g_selfFile, nullptr);
+    EXPECT_NE(CurrentLane()->selfFile, nullptr);
     EXPECT_EQ(CabClose(c), 0);
 }
 
@@ -169,16 +169,16 @@ TEST_F(EmbeddedFileTest, HundredAndFirstOpenFailsWithoutLeakingAReference) {
         handles.push_back(h);
     }
     EXPECT_EQ(CabOpen(const_cast<char*>("exe"), _O_RDONLY, 0), -1);
-    EXPECT_EQ(g_selfFileRefs, CMap::kCapacity);
-    EXPECT_EQ(StreamState().map.count, CMap::kCapacity);
+    EXPECT_EQ(CurrentLane()->selfFileRefs, CMap::kCapacity);
+    EXPECT_EQ(CurrentLane()->map.count, CMap::kCapacity);
     // Close in the middle first: the others keep their order.
     EXPECT_EQ(CabClose(handles[50]), 0);
-    EXPECT_EQ(StreamState().map.entries[50].handle, handles[51]);
+    EXPECT_EQ(CurrentLane()->map.entries[50].handle, handles[51]);
     handles.erase(handles.begin() + 50);
     for (INT_PTR h : handles)
         EXPECT_EQ(CabClose(h), 0);
-    EXPECT_EQ(g_selfFileRefs, 0);
-    EXPECT_EQ(g_selfFile, nullptr);
+    EXPECT_EQ(CurrentLane()->selfFileRefs, 0);
+    EXPECT_EQ(CurrentLane()->selfFile, nullptr);
 }
 
 TEST_F(EmbeddedFileTest, KeyedReadsGiveTheSameBytesHoweverSplit) {
@@ -219,16 +219,16 @@ TEST_F(EmbeddedFileTest, FailedSeekMakesTheOffsetUnknownUntilTheNextGoodSeek) {
     ASSERT_NE(h, -1);
     ASSERT_EQ(CabSeek(h, 100, SEEK_SET), 100);
     EXPECT_EQ(CabSeek(h, -1, SEEK_SET), -1);
-    EXPECT_EQ(state.map.Get(0), -1);
+    EXPECT_EQ(CurrentLane()->map.Get(0), -1);
     char buf[16];
     ASSERT_EQ(CabRead(h, buf, 16), 16u); // reads from 100, untransformed, offset stays unknown
     EXPECT_EQ(std::string(buf, 16), cab_.substr(100, 16));
-    EXPECT_EQ(state.map.Get(0), -1);
+    EXPECT_EQ(CurrentLane()->map.Get(0), -1);
     ASSERT_EQ(CabSeek(h, 100, SEEK_SET), 100);
-    EXPECT_EQ(state.map.Get(0), 100);
+    EXPECT_EQ(CurrentLane()->map.Get(0), 100);
     ASSERT_EQ(CabRead(h, buf, 16), 16u);
     EXPECT_NE(std::string(buf, 16), cab_.substr(100, 16));
-    EXPECT_EQ(state.map.Get(0), 116);
+    EXPECT_EQ(CurrentLane()->map.Get(0), 116);
     EXPECT_EQ(CabClose(h), 0);
 }
 
@@ -242,11 +242,11 @@ TEST_F(EmbeddedFileTest, DiskFilesGoStraightToTheRuntime) {
 
     INT_PTR h = CabOpen(const_cast<char*>(path.c_str()), kOutputOpenFlags, kOutputOpenMode);
     ASSERT_GE(h, 0);
-    EXPECT_EQ(StreamState().map.count, 1); // disk handles are never recorded
+    EXPECT_EQ(CurrentLane()->map.count, 1); // disk handles are never recorded
     EXPECT_EQ(CabWrite(h, const_cast<char*>("new"), 3), 3u);
     EXPECT_EQ(CabSeek(h, 0, SEEK_END), 3);
     EXPECT_EQ(CabClose(h), 0);
-    EXPECT_EQ(StreamState().map.count, 1);
+    EXPECT_EQ(CurrentLane()->map.count, 1);
     EXPECT_EQ(ReadBytes(path), "new");
 
     INT_PTR r = CabOpen(const_cast<char*>(path.c_str()), _O_RDONLY | _O_BINARY, 0);

@@ -2,13 +2,19 @@
 // (worker thread, progress posted to a window of the main thread) and prints each progress
 // record and the result, one tab-separated line each.
 //
-// Usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice] [--check]
+// Usage: cabrun DEST|- [--cancel-at N] [--lib PATH] [--load-twice] [--check] [--fail-close N]
+//               [--affinity MASK]
 //   -               extract with a null destination (the current folder)
 //   --cancel-at N   request cancellation when the N-th progress message arrives (0: before)
 //   --lib PATH      bind this library instead of the system's Cabinet.dll
 //   --load-twice    call LoadCabinetLibrary a second time and print both results
 //   --check         make the checks the program makes before the first write, and extract
 //                   only when they pass
+//   --fail-close N  the close pool's N-th close fails (from 1)
+//   --affinity MASK run on these processors only
+//   --hold-at N     hold the lanes as a box would when the N-th progress message arrives,
+//                   and print the KiB written 100 ms and 500 ms into the hold
+// The last lines say how many lanes the run used and its result.
 #include <windows.h>
 #include <process.h>
 #include <shellapi.h>
@@ -17,6 +23,8 @@
 #include <cstring>
 
 #include "binding.h"
+#include "close_pool.h"
+#include "lane.h"
 #include "driver.h"
 #include "embedded_file.h"
 #include "precheck.h"
@@ -28,7 +36,7 @@ constexpr UINT WM_RUN_DONE = WM_APP + 1;
 static const char* s_destination;
 static bool s_loadTwice, s_check;
 static HWND s_window;
-static int s_ok, s_code, s_firstLoad, s_secondLoad;
+static int s_ok, s_code, s_firstLoad, s_secondLoad, s_lanes;
 static const char* s_message = "";
 
 static unsigned __stdcall Worker(void*) {
@@ -44,6 +52,7 @@ static unsigned __stdcall Worker(void*) {
             if (s_loadTwice)
                 s_secondLoad = LoadCabinetLibrary(&ex);
             s_ok = ExtractAll(&ex, destination);
+            s_lanes = ex.lanesUsed;
             s_code = GetCabErrorMessage(&ex, nullptr);
             s_message = _strdup(FailureText(&ex));
         }
@@ -64,7 +73,7 @@ int main(int argc, char** argv) {
     wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
     s_destination =
         strcmp(argv[1], "-") == 0 || !wargv || wargc < 2 ? nullptr : WideToUtf8(wargv[1]);
-    int cancelAt = -1;
+    int cancelAt = -1, holdAt = -1;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--cancel-at") == 0 && i + 1 < argc)
             cancelAt = atoi(argv[++i]);
@@ -74,6 +83,12 @@ int main(int argc, char** argv) {
             s_loadTwice = true;
         else if (strcmp(argv[i], "--check") == 0)
             s_check = true;
+        else if (strcmp(argv[i], "--hold-at") == 0 && i + 1 < argc)
+            holdAt = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--fail-close") == 0 && i + 1 < argc)
+            g_failPoolCloseAt = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--affinity") == 0 && i + 1 < argc)
+            SetProcessAffinityMask(GetCurrentProcess(), strtoul(argv[++i], nullptr, 0));
     }
     s_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_hInstance,
                                nullptr);
@@ -92,6 +107,15 @@ int main(int argc, char** argv) {
             FreeProgressInfo(p);
             if (++progress == cancelAt)
                 g_cancelRequested = 1;
+            if (progress == holdAt) {
+                HoldLanes();
+                Sleep(100); // a write under way ends
+                const uint32_t settled = g_writtenKiB.load();
+                Sleep(400);
+                const uint32_t later = g_writtenKiB.load();
+                ReleaseLanes();
+                printf("held\t%u\t%u\n", settled, later);
+            }
         } else if (msg.message == WM_RUN_DONE) {
             break;
         } else {
@@ -102,6 +126,7 @@ int main(int argc, char** argv) {
     CloseHandle(thread);
     if (s_loadTwice)
         printf("load\t%d\t%d\n", s_firstLoad, s_secondLoad);
+    printf("lanes\t%d\n", s_lanes);
     printf("result\t%d\t%d\t%s\n", s_ok, s_code, s_message);
     fflush(stdout);
     return 0;

@@ -68,6 +68,48 @@ TEST(SetSplit, FoldersFilledInOrder) {
     EXPECT_EQ(tooBig, 1u);
 }
 
+// Payloads large enough are cut for the stub's threads: about eight folders of whole files,
+// never smaller than the kind's least, and an empty file still joins the folder before it.
+TEST(SetSplit, FoldersSharedForThreads) {
+    const uint64_t MiB = 1 << 20;
+    const struct {
+        uint64_t payload;
+        CompressionKind kind;
+        uint64_t share;
+    } rules[] = {
+        {kMinSharedPayload - 1, CompressionKind::Mszip, UINT64_MAX},
+        {kMinSharedPayload, CompressionKind::Mszip, 1 * MiB},
+        {96 * MiB, CompressionKind::Mszip, 12 * MiB},
+        {96 * MiB + 1, CompressionKind::None, 12 * MiB + 1},
+        {96 * MiB, CompressionKind::Lzx, 12 * MiB},
+        {24 * MiB, CompressionKind::Lzx, 4 * MiB},
+        {24 * MiB, CompressionKind::Mszip, 3 * MiB},
+    };
+    for (const auto& r : rules)
+        EXPECT_EQ(SharedFolderBytes(r.payload, r.kind), r.share) << r.payload;
+
+    const struct {
+        std::vector<uint64_t> sizes;
+        std::vector<size_t> folders;
+    } cases[] = {
+        {{400, 400, 400, 400}, {0, 0, 1, 1}},
+        {{300, 600, 0, 300}, {0, 1, 1, 2}},
+        {{400, 400, 0, 1}, {0, 0, 0, 1}},
+        {{900, 10, 10}, {0, 1, 1}}, // a file over the share has a folder of its own
+        {{10, 900}, {0, 1}},
+    };
+    for (const auto& c : cases) {
+        std::vector<FileCost> files;
+        for (uint64_t size : c.sizes)
+            files.push_back({size, 20});
+        std::vector<size_t> folders;
+        size_t tooBig = 99;
+        EXPECT_TRUE(
+            AssignFolders(files, kMaxCabinetBytes, &folders, &tooBig, kWorstBlockGrowth, 800));
+        EXPECT_EQ(folders, c.folders) << testing::PrintToString(c.sizes);
+    }
+}
+
 TEST(SetSplit, FoldersPlacedGreedily) {
     // Cabinets of 1000 bytes for s.exe: 36 bytes of header, 8 a folder, 20 of entries a folder,
     // 7 for "s.exe" before the second, 9 for the next cabinet's name "s-2.cab" or "s-3.cab".

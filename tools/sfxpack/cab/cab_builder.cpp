@@ -228,12 +228,16 @@ bool WriteCabinetSet(const std::vector<SourceFile>& files, const TimePolicy& pol
                      Problems* problems) {
     *out = WrittenSet();
     std::vector<FileCost> costs;
-    for (const SourceFile& f : files)
+    uint64_t payloadBytes = 0;
+    for (const SourceFile& f : files) {
         costs.push_back({f.size, FileEntryBytes(f.name)});
+        payloadBytes += f.size;
+    }
     std::vector<size_t> folderOf;
     size_t tooBig = 0;
     if (!AssignFolders(costs, request.partBytes, &folderOf, &tooBig,
-                       WorstBlockGrowth(request.compression.kind))) {
+                       WorstBlockGrowth(request.compression.kind),
+                       SharedFolderBytes(payloadBytes, request.compression.kind))) {
         Fail(problems, files[tooBig].path + ": " + std::to_string(files[tooBig].size) +
                            " bytes, over the " + std::to_string(kMaxFolderBytes) +
                            " one cabinet folder holds");

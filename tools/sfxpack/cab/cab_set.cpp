@@ -37,7 +37,8 @@ uint64_t FileEntryBytes(const std::string& name) {
 }
 
 bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
-                   std::vector<size_t>* folderOf, size_t* tooBig, uint64_t growth) {
+                   std::vector<size_t>* folderOf, size_t* tooBig, uint64_t growth,
+                   uint64_t shareBytes) {
     const uint64_t limit = FolderLimit(partBytes, growth);
     // Beside its files' entries, a folder alone in a cabinet of a set has these tables.
     const uint64_t fixedTables = kCfheadSizeof + 2 * kMaxNeighbourBytes + kCffoldSizeof;
@@ -55,6 +56,7 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
         const bool alone = f.size > limit;
         const bool fits =
             !alone && f.size <= limit - used &&
+            (used == 0 || (used <= shareBytes && f.size <= shareBytes - used)) &&
             WorstCompressedSize(used + f.size, growth) + fixedTables + entries + f.entryBytes <= partBytes;
         if (!fits && i > 0) {
             ++folder;
@@ -65,6 +67,15 @@ bool AssignFolders(const std::vector<FileCost>& files, uint64_t partBytes,
         (*folderOf)[i] = folder;
     }
     return true;
+}
+
+uint64_t SharedFolderBytes(uint64_t payloadBytes, CompressionKind kind) {
+    if (payloadBytes < kMinSharedPayload)
+        return UINT64_MAX;
+    const uint64_t least =
+        kind == CompressionKind::Lzx ? kMinSharedLzxFolderBytes : kMinSharedFolderBytes;
+    const uint64_t share = (payloadBytes + kSharedFolders - 1) / kSharedFolders;
+    return share > least ? share : least;
 }
 
 // The installer's name without a last ".exe" in any case.
