@@ -89,6 +89,41 @@ SplitResult WalkFiles(const unsigned char* data, const TableLayout& t, size_t* f
     return kSplitDone;
 }
 
+// Orders file names as Windows would match them: ASCII letters without case.
+int CompareNames(const void* a, const void* b) {
+    const unsigned char* x = *static_cast<const unsigned char* const*>(a);
+    const unsigned char* y = *static_cast<const unsigned char* const*>(b);
+    for (;; ++x, ++y) {
+        const int cx = *x >= 'A' && *x <= 'Z' ? *x + 32 : *x;
+        const int cy = *y >= 'A' && *y <= 'Z' ? *y + 32 : *y;
+        if (cx != cy || cx == 0)
+            return cx - cy;
+    }
+}
+
+// Whether two files of different folders bear one name: which of them is left would then
+// depend on which lane finishes last, so such a cabinet keeps the one lane that writes them
+// in order. kSplitNoMemory when the check cannot be made.
+SplitResult CheckNamesApart(const unsigned char* data, const TableLayout& t,
+                            const size_t* fileAt) {
+    const unsigned char** names =
+        static_cast<const unsigned char**>(malloc((t.files + 1u) * sizeof(*names)));
+    if (!names)
+        return kSplitNoMemory;
+    for (size_t i = 0; i < t.files; ++i)
+        names[i] = data + fileAt[i] + kCffileSizeof;
+    qsort(names, t.files, sizeof(*names), CompareNames);
+    SplitResult result = kSplitDone;
+    for (size_t i = 1; i < t.files && result == kSplitDone; ++i) {
+        const uint16_t a = ReadLe16(names[i - 1] - kCffileSizeof + kCffileFolderIndex);
+        const uint16_t b = ReadLe16(names[i] - kCffileSizeof + kCffileFolderIndex);
+        if (a != b && CompareNames(&names[i - 1], &names[i]) == 0)
+            result = kSplitOneLane;
+    }
+    free(names);
+    return result;
+}
+
 // Gives each folder to a lane (lane[] starts all 0xff): largest first, to the lane with the
 // least work so far; index[f] becomes folder f's number among its lane's folders.
 void AssignFolders(const uint64_t* work, uint16_t folders, int lanes, uint8_t* lane,
@@ -181,6 +216,8 @@ SplitResult SplitFolders(const unsigned char* data, size_t size, int lanes, Lane
     uint16_t* index = static_cast<uint16_t*>(malloc(t.folders * sizeof(uint16_t)));
     SplitResult result =
         fileAt && work && lane && index ? WalkFiles(data, t, fileAt, work) : kSplitNoMemory;
+    if (result == kSplitDone)
+        result = CheckNamesApart(data, t, fileAt);
     if (result == kSplitDone) {
         for (int l = 0; l < lanes; ++l)
             out[l] = LaneTables();

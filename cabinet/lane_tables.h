@@ -20,7 +20,8 @@ enum SplitResult {
     kSplitDone,
     kSplitNeedMore,  // the tables run past the bytes given: *needed bytes hold them
     kSplitOneLane,   // nothing to share: one folder or one lane, part of a set, a file that
-                     // spans cabinets, or tables the library should judge on its own
+                     // spans cabinets, one name in two folders, or tables the library should
+                     // judge on its own
     kSplitNoMemory,
 };
 

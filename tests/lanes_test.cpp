@@ -148,6 +148,15 @@ TEST(LaneTablesTest, WhatIsNotSharedStaysOnOneLane) {
         {"tables cut short", cutName, 2, kSplitNeedMore, 0},
         {"header cut short", three.substr(0, 20), 2, kSplitNeedMore, 0},
         {"not a cabinet", "MSCX" + three.substr(4), 2, kSplitOneLane, 0},
+        // Which copy stays would depend on which lane ends last.
+        {"one name in two folders",
+         WriteFoldersCab({{File("Setup.ini", 100, 'a'), File("x.bin", 100, 'x')},
+                          {File("SETUP.INI", 100, 'b')}}),
+         2, kSplitOneLane, 0},
+        {"one name twice in one folder",
+         WriteFoldersCab({{File("Setup.ini", 100, 'a'), File("setup.INI", 100, 'x')},
+                          {File("other.ini", 100, 'b')}}),
+         2, kSplitDone, 2},
     };
     for (const Case& c : cases) {
         LaneTables lanes[kMaxLanes];
