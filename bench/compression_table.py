@@ -4,16 +4,18 @@ gzip, xz and zstd on the same payload, and the installer's extraction time under
 extrac32 on the same LZX cabinet. A benchmark: it measures, it does not judge.
 
     compression_table.py --out DIR --sfxpack SFXPACK --stub STUB [--extraction --driver EXE
-                         --hold EXE --timed-run PROG [--runs N]]
+                         --hold EXE --timed-run PROG [--runs N]] [--cores-only]
 
 The payload: 300 of Wine's own x86-64 DLLs, the 101st to 400th largest by `ls -S` of
 /usr/lib/x86_64-linux-gnu/wine/x86_64-windows (copied to DIR/payload with a fixed time).
 Every compressor runs on one core (taskset -c 0); sfxpack's default LZX row also runs on two
 (taskset -c 0,1), on the one-folder payload and on the same payload cut into several cabinets
-(--part-size), each with folders of its own. Results: DIR/compression.md.
+(--part-size), whose folders sfxpack compresses on every core it may use. Results:
+DIR/compression.md.
 """
 import argparse
 import os
+import re
 import resource
 import shutil
 import statistics
@@ -28,7 +30,7 @@ import run_bench  # noqa: E402  (the timed runs of the installer and of extrac32
 DLLS = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 FIRST, LAST = 101, 400  # ranks by size, largest first, as `ls -S` lists them
 EPOCH = 1700000000
-PART = 50 * 1000 * 1000  # --part-size of the several-cabinet run
+PART = 10 * 1000 * 1000  # --part-size of the several-cabinet run: folders of at most that
 
 # sfxpack's rows: label, options.
 SFXPACK_ROWS = [("sfxpack none", ["--compression", "none"]),
@@ -116,16 +118,29 @@ def sizes_and_speeds(args, payload, total):
         rows.append((label, size, wall, cpu))
         print("compression_table: %s: %d bytes in %.1f s" % (label, size, wall), flush=True)
     os.remove(os.path.join(work, "payload.tar.out"))
+    return rows, os.path.getsize(tar)
+
+
+def one_and_two_cores(args, payload):
+    """sfxpack's default LZX on one core and on two: (payload as packed, cores, wall s,
+    CPU s, folders)."""
+    work = os.path.join(args.out, "packed")
+    os.makedirs(work, exist_ok=True)
     cores = []
     options = dict(SFXPACK_ROWS)[DEFAULT_LZX]
+    exe = os.path.join(work, "cores.exe")
     for what, part in [("one folder", None), ("cabinets of %d MB" % (PART // 10**6), PART)]:
         for cpus in ("0", "0,1"):
-            wall, cpu, _ = pack(args, payload, os.path.join(work, "cores.exe"), options, cpus, part)
-            cores.append((what, len(cpus.split(",")), wall, cpu))
-    return rows, cores, os.path.getsize(tar)
+            wall, cpu, _ = pack(args, payload, exe, options, cpus, part)
+            listed = subprocess.run([args.sfxpack, "--list", exe], capture_output=True,
+                                    text=True, check=True).stdout
+            folders = re.search(r"^compression: .*, (\d+) folders?", listed, re.M)
+            cores.append((what, len(cpus.split(",")), wall, cpu,
+                          int(folders[1]) if folders else 0))
+    return cores
 
 
-def extraction(args, payload, rows):
+def extraction(args, payload):
     """Medians (ms) of the installer (driver) and of extrac32 on the same cabinets: LZX:21 at
     the default level, and MSZIP for reference."""
     run_bench.TIMED_RUN = os.path.abspath(args.timed_run)
@@ -161,22 +176,25 @@ def mb(n):
 
 
 def report(total, tar_size, rows, cores, times, runs):
-    by = {label: size for label, size, _, _ in rows}
-    mszip = by["sfxpack MSZIP"]
     lines = ["Payload: 300 of Wine's x86-64 DLLs (the 101st to 400th largest of %s), %s in 300 "
-             "files; the reference tools compress one tar of them (%s)." % (DLLS, mb(total),
-                                                                          mb(tar_size)),
-             "Every compressor on one core (taskset -c 0); speed = payload bytes ÷ wall time "
-             "(processor time in brackets).", "",
-             "| Compression | Size | × MSZIP | Pack speed |", "|---|---:|---:|---:|"]
-    for label, size, wall, cpu in rows:
-        lines.append("| %s | %s | %.3f | %.1f MB/s (%.1f) |"
-                     % (label, mb(size), size / mszip, total / 1e6 / wall, total / 1e6 / cpu))
-    lines += ["", "sfxpack LZX:21 (default level) on one and two cores:", "",
-              "| Payload as packed | Cores | Wall | Processor | Speed |", "|---|---:|---:|---:|---:|"]
-    for what, n, wall, cpu in cores:
-        lines.append("| %s | %d | %.1f s | %.1f s | %.1f MB/s |" % (what, n, wall, cpu,
-                                                                  total / 1e6 / wall))
+             "files." % (DLLS, mb(total))]
+    if rows:
+        mszip = dict((label, size) for label, size, _, _ in rows)["sfxpack MSZIP"]
+        lines += ["The reference tools compress one tar of them (%s, sorted by name, as sfxpack "
+                  "orders a folder). Every compressor on one core (taskset -c 0); speed = payload "
+                  "bytes ÷ wall time (÷ processor time in brackets)." % mb(tar_size), "",
+                  "| Compression | Size | × MSZIP | Pack speed |", "|---|---:|---:|---:|"]
+        for label, size, wall, cpu in rows:
+            lines.append("| %s | %s | %.3f | %.1f MB/s (%.1f) |"
+                         % (label, mb(size), size / mszip, total / 1e6 / wall, total / 1e6 / cpu))
+    if cores:
+        lines += ["", "sfxpack LZX:21 (default level) on one core (taskset -c 0) and on two "
+                  "(taskset -c 0,1):", "",
+                  "| Payload as packed | Folders | Cores | Wall | Processor | Speed (wall) |",
+                  "|---|---:|---:|---:|---:|---:|"]
+        for what, n, wall, cpu, folders in cores:
+            lines.append("| %s | %d | %d | %.1f s | %.1f s | %.1f MB/s |"
+                         % (what, folders, n, wall, cpu, total / 1e6 / wall))
     if times:
         lines += ["", "Extraction under 64-bit Wine, median of %d runs, ms (bench/run_bench.py's "
                   "runs: the installer through the driver; extrac32 whole, and from its load of "
@@ -201,14 +219,17 @@ def main():
     parser.add_argument("--hold", help="bench/hold_desktop.c, built for x64")
     parser.add_argument("--timed-run", help="bench/timed_run.c, built")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--cores-only", action="store_true",
+                        help="only the one-versus-two-core runs")
     args = parser.parse_args()
     if args.extraction and not (args.driver and args.hold and args.timed_run):
         sys.exit("compression_table: --extraction needs --driver, --hold and --timed-run")
     args.out = os.path.abspath(args.out)
     payload = os.path.join(args.out, "payload")
     total = make_payload(payload)
-    rows, cores, tar_size = sizes_and_speeds(args, payload, total)
-    times = extraction(args, payload, rows) if args.extraction else None
+    rows, tar_size = sizes_and_speeds(args, payload, total) if not args.cores_only else (None, 0)
+    cores = one_and_two_cores(args, payload)
+    times = extraction(args, payload) if args.extraction and not args.cores_only else None
     text = report(total, tar_size, rows, cores, times, args.runs)
     with open(os.path.join(args.out, "compression.md"), "w") as f:
         f.write(text)
