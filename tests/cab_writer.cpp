@@ -10,6 +10,20 @@ static void Put32(std::string* s, uint32_t v) {
     Put16(s, v >> 16);
 }
 
+// Appends f's file entry, in folder, at *offset in its folder, which then moves past f.
+static void PutFileEntry(std::string* cab, const CabEntry& f, uint16_t folder,
+                         uint32_t* offset) {
+    Put32(cab, static_cast<uint32_t>(f.data.size()));
+    Put32(cab, *offset);
+    Put16(cab, folder);
+    Put16(cab, f.date);
+    Put16(cab, f.time);
+    Put16(cab, f.attribs);
+    *cab += f.name;
+    cab->push_back('\0');
+    *offset += static_cast<uint32_t>(f.data.size());
+}
+
 std::string WriteCab(const std::vector<CabEntry>& files, const CabLink& link) {
     const size_t kHeader = 36, kFolder = 8, kFileFixed = 16, kBlock = 32768;
     std::string all;
@@ -53,17 +67,8 @@ std::string WriteCab(const std::vector<CabEntry>& files, const CabLink& link) {
     Put16(&cab, 0); // no compression
 
     uint32_t offset = 0;
-    for (const CabEntry& f : files) {
-        Put32(&cab, static_cast<uint32_t>(f.data.size()));
-        Put32(&cab, offset);
-        Put16(&cab, 0);
-        Put16(&cab, f.date);
-        Put16(&cab, f.time);
-        Put16(&cab, f.attribs);
-        cab += f.name;
-        cab.push_back('\0');
-        offset += static_cast<uint32_t>(f.data.size());
-    }
+    for (const CabEntry& f : files)
+        PutFileEntry(&cab, f, 0, &offset);
     for (size_t at = 0; at < all.size(); at += kBlock) {
         const size_t n = all.size() - at < kBlock ? all.size() - at : kBlock;
         Put32(&cab, 0); // no checksum
@@ -122,17 +127,8 @@ std::string WriteFoldersCab(const std::vector<std::vector<CabEntry>>& folders, i
     }
     for (size_t i = 0; i < folders.size(); ++i) {
         uint32_t offset = 0;
-        for (const CabEntry& f : folders[i]) {
-            Put32(&cab, static_cast<uint32_t>(f.data.size()));
-            Put32(&cab, offset);
-            Put16(&cab, static_cast<uint32_t>(i));
-            Put16(&cab, f.date);
-            Put16(&cab, f.time);
-            Put16(&cab, f.attribs);
-            cab += f.name;
-            cab.push_back('\0');
-            offset += static_cast<uint32_t>(f.data.size());
-        }
+        for (const CabEntry& f : folders[i])
+            PutFileEntry(&cab, f, static_cast<uint16_t>(i), &offset);
     }
     return cab + data;
 }
