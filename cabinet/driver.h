@@ -28,6 +28,11 @@ constexpr uint16_t kDosAttributeMask = 0x27;
 constexpr int kOutputOpenFlags = 0x8321; // _O_BINARY|_O_CREAT|_O_TRUNC|_O_SEQUENTIAL|_O_WRONLY
 constexpr int kOutputOpenMode = 0x180;   // _S_IREAD|_S_IWRITE
 
+// One copy by the library over a cabinet (name: the bare name it is opened under), with
+// whatever the callbacks recorded: false when it failed, with the run stopped, the failure
+// claimed, and the file being written removed.
+bool CopyCabinet(CabExtractor* ex, char* name);
+
 // Extracts the embedded cabinet and every continuation it names under destination (UTF-8 as
 // NormaliseDestination gives it, which the caller keeps until the call returns; null or empty:
 // the current folder). False with the cause in the extractor when a copy fails.
