@@ -9,6 +9,7 @@
 
 #ifdef ORVANTA_LIBRARY_SEAM
 std::atomic<int> g_failPoolCloseAt{0};
+std::atomic<int64_t> g_closeMicrosSeam{-1};
 static std::atomic<int> s_poolCloses{0};
 #endif
 
@@ -80,10 +81,23 @@ static unsigned __stdcall CloseThread(void* argument) {
     return 0;
 }
 
-bool StartClosePool(ClosePool* pool, RunShare* share) {
+bool NoteCloseTime(CloseTiming* timing, uint64_t micros) {
+    timing->micros += micros;
+    const bool slow = timing->micros >= kSlowCloseWindowMicros;
+    if (slow || ++timing->closes == kCloseWindow)
+        *timing = CloseTiming();
+    return slow;
+}
+
+void StartClosePool(ClosePool* pool, RunShare* share) {
     pool->share = share;
     pool->ending = false;
     pool->head = pool->count = pool->inHand = 0;
+    pool->timing = CloseTiming();
+}
+
+// Starts the threads; called with the lock held, once.
+static void StartCloseThreads(ClosePool* pool) {
     for (int i = 0; i < kCloseThreads; ++i) {
         // A small stack: the thread only stamps and closes.
         const uintptr_t thread = _beginthreadex(nullptr, 64 * 1024, CloseThread, pool,
@@ -92,13 +106,25 @@ bool StartClosePool(ClosePool* pool, RunShare* share) {
             break;
         pool->threads[pool->threadCount++] = reinterpret_cast<HANDLE>(thread);
     }
-    return pool->threadCount > 0;
+}
+
+void NoteInlineClose(ClosePool* pool, uint64_t micros) {
+#ifdef ORVANTA_LIBRARY_SEAM
+    if (g_closeMicrosSeam.load() >= 0)
+        micros = static_cast<uint64_t>(g_closeMicrosSeam.load());
+#endif
+    AcquireSRWLockExclusive(&pool->lock);
+    if (NoteCloseTime(&pool->timing, micros) && pool->threadCount == 0 && !pool->ending)
+        StartCloseThreads(pool);
+    ReleaseSRWLockExclusive(&pool->lock);
 }
 
 bool QueueClose(ClosePool* pool, const CloseJob& job) {
-    if (pool->threadCount == 0)
-        return false;
     AcquireSRWLockExclusive(&pool->lock);
+    if (pool->threadCount == 0) {
+        ReleaseSRWLockExclusive(&pool->lock);
+        return false;
+    }
     while (pool->count == kCloseQueue)
         SleepConditionVariableSRW(&pool->space, &pool->lock, INFINITE, 0);
     pool->jobs[(pool->head + pool->count) % kCloseQueue] = job;
@@ -109,8 +135,7 @@ bool QueueClose(ClosePool* pool, const CloseJob& job) {
 }
 
 void WaitForCloses(ClosePool* pool) {
-    if (pool->threadCount == 0)
-        return;
+    // Under the lock: another lane may be starting the threads.
     AcquireSRWLockExclusive(&pool->lock);
     while (pool->count > 0 || pool->inHand > 0)
         SleepConditionVariableSRW(&pool->idle, &pool->lock, INFINITE, 0);
@@ -118,12 +143,12 @@ void WaitForCloses(ClosePool* pool) {
 }
 
 void StopClosePool(ClosePool* pool) {
-    if (pool->threadCount == 0)
-        return;
     AcquireSRWLockExclusive(&pool->lock);
-    pool->ending = true;
+    pool->ending = true; // no thread starts after this
     WakeAllConditionVariable(&pool->work);
     ReleaseSRWLockExclusive(&pool->lock);
+    if (pool->threadCount == 0)
+        return;
     WaitForMultipleObjects(static_cast<DWORD>(pool->threadCount), pool->threads, TRUE, INFINITE);
     for (int i = 0; i < pool->threadCount; ++i)
         CloseHandle(pool->threads[i]);

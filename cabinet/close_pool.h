@@ -1,15 +1,33 @@
 // Finished output files closed off the extraction path: a few threads stamp each file's times
 // and attributes and close it, so that a close that blocks (a scanner looking at the new file)
 // does not hold up the decompression. A failed close fails the run and removes its file.
+// The threads start only once closes on the extraction path prove slow: where a close is quick
+// a thread would cost its stack and a hand-over per file, and save nothing.
 #pragma once
 
 #include <windows.h>
 #include <atomic>
+#include <stdint.h>
 
 #include "lane.h"
 
 constexpr int kCloseThreads = 2;
 constexpr int kCloseQueue = 64; // files handed over and not yet taken: bounds the open handles
+// Closes are timed in windows of this many; a window whose closes took kSlowCloseWindowMicros
+// together (1 ms a close on average, or one close that long) starts the threads. A close on a
+// local disk takes tens of microseconds; one a scanner holds takes milliseconds.
+constexpr int kCloseWindow = 32;
+constexpr uint64_t kSlowCloseWindowMicros = 32 * 1000;
+
+struct CloseTiming {
+    int closes = 0;      // in the current window
+    uint64_t micros = 0; // taken by them
+};
+
+// Counts one close made on the extraction path that took micros: true when the current
+// window's closes have taken kSlowCloseWindowMicros, the sign that the pool should start.
+// A window ends after kCloseWindow closes and the next starts from nothing.
+bool NoteCloseTime(CloseTiming* timing, uint64_t micros);
 
 struct CloseJob {
     INT_PTR hf; // the runtime descriptor the driver wrote through
@@ -26,13 +44,16 @@ struct ClosePool {
     int head = 0, count = 0, inHand = 0;
     bool ending = false;
     HANDLE threads[kCloseThreads] = {};
-    int threadCount = 0;
-    RunShare* share = nullptr; // told of a failed close
+    int threadCount = 0;        // 0 until the closes prove slow
+    CloseTiming timing;         // of the closes made on the extraction path, every lane's
+    RunShare* share = nullptr;  // told of a failed close
 };
 
-// Starts the pool's threads for a run; false when none starts (the closes then stay on the
-// extraction path).
-bool StartClosePool(ClosePool* pool, RunShare* share);
+// Readies the pool for a run, with no thread yet.
+void StartClosePool(ClosePool* pool, RunShare* share);
+// Tells the pool how long a close made on the extraction path took; starts the threads when
+// the closes prove slow. Any lane may call it.
+void NoteInlineClose(ClosePool* pool, uint64_t micros);
 // Hands a finished file over, waiting while the queue is full. False, with the job still the
 // caller's, when the pool has no thread.
 bool QueueClose(ClosePool* pool, const CloseJob& job);
@@ -48,4 +69,7 @@ bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs);
 #ifdef ORVANTA_LIBRARY_SEAM
 // Test builds only: the pool's close number n (from 1) fails as a deferred write would; 0 none.
 extern std::atomic<int> g_failPoolCloseAt;
+// Test builds only: every close on the extraction path counts as taking this many
+// microseconds; -1 counts the time it took.
+extern std::atomic<int64_t> g_closeMicrosSeam;
 #endif

@@ -124,7 +124,8 @@ bool ExtractAll(CabExtractor* ex, const char* destination) {
     RunShare share;
     ClosePool pool;
     ex->share = &share;
-    ex->closer = StartClosePool(&pool, &share) ? &pool : nullptr;
+    StartClosePool(&pool, &share);
+    ex->closer = &pool;
     CabLane* lane = CurrentLane();
     lane->stop = &share.stop;
 
@@ -344,11 +345,17 @@ static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     CabLane* lane = CurrentLane();
     if (!lane->writeFailed && !ex->pendingError && HandOverClose(ex, lane, pfdin))
         return TRUE;
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
     const bool stamped =
         !lane->writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
     // A write the system deferred (a network share, a quota) can fail only here.
     if (CabClose(pfdin->hf) != 0)
         RecordFailure(ex, FDIERROR_TARGET_FILE);
+    if (ex->closer && QueryPerformanceCounter(&end) && QueryPerformanceFrequency(&frequency)) {
+        const uint64_t ticks = static_cast<uint64_t>(end.QuadPart - start.QuadPart);
+        NoteInlineClose(ex->closer, ticks * 1000000u / static_cast<uint64_t>(frequency.QuadPart));
+    }
     if (TakeWriteFailure(ex) || ex->pendingError) {
         ex->abortRequested = 1; // the library may not stop by itself
         return FALSE;

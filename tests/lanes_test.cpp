@@ -14,6 +14,7 @@
 #include "cab_table.h"
 #include "cab_writer.h"
 #include "cabrun.h"
+#include "close_pool.h"
 #include "lane_tables.h"
 #include "test_util.h"
 
@@ -273,8 +274,44 @@ TEST(LanesTest, HeldLanesWriteNothingUntilReleased) {
     EXPECT_EQ(CountWholeFiles(dir / "out", all), all.size());
 }
 
+// When the closes made on the extraction path prove slow, the pool starts: the close number at
+// which each timing starts it, 0 for never within the closes timed.
+TEST(ClosePoolTest, SlowClosesStartThePool) {
+    const struct {
+        const char* what;
+        std::vector<uint64_t> micros;
+        int startsAt;
+    } cases[] = {
+        {"quick closes", std::vector<uint64_t>(200, 100), 0},
+        {"one close as long as the window's share", {50, 50, kSlowCloseWindowMicros}, 3},
+        {"1 ms each", std::vector<uint64_t>(40, 1000), 32},
+        {"just under 1 ms each, windows apart", std::vector<uint64_t>(100, 999), 0},
+        {"a slow window after quick ones", [] {
+             std::vector<uint64_t> v(kCloseWindow, 10);
+             v.insert(v.end(), 8, 4000);
+             return v;
+         }(), kCloseWindow + 8},
+        {"a long close split across two windows", [] {
+             std::vector<uint64_t> v(kCloseWindow - 1, 10);
+             v.push_back(kSlowCloseWindowMicros / 2);
+             v.push_back(kSlowCloseWindowMicros / 2);
+             return v;
+         }(), 0},
+    };
+    for (const auto& c : cases) {
+        CloseTiming timing;
+        int startsAt = 0;
+        for (size_t i = 0; i < c.micros.size() && !startsAt; ++i) {
+            if (NoteCloseTime(&timing, c.micros[i]))
+                startsAt = static_cast<int>(i + 1);
+        }
+        EXPECT_EQ(startsAt, c.startsAt) << c.what;
+    }
+}
+
 // A close that fails on a pool thread fails the run with the target file's code and removes
-// that file; the files closed before stay whole, and no file is left cut short.
+// that file; the files closed before stay whole, and no file is left cut short. Every close
+// counts as slow, so the pool takes the files after the first.
 TEST(LanesTest, FailedCloseOnThePoolFailsTheRunAndRemovesTheFile) {
     const auto folders = Folders({400 * 1024, 400 * 1024, 400 * 1024});
     const auto all = Expected(folders);
@@ -282,7 +319,7 @@ TEST(LanesTest, FailedCloseOnThePoolFailsTheRunAndRemovesTheFile) {
     for (int lanes : {1, 2}) {
         ForcedLanes forced(lanes);
         TempDir dir("close-fail");
-        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--fail-close 4");
+        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--close-micros 40000 --fail-close 3");
         ASSERT_TRUE(r.finished) << r.raw;
         EXPECT_EQ(r.ok, 0) << lanes;
         EXPECT_EQ(r.code, FDIERROR_TARGET_FILE) << lanes << r.message;
@@ -290,9 +327,26 @@ TEST(LanesTest, FailedCloseOnThePoolFailsTheRunAndRemovesTheFile) {
         EXPECT_GE(whole, 3u) << lanes;
         EXPECT_LT(whole, all.size()) << lanes;
         if (lanes == 1) {
-            // One lane closes in the cabinet's order: the fourth file is the one removed.
+            // One lane closes in the cabinet's order: the first file on the path, the next
+            // three on the pool, the last of them removed.
             EXPECT_FALSE(PathExists(dir / "out\\f0\\3.bin"));
         }
+    }
+}
+
+// Quick closes stay on the extraction path: the pool never starts, so its failing close is
+// never reached and the run is whole, on one lane and on two.
+TEST(LanesTest, QuickClosesStayOnTheExtractionPath) {
+    const auto folders = Folders({400 * 1024, 400 * 1024, 400 * 1024});
+    const auto all = Expected(folders);
+    const std::string cab = WriteFoldersCab(folders);
+    for (int lanes : {1, 2}) {
+        ForcedLanes forced(lanes);
+        TempDir dir("close-quick");
+        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--close-micros 0 --fail-close 1");
+        ASSERT_TRUE(r.finished) << r.raw;
+        EXPECT_EQ(r.ok, 1) << lanes << r.message;
+        EXPECT_EQ(CountWholeFiles(dir / "out", all), all.size()) << lanes;
     }
 }
 

@@ -87,6 +87,8 @@ int main(int argc, char** argv) {
             holdAt = atoi(argv[++i]);
         else if (strcmp(argv[i], "--fail-close") == 0 && i + 1 < argc)
             g_failPoolCloseAt = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--close-micros") == 0 && i + 1 < argc)
+            g_closeMicrosSeam = atoll(argv[++i]);
         else if (strcmp(argv[i], "--affinity") == 0 && i + 1 < argc)
             SetProcessAffinityMask(GetCurrentProcess(), strtoul(argv[++i], nullptr, 0));
     }
