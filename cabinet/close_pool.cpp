@@ -82,8 +82,9 @@ static unsigned __stdcall CloseThread(void* argument) {
 }
 
 bool NoteCloseTime(CloseTiming* timing, uint64_t micros) {
-    timing->micros += micros;
-    const bool slow = timing->micros >= kSlowCloseWindowMicros;
+    if (micros >= kSlowCloseMicros)
+        ++timing->slowCloses;
+    const bool slow = micros >= kStalledCloseMicros || timing->slowCloses >= kSlowClosesToStart;
     if (slow || ++timing->closes == kCloseWindow)
         *timing = CloseTiming();
     return slow;

@@ -13,20 +13,23 @@
 
 constexpr int kCloseThreads = 2;
 constexpr int kCloseQueue = 64; // files handed over and not yet taken: bounds the open handles
-// Closes are timed in windows of this many; a window whose closes took kSlowCloseWindowMicros
-// together (1 ms a close on average, or one close that long) starts the threads. A close on a
-// local disk takes tens of microseconds; one a scanner holds takes milliseconds.
+// Closes are timed in windows of this many. The threads start when half of a window's closes
+// took kSlowCloseMicros or more each, or when one close took kStalledCloseMicros: a close on a
+// local disk takes tens of microseconds, one a scanner holds takes milliseconds. Half, not
+// any: under load a quick close now and then waits a few milliseconds for its turn.
 constexpr int kCloseWindow = 32;
-constexpr uint64_t kSlowCloseWindowMicros = 32 * 1000;
+constexpr int kSlowClosesToStart = kCloseWindow / 2;
+constexpr uint64_t kSlowCloseMicros = 1000;
+constexpr uint64_t kStalledCloseMicros = 100 * 1000;
 
 struct CloseTiming {
-    int closes = 0;      // in the current window
-    uint64_t micros = 0; // taken by them
+    int closes = 0;     // in the current window
+    int slowCloses = 0; // of them, those that took kSlowCloseMicros or more
 };
 
-// Counts one close made on the extraction path that took micros: true when the current
-// window's closes have taken kSlowCloseWindowMicros, the sign that the pool should start.
-// A window ends after kCloseWindow closes and the next starts from nothing.
+// Counts one close made on the extraction path that took micros: true when the closes prove
+// slow, the sign that the pool should start. A window ends after kCloseWindow closes and the
+// next starts from nothing.
 bool NoteCloseTime(CloseTiming* timing, uint64_t micros);
 
 struct CloseJob {

@@ -283,18 +283,26 @@ TEST(ClosePoolTest, SlowClosesStartThePool) {
         int startsAt;
     } cases[] = {
         {"quick closes", std::vector<uint64_t>(200, 100), 0},
-        {"one close as long as the window's share", {50, 50, kSlowCloseWindowMicros}, 3},
-        {"1 ms each", std::vector<uint64_t>(40, 1000), 32},
-        {"just under 1 ms each, windows apart", std::vector<uint64_t>(100, 999), 0},
-        {"a slow window after quick ones", [] {
-             std::vector<uint64_t> v(kCloseWindow, 10);
-             v.insert(v.end(), 8, 4000);
+        {"one close stalled", {50, 50, kStalledCloseMicros}, 3},
+        {"one close just short of stalled", {50, kStalledCloseMicros - 1, 50}, 0},
+        {"every close slow", std::vector<uint64_t>(40, kSlowCloseMicros), kSlowClosesToStart},
+        {"every close just quick", std::vector<uint64_t>(100, kSlowCloseMicros - 1), 0},
+        // Quick closes that wait their turn now and then, as under load: never half a window.
+        {"a few slow in every window", [] {
+             std::vector<uint64_t> v;
+             for (int i = 0; i < 10 * kCloseWindow; ++i)
+                 v.push_back(i % 3 == 0 ? 8000 : 60);
              return v;
-         }(), kCloseWindow + 8},
-        {"a long close split across two windows", [] {
-             std::vector<uint64_t> v(kCloseWindow - 1, 10);
-             v.push_back(kSlowCloseWindowMicros / 2);
-             v.push_back(kSlowCloseWindowMicros / 2);
+         }(), 0},
+        {"slow closes after a quick window", [] {
+             std::vector<uint64_t> v(kCloseWindow, 10);
+             v.insert(v.end(), kSlowClosesToStart, 4000);
+             return v;
+         }(), kCloseWindow + kSlowClosesToStart},
+        {"half a window's slow closes split across two windows", [] {
+             std::vector<uint64_t> v(kCloseWindow - kSlowClosesToStart / 2, 10);
+             v.insert(v.end(), kSlowClosesToStart - 1, 4000);
+             v.insert(v.end(), kCloseWindow, 10);
              return v;
          }(), 0},
     };
@@ -319,7 +327,7 @@ TEST(LanesTest, FailedCloseOnThePoolFailsTheRunAndRemovesTheFile) {
     for (int lanes : {1, 2}) {
         ForcedLanes forced(lanes);
         TempDir dir("close-fail");
-        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--close-micros 40000 --fail-close 3");
+        CabRunResult r = RunCab(cab, dir.path(), dir / "out", "--close-micros 200000 --fail-close 3");
         ASSERT_TRUE(r.finished) << r.raw;
         EXPECT_EQ(r.ok, 0) << lanes;
         EXPECT_EQ(r.code, FDIERROR_TARGET_FILE) << lanes << r.message;
