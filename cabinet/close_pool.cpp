@@ -107,6 +107,7 @@ static void StartCloseThreads(ClosePool* pool) {
             break;
         pool->threads[pool->threadCount++] = reinterpret_cast<HANDLE>(thread);
     }
+    pool->running.store(pool->threadCount > 0);
 }
 
 void NoteInlineClose(ClosePool* pool, uint64_t micros) {
@@ -154,4 +155,5 @@ void StopClosePool(ClosePool* pool) {
     for (int i = 0; i < pool->threadCount; ++i)
         CloseHandle(pool->threads[i]);
     pool->threadCount = 0;
+    pool->running.store(false);
 }

@@ -48,6 +48,7 @@ struct ClosePool {
     bool ending = false;
     HANDLE threads[kCloseThreads] = {};
     int threadCount = 0;        // 0 until the closes prove slow
+    std::atomic<bool> running{false}; // threadCount > 0, for a look without the lock
     CloseTiming timing;         // of the closes made on the extraction path, every lane's
     RunShare* share = nullptr;  // told of a failed close
 };
@@ -57,6 +58,10 @@ void StartClosePool(ClosePool* pool, RunShare* share);
 // Tells the pool how long a close made on the extraction path took; starts the threads when
 // the closes prove slow. Any lane may call it.
 void NoteInlineClose(ClosePool* pool, uint64_t micros);
+// True once the threads have started: a file may then be handed over.
+inline bool ClosePoolRunning(const ClosePool* pool) {
+    return pool->running.load(std::memory_order_relaxed);
+}
 // Hands a finished file over, waiting while the queue is full. False, with the job still the
 // caller's, when the pool has no thread.
 bool QueueClose(ClosePool* pool, const CloseJob& job);

@@ -327,7 +327,7 @@ static INT_PTR OnCopyFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
 
 // Hands a finished file to the close pool: false when it stays the caller's to close.
 static bool HandOverClose(CabExtractor* ex, CabLane* lane, PFDINOTIFICATION pfdin) {
-    if (!ex->closer || !ex->currentPath)
+    if (!ex->closer || !ClosePoolRunning(ex->closer) || !ex->currentPath)
         return false;
     CloseJob job = {pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs, _strdup(ex->currentPath)};
     if (!job.path)
