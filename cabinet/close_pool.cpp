@@ -10,7 +10,6 @@
 #ifdef ORVANTA_LIBRARY_SEAM
 std::atomic<int> g_failPoolCloseAt{0};
 std::atomic<int64_t> g_closeMicrosSeam{-1};
-static std::atomic<int> s_poolCloses{0};
 #endif
 
 bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs) {
@@ -31,11 +30,10 @@ bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs) {
 }
 
 // _close, or in test builds a close that fails after closing, as a deferred write would.
-static int CloseDescriptor(INT_PTR hf) {
-    const int result = _close(static_cast<int>(hf));
+static int CloseDescriptor(const CloseJob& job) {
+    const int result = _close(static_cast<int>(job.hf));
 #ifdef ORVANTA_LIBRARY_SEAM
-    const int failAt = g_failPoolCloseAt.load();
-    if (failAt > 0 && s_poolCloses.fetch_add(1) + 1 == failAt)
+    if (job.number == g_failPoolCloseAt.load())
         return -1;
 #endif
     return result;
@@ -44,7 +42,7 @@ static int CloseDescriptor(INT_PTR hf) {
 // Stamps and closes one file; a failed close fails the run and removes the file.
 static void CloseOne(ClosePool* pool, const CloseJob& job) {
     const bool stamped = StampOpenFile(job.hf, job.date, job.time, job.attribs);
-    if (CloseDescriptor(job.hf) != 0) {
+    if (CloseDescriptor(job) != 0) {
         ClaimFailure(pool->share, kCloseFailure);
         wchar_t* wide = WidePath(job.path);
         if (wide) {
@@ -93,8 +91,12 @@ bool NoteCloseTime(CloseTiming* timing, uint64_t micros) {
 void StartClosePool(ClosePool* pool, RunShare* share) {
     pool->share = share;
     pool->ending = false;
-    pool->head = pool->count = pool->inHand = 0;
+    pool->head = pool->count = pool->inHand = pool->handedOver = 0;
     pool->timing = CloseTiming();
+    LARGE_INTEGER frequency;
+    pool->ticksPerSecond = QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0
+                               ? static_cast<uint64_t>(frequency.QuadPart)
+                               : 0;
 }
 
 // Starts the threads; called with the lock held, once.
@@ -110,7 +112,10 @@ static void StartCloseThreads(ClosePool* pool) {
     pool->running.store(pool->threadCount > 0);
 }
 
-void NoteInlineClose(ClosePool* pool, uint64_t micros) {
+void NoteInlineClose(ClosePool* pool, uint64_t ticks) {
+    if (pool->ticksPerSecond == 0)
+        return; // no clock: the closes stay where they are
+    uint64_t micros = ticks * 1000000u / pool->ticksPerSecond;
 #ifdef ORVANTA_LIBRARY_SEAM
     if (g_closeMicrosSeam.load() >= 0)
         micros = static_cast<uint64_t>(g_closeMicrosSeam.load());
@@ -129,7 +134,9 @@ bool QueueClose(ClosePool* pool, const CloseJob& job) {
     }
     while (pool->count == kCloseQueue)
         SleepConditionVariableSRW(&pool->space, &pool->lock, INFINITE, 0);
-    pool->jobs[(pool->head + pool->count) % kCloseQueue] = job;
+    CloseJob& queued = pool->jobs[(pool->head + pool->count) % kCloseQueue];
+    queued = job;
+    queued.number = ++pool->handedOver;
     ++pool->count;
     WakeConditionVariable(&pool->work);
     ReleaseSRWLockExclusive(&pool->lock);

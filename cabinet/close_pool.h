@@ -36,6 +36,7 @@ struct CloseJob {
     INT_PTR hf; // the runtime descriptor the driver wrote through
     USHORT date, time, attribs;
     char* path; // UTF-8 output path; heap, the job's own
+    int number = 0; // among the run's hand-overs, from 1; set by QueueClose
 };
 
 struct ClosePool {
@@ -45,19 +46,21 @@ struct ClosePool {
     CONDITION_VARIABLE idle = CONDITION_VARIABLE_INIT;  // none queued, none in hand
     CloseJob jobs[kCloseQueue];
     int head = 0, count = 0, inHand = 0;
+    int handedOver = 0; // jobs queued this run
     bool ending = false;
     HANDLE threads[kCloseThreads] = {};
     int threadCount = 0;        // 0 until the closes prove slow
     std::atomic<bool> running{false}; // threadCount > 0, for a look without the lock
     CloseTiming timing;         // of the closes made on the extraction path, every lane's
+    uint64_t ticksPerSecond = 0; // of QueryPerformanceCounter, read once a run
     RunShare* share = nullptr;  // told of a failed close
 };
 
 // Readies the pool for a run, with no thread yet.
 void StartClosePool(ClosePool* pool, RunShare* share);
-// Tells the pool how long a close made on the extraction path took; starts the threads when
-// the closes prove slow. Any lane may call it.
-void NoteInlineClose(ClosePool* pool, uint64_t micros);
+// Tells the pool how long a close made on the extraction path took, in QueryPerformanceCounter
+// ticks; starts the threads when the closes prove slow. Any lane may call it.
+void NoteInlineClose(ClosePool* pool, uint64_t ticks);
 // True once the threads have started: a file may then be handed over.
 inline bool ClosePoolRunning(const ClosePool* pool) {
     return pool->running.load(std::memory_order_relaxed);
@@ -75,7 +78,8 @@ void StopClosePool(ClosePool* pool);
 bool StampOpenFile(INT_PTR hf, USHORT date, USHORT time, USHORT attribs);
 
 #ifdef ORVANTA_LIBRARY_SEAM
-// Test builds only: the pool's close number n (from 1) fails as a deferred write would; 0 none.
+// Test builds only: the close of the n-th file handed to the pool (from 1) fails as a deferred
+// write would; 0 none. Counted in hand-over order, which the pool's threads do not reorder.
 extern std::atomic<int> g_failPoolCloseAt;
 // Test builds only: every close on the extraction path counts as taking this many
 // microseconds; -1 counts the time it took.

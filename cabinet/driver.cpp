@@ -345,17 +345,15 @@ static INT_PTR OnCloseFile(CabExtractor* ex, PFDINOTIFICATION pfdin) {
     CabLane* lane = CurrentLane();
     if (!lane->writeFailed && !ex->pendingError && HandOverClose(ex, lane, pfdin))
         return TRUE;
-    LARGE_INTEGER start, end, frequency;
+    LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     const bool stamped =
         !lane->writeFailed && StampOpenFile(pfdin->hf, pfdin->date, pfdin->time, pfdin->attribs);
     // A write the system deferred (a network share, a quota) can fail only here.
     if (CabClose(pfdin->hf) != 0)
         RecordFailure(ex, FDIERROR_TARGET_FILE);
-    if (ex->closer && QueryPerformanceCounter(&end) && QueryPerformanceFrequency(&frequency)) {
-        const uint64_t ticks = static_cast<uint64_t>(end.QuadPart - start.QuadPart);
-        NoteInlineClose(ex->closer, ticks * 1000000u / static_cast<uint64_t>(frequency.QuadPart));
-    }
+    if (ex->closer && QueryPerformanceCounter(&end))
+        NoteInlineClose(ex->closer, static_cast<uint64_t>(end.QuadPart - start.QuadPart));
     if (TakeWriteFailure(ex) || ex->pendingError) {
         ex->abortRequested = 1; // the library may not stop by itself
         return FALSE;
